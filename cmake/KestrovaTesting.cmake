@@ -11,6 +11,14 @@ function(kestrova_test_suite name)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES
-      TIMEOUT 300
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KESTROVA_PROGRAM_DIR=${sandbox}/program;KESTROVA_WINDOWS_DIR=${sandbox}/windows;KESTROVA_SOURCE_DIR=${PROJECT_SOURCE_DIR};KESTROVA_BINARY_DIR=${CMAKE_BINARY_DIR}")
+      TIMEOUT 300)
+  # gtest_discover_tests splits a list-valued property at its semicolons, so the environment
+  # is set by a script that ctest runs after the discovered tests are known.
+  set(environment "QT_QPA_PLATFORM=offscreen;KESTROVA_PROGRAM_DIR=${sandbox}/program;KESTROVA_WINDOWS_DIR=${sandbox}/windows;KESTROVA_SOURCE_DIR=${PROJECT_SOURCE_DIR};KESTROVA_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+  file(WRITE ${script}
+    "if(${name}_TESTS)\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT [==[${environment}]==])\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()

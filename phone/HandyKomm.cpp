@@ -1,0 +1,213 @@
+#include "phone/HandyKomm.h"
+
+#include <algorithm>
+
+#include "platform/clock.h"
+#include "platform/ui.h"
+
+namespace phone {
+namespace {
+
+constexpr uint64_t kSilenceMs = 2000;
+constexpr uint64_t kReplyMs = 4000;
+constexpr uint64_t kWriteRetryMs = 1000;
+
+const char kNotOpened[] = "Communication Port not opened ";
+
+// A line that ends a reply: it begins with "OK", "ERROR" or "+CMS ERROR".
+bool IsFinalLine(const std::string& line) {
+  return line.compare(0, 2, "OK") == 0 || line.compare(0, 5, "ERROR") == 0 ||
+         line.compare(0, 10, "+CMS ERROR") == 0;
+}
+
+}  // namespace
+
+TMobilKomm::~TMobilKomm() {
+  if (SerialPort) SerialFree(SerialPort);
+}
+
+void TMobilKomm::SetDefaults() {
+  // SerialPort stays as it is (nil on a new object): clearing a held record would leak it.
+  LastResult = 0;
+  ComPort = 1;
+  InputBuf = 1024;
+  OutputBuf = 1024;
+  BaudRate = 115200;
+  DataBits = 8;
+  StopBits = 1;
+  Parity = 'N';
+  WaitOpen = 1000;
+  WaitClose = 800;
+  WaitSend = 200;
+  WaitRec = 200;
+}
+
+bool TMobilKomm::OpenPort() {
+  bool ok = true;
+  if (SerialPort) SerialFree(SerialPort);
+  SerialPort =
+      SerialCreate(ComPort, static_cast<uint32_t>(InputBuf), static_cast<uint32_t>(OutputBuf));
+  if (!SerialPort) {
+    platform::ShowMessage("Com Port not initialized");
+    ok = false;
+  }
+  LastResult =
+      SerialSetParams(SerialPort, static_cast<uint32_t>(BaudRate), DataBits, StopBits, Parity);
+  if (LastResult != 0) {
+    platform::ShowMessage("Com Port Parameter error: " + std::to_string(LastResult));
+    ok = false;
+  }
+  LastResult = SerialOpen(SerialPort);
+  if (LastResult != 0) {
+    platform::ShowMessage("Com Port open error: " + std::to_string(LastResult));
+    ok = false;
+  }
+  Delay(WaitOpen);
+  return ok;
+}
+
+bool TMobilKomm::ClosePort() {
+  bool ok = true;
+  LastResult = SerialClose(SerialPort);
+  if (LastResult != 0) {
+    platform::ShowMessage("Com Port close error: " + std::to_string(LastResult));
+    ok = false;
+  }
+  LastResult = SerialFree(SerialPort);
+  if (LastResult != 0) {
+    platform::ShowMessage("Com Port Exit error: " + std::to_string(LastResult));
+    ok = false;
+  }
+  Delay(WaitClose);
+  return ok;
+}
+
+bool TMobilKomm::InitPhone() {
+  std::string reply;
+  Exchange("AT+CGMI", reply);
+  if (reply.empty()) return false;
+  if (Command("AT+CMGF=0", reply) != 0)
+    platform::ShowMessage("Mobile could not be set to PDU Mode");
+  if (Command("AT+CPMS=\"SM\",\"SM\",\"SM\"", reply) != 0)
+    platform::ShowMessage("Mobile could not set Preferred Message Storrage to SIM Card");
+  return true;
+}
+
+int TMobilKomm::Exchange(const std::string& text, std::string& reply) {
+  SendLine(text);
+  Delay(WaitRec);
+  return ReadReply(reply);
+}
+
+int TMobilKomm::Command(const std::string& text, std::string& reply) {
+  int code = Exchange(text, reply);
+  if (code != 0) {
+    platform::ShowMessage("An error occured during comunication to handy");
+    reply.clear();
+  }
+  return code;
+}
+
+void TMobilKomm::SendLine(const std::string& text) {
+  if (!SerialPort) {
+    platform::ShowMessage(kNotOpened);
+    return;
+  }
+  // What is still waiting belongs to an earlier reply that was given up (a late answer);
+  // read after this command it would pass for this command's reply.
+  uint8_t stale;
+  while (SerialGetByte(SerialPort, stale) == 1) {
+  }
+
+  const std::string line = text + '\r';
+  for (char c : line) {
+    const uint64_t give_up = platform::NowMs() + kWriteRetryMs;
+    for (;;) {
+      LastResult = SerialPutByte(SerialPort, static_cast<uint8_t>(c));
+      if (LastResult == 1) break;
+      // 0: the line takes nothing now, -1: the output queue is full. Anything else will not
+      // get better by waiting.
+      const bool may_pass = LastResult == 0 || LastResult == kSerialNoPort;
+      if (!may_pass || platform::NowMs() >= give_up) {
+        // A line with a byte missing could be another valid command ("AT+CMGD=12" without
+        // its "1" deletes slot 2), so the rest is not sent.
+        platform::ShowMessage("Com Port write error: " + std::to_string(LastResult));
+        return;
+      }
+      platform::SleepMs(1);
+    }
+  }
+}
+
+int TMobilKomm::ReadReply(std::string& reply) {
+  reply.clear();
+  if (!SerialPort) {
+    platform::ShowMessage(kNotOpened);
+    return kReplyComplete;
+  }
+  std::string line;
+  bool silent = false;
+  uint64_t silent_since = 0;
+  const uint64_t t0 = platform::NowMs();
+  for (;;) {
+    uint8_t byte;
+    const bool got = SerialGetByte(SerialPort, byte) == 1;
+    if (got) {
+      reply += static_cast<char>(byte);
+      line += static_cast<char>(byte);
+      silent = false;
+      if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+        if (IsFinalLine(line)) return kReplyComplete;
+        line.clear();
+      }
+    } else if (!silent) {
+      silent = true;
+      silent_since = platform::NowMs();
+    } else if (silent_since + kSilenceMs < platform::NowMs()) {
+      reply.clear();
+      return kReplySilence;
+    }
+    if (platform::NowMs() > t0 + kReplyMs) {
+      reply.clear();
+      return kReplyTimeout;
+    }
+    if (!got) platform::SleepMs(1);
+  }
+}
+
+void TMobilKomm::ReadSms(int slot, std::string& reply) {
+  int code = Exchange("AT+CMGR=" + std::to_string(slot), reply);
+  if (code != 0)
+    platform::ShowMessage("An Error occured on AT+CMGR=" + std::to_string(slot) +
+                          ". Error No: " + std::to_string(code));
+}
+
+void TMobilKomm::Query(const std::string& text, std::string& reply) {
+  Delay(WaitSend);
+  Exchange(text, reply);
+}
+
+void TMobilKomm::DeleteSms(int slot, std::string& reply) {
+  Query("AT+CMGD=" + std::to_string(slot), reply);
+}
+
+void TMobilKomm::GetManufacturer(std::string& reply) {
+  Query("AT+CGMI", reply);
+}
+
+void TMobilKomm::GetModel(std::string& reply) {
+  Query("AT+CGMM", reply);
+}
+
+void TMobilKomm::Delay(int ms) {
+  if (ms <= 0) return;
+  const uint64_t deadline = platform::NowMs() + static_cast<uint64_t>(ms);
+  for (;;) {
+    uint64_t now = platform::NowMs();
+    if (now >= deadline || platform::Terminating()) return;
+    platform::ProcessEvents();
+    platform::SleepUs(std::min<uint64_t>(1000, (deadline - now) * 1000));
+  }
+}
+
+}  // namespace phone

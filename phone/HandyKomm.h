@@ -1,0 +1,109 @@
+// The phone link object: the serial settings and wait times of one phone, its COM port,
+// and the AT command dialogue with it (PDU mode, SIM storage, reading and deleting SMS
+// slots, maker and model). Both programs use it on their one GUI thread.
+//
+// Failures are shown to the user at once with platform::ShowMessage and the operation
+// carries on; results are a Boolean or a reply code. Waits (Delay) keep pumping
+// platform::ProcessEvents, so the owner's handlers can run inside them and call this same
+// object; the owner must not destroy it while one of its operations waits. Reading a reply
+// does not pump. Nothing here throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "phone/serial.h"
+
+namespace phone {
+
+// Reply codes of ReadReply and Command.
+enum TReplyCode : int {
+  kReplyComplete = 0,  // the reply ended with a final result line
+  kReplySilence = 1,   // 2000 ms passed without a byte
+  kReplyTimeout = 2,   // the whole reading passed 4000 ms
+};
+
+class TMobilKomm {
+ public:
+  // Every field zero or empty; call SetDefaults before anything else.
+  TMobilKomm() = default;
+  // Closes and frees a port still held, without messages or waits.
+  ~TMobilKomm();
+  TMobilKomm(const TMobilKomm&) = delete;
+  TMobilKomm& operator=(const TMobilKomm&) = delete;
+
+  TSerialPort* SerialPort = nullptr;  // owned; nullptr while none has been made
+  int32_t LastResult = 0;             // result of the last serial call
+  int32_t ComPort = 0;                // COM port number 1..9
+  int32_t InputBuf = 0;               // input queue size asked of the driver
+  int32_t OutputBuf = 0;              // output queue size asked of the driver
+  int32_t BaudRate = 0;
+  int32_t DataBits = 0;
+  int32_t StopBits = 0;   // stop-bit code of the serial layer
+  char Parity = 0;        // parity letter of the serial layer
+  std::string FlowContr;  // "XOn / XOff", "Hardware", "None": kept only
+  int32_t WaitOpen = 0;   // ms after opening the port
+  int32_t WaitClose = 0;  // ms after closing the port
+  int32_t WaitSend = 0;   // ms before a delete or a maker or model query
+  int32_t WaitRec = 0;    // ms between sending a command and reading its reply
+
+  // Port 1, queues 1024 / 1024, 115200 baud, 8 data bits, stop-bit code 1, parity 'N',
+  // waits 1000 / 800 / 200 / 200 ms. FlowContr is left alone.
+  void SetDefaults();
+
+  // Makes a port record for the settings (closing and freeing one still held first), sets
+  // its line settings, opens it and waits WaitOpen. Every step runs; each failure shows its
+  // message ("Com Port not initialized", "Com Port Parameter error: <code>", "Com Port open
+  // error: <code>") and makes the result false. After a false result SerialPort may still
+  // hold the record: ClosePort releases it.
+  bool OpenPort();
+  // Closes and frees the port record, then waits WaitClose. Each failing step shows "Com
+  // Port close error: <code>" or "Com Port Exit error: <code>" and makes the result false
+  // (both do, with -1, when there is no record).
+  bool ClosePort();
+  // Prepares the phone after OpenPort: asks for the maker as a probe; with no answer the
+  // result is false and nothing more is sent. Otherwise true, and PDU mode (AT+CMGF=0) and
+  // SIM storage for reading, writing and receiving are set; a failure of either shows
+  // "Mobile could not be set to PDU Mode" or "Mobile could not set Preferred Message
+  // Storrage to SIM Card" and leaves the result true.
+  bool InitPhone();
+
+  // Sends `text`, waits WaitRec and reads the reply. Code 0: `reply` is the whole reply.
+  // Otherwise "An error occured during comunication to handy" is shown and `reply` is
+  // empty. Returns the code.
+  int Command(const std::string& text, std::string& reply);
+  // Sends `text` and a CR. Input still waiting from an earlier reply is discarded first, so
+  // a late answer is never taken for this command's. A byte the port does not take at once
+  // is tried again for about a second; if it still cannot go out the rest of the line is
+  // dropped and "Com Port write error: <code>" is shown. Without a port record "Communication
+  // Port not opened " is shown and nothing is sent. Does not pump.
+  void SendLine(const std::string& text);
+  // Collects the phone's answer up to a line that begins with "OK", "ERROR" or "+CMS ERROR"
+  // and ends in CR LF: code 0 with everything read (echo and intermediate lines included).
+  // 2000 ms without a byte give code 1, 4000 ms in all code 2, each with an empty reply.
+  // Without a port record "Communication Port not opened " is shown: code 0, empty reply.
+  // Does not pump; sleeps up to 1 ms at a time while nothing comes.
+  int ReadReply(std::string& reply);
+  // AT+CMGR=<slot>: `reply` is the whole reply, empty after a failure, which shows "An Error
+  // occured on AT+CMGR=<slot>. Error No: <code>".
+  void ReadSms(int slot, std::string& reply);
+  // Waits WaitSend, then AT+CMGD=<slot>; `reply` is the whole reply (empty after a
+  // failure). Shows nothing.
+  void DeleteSms(int slot, std::string& reply);
+  // Waits WaitSend, then AT+CGMI (AT+CGMM); `reply` is the whole answer, echo and final OK
+  // line included, empty after a failure. Shows nothing.
+  void GetManufacturer(std::string& reply);
+  void GetModel(std::string& reply);
+
+  // Waits `ms` milliseconds, letting pending events run (platform::ProcessEvents) and
+  // sleeping up to 1 ms between pumps. A wait of 0 or less returns at once without
+  // pumping; a program that is terminating ends the wait early.
+  static void Delay(int ms);
+
+ private:
+  // SendLine, Delay(WaitRec), ReadReply.
+  int Exchange(const std::string& text, std::string& reply);
+  void Query(const std::string& text, std::string& reply);
+};
+
+}  // namespace phone

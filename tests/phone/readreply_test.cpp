@@ -1,0 +1,175 @@
+// The reply collector on exact times: a virtual clock on which the phone's bytes arrive at
+// given milliseconds, and a few real-time runs against the simulator.
+#include <chrono>
+#include <deque>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "phone/HandyKomm.h"
+#include "platform/clock.h"
+#include "tests/phone/sim_fixture.h"
+
+namespace phone {
+namespace {
+
+using sim::Behaviour;
+
+struct Arrival {
+  uint64_t at;  // milliseconds after the start of the reading
+  std::string bytes;
+};
+
+// A virtual clock that only moves when the code under test sleeps. Each read of it first
+// puts on the line what is due by then and waits until the port can read it, so a byte
+// "arrives" at an exact millisecond.
+class ArrivalClock : public platform::VirtualClock {
+ public:
+  ArrivalClock(uint64_t start, sim::PhoneSimulator& sim, int fd, std::vector<Arrival> arrivals)
+      : VirtualClock(start), start_(start), sim_(sim), fd_(fd) {
+    for (auto& a : arrivals) due_.push_back(std::move(a));
+  }
+
+  uint64_t Milliseconds() override {
+    uint64_t now = VirtualClock::Milliseconds();
+    while (!due_.empty() && start_ + due_.front().at <= now) {
+      int expected = Waiting(fd_) + static_cast<int>(due_.front().bytes.size());
+      sim_.SendRaw(due_.front().bytes);
+      due_.pop_front();
+      for (int i = 0; i < 20000 && Waiting(fd_) < expected; ++i)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return now;
+  }
+
+ private:
+  uint64_t start_;
+  sim::PhoneSimulator& sim_;
+  int fd_;
+  std::deque<Arrival> due_;
+};
+
+constexpr uint64_t kNearWrap = 0xFFFFFFFFu - 1500;  // where a 32-bit millisecond count wraps
+
+struct Case {
+  const char* what;
+  uint64_t start;
+  std::vector<Arrival> arrivals;
+  int code;
+  std::string reply;
+  uint64_t ends_at;  // clock when ReadReply returned, after the start
+};
+
+TEST(ReadReply, CodesAndRepliesOnExactTimes) {
+  const std::string echo_and_info = "AT+CGMI\r\r\nKESTROVA\r\n\r\nOK\r\n";
+  const Case cases[] = {
+      {"final OK", 0, {{0, "\r\nOK\r\n"}}, 0, "\r\nOK\r\n", 0},
+      {"echo and info kept", 0, {{0, echo_and_info}}, 0, echo_and_info, 0},
+      {"final ERROR", 0, {{0, "AT+X\r\r\nERROR\r\n"}}, 0, "AT+X\r\r\nERROR\r\n", 0},
+      {"final +CMS ERROR", 0, {{0, "\r\n+CMS ERROR: 321\r\n"}}, 0, "\r\n+CMS ERROR: 321\r\n", 0},
+      {"a line beginning with OK", 0, {{0, "OKAY\r\n"}}, 0, "OKAY\r\n", 0},
+      {"bytes after the final line stay", 0, {{0, "OK\r\nmore"}}, 0, "OK\r\n", 0},
+      {"+CME ERROR is not final", 0, {{0, "\r\n+CME ERROR: 10\r\n"}}, 1, "", 2001},
+      {"OK without CR LF", 0, {{0, "\r\nOK"}}, 1, "", 2001},
+      {"OK with LF only", 0, {{0, "\r\nOK\n"}}, 1, "", 2001},
+      {"OK with CR only", 0, {{0, "\r\nOK\r"}}, 1, "", 2001},
+      {"OK after a bare CR", 0, {{0, "busy\rOK\r\n"}}, 1, "", 2001},
+      {"OK not at the line start", 0, {{0, " OK\r\n"}}, 1, "", 2001},
+      {"ERRO is not ERROR", 0, {{0, "ERRO\r\n"}}, 1, "", 2001},
+      {"nothing at all", 0, {}, 1, "", 2001},
+      {"a pause of 2000 ms", 0, {{0, "AT\r"}, {2000, "\r\nOK\r\n"}}, 0, "AT\r\r\nOK\r\n", 2001},
+      {"a pause of 2001 ms", 0, {{0, "AT\r"}, {2001, "\r\nOK\r\n"}}, 1, "", 2001},
+      {"silence counted from the last byte",
+       0,
+       {{0, "a"}, {1500, "b"}, {3500, "\r\nOK\r\n"}},
+       0,
+       "ab\r\nOK\r\n",
+       3501},
+      {"complete before 4000 ms",
+       0,
+       {{0, "a"}, {1000, "b"}, {2000, "c"}, {3000, "d"}, {3999, "\r\nOK\r\n"}},
+       0,
+       "abcd\r\nOK\r\n",
+       4000},
+      {"not complete by 4000 ms",
+       0,
+       {{0, "a"}, {1000, "b"}, {2000, "c"}, {3000, "d"}, {4000, "\r\nOK\r\n"}},
+       2,
+       "",
+       4001},
+      {"silence across the 32-bit wrap", kNearWrap, {{0, "AT\r"}}, 1, "", 2001},
+      {"total time across the 32-bit wrap",
+       kNearWrap,
+       {{0, "a"}, {1000, "b"}, {2000, "c"}, {3000, "d"}, {4000, "e"}},
+       2,
+       "",
+       4001},
+  };
+
+  SimFixture f;
+  f.sim.SetBehaviour("", {Behaviour::kSilent});
+  TMobilKomm komm;
+  komm.SetDefaults();
+  komm.WaitOpen = 0;
+  ASSERT_TRUE(komm.OpenPort());
+  const int fd = komm.SerialPort->Handle;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Nothing left from the case before.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    uint8_t b;
+    while (SerialGetByte(komm.SerialPort, b) == 1) {
+    }
+    ArrivalClock clock(c.start, f.sim, fd, c.arrivals);
+    platform::ScopedClock use(clock);
+    std::string reply = "left over";
+    EXPECT_EQ(komm.ReadReply(reply), c.code);
+    EXPECT_EQ(reply, c.reply);
+    EXPECT_EQ(clock.Peek() - c.start, c.ends_at);
+  }
+  EXPECT_TRUE(f.ui.Texts().empty());
+  EXPECT_EQ(f.ui.PumpCount(), 0);  // reading a reply does not pump
+}
+
+// Real time, with room for a loaded machine.
+TEST(ReadReply, ASilentPhoneEndsTheReadingAfterTwoSeconds) {
+  SimFixture f;
+  f.sim.SetBehaviour("AT+CGMI", {Behaviour::kSilent});
+  TMobilKomm komm;
+  komm.SetDefaults();
+  komm.WaitOpen = 0;
+  ASSERT_TRUE(komm.OpenPort());
+  komm.SendLine("AT+CGMI");
+  auto t0 = std::chrono::steady_clock::now();
+  std::string reply;
+  EXPECT_EQ(komm.ReadReply(reply), 1);
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count();
+  EXPECT_GE(ms, 2000);
+  EXPECT_LT(ms, 3000);
+  EXPECT_EQ(reply, "");
+  EXPECT_EQ(f.ui.PumpCount(), 0);
+}
+
+TEST(ReadReply, APhoneThatNeverFinishesEndsTheReadingAfterFourSeconds) {
+  SimFixture f;
+  f.sim.SetBehaviour("AT+CMGR", {Behaviour::kTrickle, 0, 0, 100});
+  TMobilKomm komm;
+  komm.SetDefaults();
+  komm.WaitOpen = 0;
+  ASSERT_TRUE(komm.OpenPort());
+  komm.SendLine("AT+CMGR=1");
+  auto t0 = std::chrono::steady_clock::now();
+  std::string reply;
+  EXPECT_EQ(komm.ReadReply(reply), 2);
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count();
+  EXPECT_GE(ms, 4000);
+  EXPECT_LT(ms, 5000);
+  EXPECT_EQ(reply, "");
+}
+
+}  // namespace
+}  // namespace phone
