@@ -6,6 +6,7 @@
 #include FT_OUTLINE_H
 #include FT_TRUETYPE_TABLES_H
 
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -228,6 +229,10 @@ namespace {
 
 // The font file and face index fontconfig chooses for the attributes.
 std::unique_ptr<FontFace> Resolve(const std::string& name, bool bold, bool italic) {
+  // Fontconfig keeps its configuration and caches for the process; they are given back at
+  // exit so that leak checkers see only what the program itself still holds.
+  static const bool fini_at_exit = std::atexit(FcFini) == 0;
+  (void)fini_at_exit;
   FcPattern* pattern = FcPatternCreate();
   if (!pattern) return nullptr;
   std::string utf8 = AnsiToUtf8(name);
