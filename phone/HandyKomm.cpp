@@ -40,6 +40,7 @@ void TMobilKomm::SetDefaults() {
   WaitClose = 800;
   WaitSend = 200;
   WaitRec = 200;
+  FillGsmTables();
 }
 
 bool TMobilKomm::OpenPort() {

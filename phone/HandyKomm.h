@@ -46,10 +46,35 @@ class TMobilKomm {
   int32_t WaitClose = 0;  // ms after closing the port
   int32_t WaitSend = 0;   // ms before a delete or a maker or model query
   int32_t WaitRec = 0;    // ms between sending a command and reading its reply
+  // The GSM 7-bit default alphabet and its extension table (after the escape 27) as
+  // Windows-1252 codes, filled by FillGsmTables; 0 in the extension table means none.
+  uint32_t GsmDefaultTable[128] = {};
+  uint32_t GsmExtensionTable[128] = {};
 
   // Port 1, queues 1024 / 1024, 115200 baud, 8 data bits, stop-bit code 1, parity 'N',
-  // waits 1000 / 800 / 200 / 200 ms. FlowContr is left alone.
+  // waits 1000 / 800 / 200 / 200 ms, and the GSM tables. FlowContr is left alone.
   void SetDefaults();
+  // Writes the two GSM tables: the default alphabet at its Windows-1252 codes, with a blank
+  // for the Greek capitals 1252 lacks and for the escape; the extension table's ten
+  // characters (form feed, ^ { } backslash [ ~ ] | and the euro sign), every other entry 0.
+  void FillGsmTables();
+
+  // Decodes one received SMS in PDU mode (an SMS-DELIVER with the service-centre address in
+  // front, as hexadecimal text, either case) into the service-centre number and the sender
+  // ("+" in front when the type of address is 91), the service centre's time stamp
+  // "DD.MM.YY hh:mm,ss ZZzz" (the zone as it stands) and the text in Windows-1252, which
+  // stays empty unless the data coding is the 7-bit default alphabet. A sender of the
+  // alphanumeric type is unpacked as text. A user data header is skipped, not shown. All
+  // four are cleared first; a PDU cut short gives what was decoded up to there and reads
+  // nothing past its end; a field that is not hexadecimal (a length, the coding, the user
+  // data length or a data octet) ends the decoding with an empty text. Never throws and
+  // shows nothing.
+  void DecodePdu(const std::string& pdu, std::string& Smsc, std::string& Sender,
+                 std::string& TimeStamp, std::string& Text) const;
+  // One group of up to 7 octets (up to 14 hexadecimal characters, an odd last one ignored)
+  // as septets, one character per septet with the septet value as its code: a octets give
+  // a + 1 septets, the last incomplete. Characters that are not hexadecimal read as 0.
+  static std::string Unpack7bit(const std::string& group);
 
   // Makes a port record for the settings (closing and freeing one still held first), sets
   // its line settings, opens it and waits WaitOpen. Every step runs; each failure shows its
@@ -103,6 +128,9 @@ class TMobilKomm {
  private:
   // SendLine, Delay(WaitRec), ReadReply.
   int Exchange(const std::string& text, std::string& reply);
+  // The septets as text: the default table, an escape (27) taking the next septet from the
+  // extension table (an entry of 0 appends the character 0).
+  std::string MapSeptets(const std::string& septets) const;
   void Query(const std::string& text, std::string& reply);
 };
 

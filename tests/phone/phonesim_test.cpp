@@ -1,10 +1,6 @@
 // The phone simulator as the later dialogues need it: the SIM PIN and network, and the
 // phonesim program with its preloaded SIM.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -15,8 +11,7 @@
 #include "phone/HandyKomm.h"
 #include "platform/testing/temp_dir.h"
 #include "tests/phone/sim_fixture.h"
-
-extern char** environ;
+#include "tests/phone/spawn.h"
 
 namespace phone {
 namespace {
@@ -72,23 +67,13 @@ TEST(PhoneSimulator, TheProgramServesAPreloadedSim) {
   std::vector<std::string> args = {
       program,   "--link",  link,    "--sms", (dir / "sms.txt").string(), "--slots", "5",
       "--maker", "Wavecom", "--log", log};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  pid_t pid;
-  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
+  int out = -1;
+  pid_t pid = SpawnReading(args, out);
+  ASSERT_GT(pid, 0);
   std::string first_line;
   char c;
-  while (read(out[0], &c, 1) == 1 && c != '\n') first_line += c;
-  close(out[0]);
+  while (read(out, &c, 1) == 1 && c != '\n') first_line += c;
+  close(out);
   EXPECT_EQ(first_line.rfind("/dev/pts/", 0), 0u) << first_line;
 
   {
@@ -112,9 +97,7 @@ TEST(PhoneSimulator, TheProgramServesAPreloadedSim) {
     EXPECT_TRUE(ui.Texts().empty());
   }
   kill(pid, SIGTERM);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(WaitExit(pid), 0);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
   std::string logged = platform::TempDir::Read(log);
   EXPECT_NE(logged.find(" AT+CGMI\n"), std::string::npos) << logged;

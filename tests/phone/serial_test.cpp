@@ -1,7 +1,5 @@
 #include "phone/serial.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,8 +14,7 @@
 #include "phone/serial_line.h"
 #include "platform/testing/temp_dir.h"
 #include "tests/phone/sim_fixture.h"
-
-extern char** environ;
+#include "tests/phone/spawn.h"
 
 namespace phone {
 namespace {
@@ -311,13 +308,10 @@ TEST(Serial, ASecondOpenerIsLockedOut) {
 // A second process tries COM1 through the probe program; its exit status is the open's
 // result negated.
 int ProbeInAnotherProcess() {
-  std::string probe = std::string(std::getenv("KESTROVA_BINARY_DIR")) + "/tests/phone/serial_probe";
-  char* argv[] = {probe.data(), nullptr};
-  pid_t pid;
-  if (posix_spawn(&pid, probe.c_str(), nullptr, nullptr, argv, environ) != 0) return -100;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? -WEXITSTATUS(status) : -101;
+  int status;
+  RunProgram({std::string(std::getenv("KESTROVA_BINARY_DIR")) + "/tests/phone/serial_probe"},
+             status);
+  return -status;
 }
 
 TEST(Serial, ASecondProcessIsLockedOut) {
