@@ -92,6 +92,10 @@ struct InitCase {
   Texts messages;
 };
 
+void PrintTo(const InitCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class InitPhoneAnswers : public testing::TestWithParam<InitCase> {};
 
 TEST_P(InitPhoneAnswers, ShowTheExactMessages) {
