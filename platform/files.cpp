@@ -190,20 +190,10 @@ int File::OpenWith(std::string_view path, unsigned mode, bool create) {
     ::close(fd);
     return kErrAccessDenied;
   }
-  int rc;
-  if (!IsExclusiveMode(mode)) {
-    rc = OfdLock(fd, F_RDLCK, kShareLockOffset, 1);
-  } else if (rw) {
-    rc = OfdLock(fd, F_WRLCK, kShareLockOffset, 1);
-  } else {
-    // A read-only descriptor cannot hold a write lock: make sure no open of ours has the file,
-    // then hold a read lock so that no exclusive open comes after.
-    rc = OfdLock(fd, F_WRLCK, kShareLockOffset, 1, /*probe=*/true);
-    if (rc == kFileOk) rc = OfdLock(fd, F_RDLCK, kShareLockOffset, 1);
-  }
+  int rc = TakeShareLock(fd, mode, rw);
   if (rc != kFileOk) {
     ::close(fd);
-    return rc == kErrLockViolation ? kErrSharingViolation : rc;
+    return rc;
   }
   if (create && ftruncate(fd, 0) != 0) {
     rc = DosErrorFromErrno(errno);
@@ -215,6 +205,32 @@ int File::OpenWith(std::string_view path, unsigned mode, bool create) {
   exclusive_locks_ = rw;
   path_ = std::move(resolved);
   return kFileOk;
+}
+
+int File::TakeShareLock(int fd, unsigned mode, bool rw) {
+  int rc;
+  if (!IsExclusiveMode(mode)) {
+    rc = OfdLock(fd, F_RDLCK, kShareLockOffset, 1);
+  } else if (rw) {
+    rc = OfdLock(fd, F_WRLCK, kShareLockOffset, 1);
+  } else {
+    // A read-only descriptor cannot hold a write lock: make sure no other open of ours has the
+    // file, then hold a read lock so that no exclusive open comes after.
+    rc = OfdLock(fd, F_WRLCK, kShareLockOffset, 1, /*probe=*/true);
+    if (rc == kFileOk) rc = OfdLock(fd, F_RDLCK, kShareLockOffset, 1);
+  }
+  return rc == kErrLockViolation ? kErrSharingViolation : rc;
+}
+
+int File::ChangeShare(unsigned mode) {
+  if (fd_ < 0) return kErrInvalidHandle;
+  return TakeShareLock(fd_, mode, exclusive_locks_);
+}
+
+int File::Truncate(uint64_t size) {
+  if (fd_ < 0) return kErrInvalidHandle;
+  if (!writable_) return kErrAccessDenied;
+  return ftruncate(fd_, static_cast<off_t>(size)) == 0 ? kFileOk : DosErrorFromErrno(errno);
 }
 
 int File::Close() {

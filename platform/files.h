@@ -104,11 +104,18 @@ class File {
   // opened for reading only, 101 when the disk is full.
   int WriteAt(uint64_t offset, const void* buffer, size_t count);
   int Size(uint64_t* size) const;
+  // Cuts the file to `size` bytes (or extends it with zeros); 5 when opened for reading only.
+  int Truncate(uint64_t size);
   // Makes the system write the file's data to the disk (fsync).
   int Flush();
   // The last-modification time as a DOS date stamp in local time: bits 25-31 year - 1980,
   // 21-24 month, 16-20 day, 11-15 hour, 5-10 minute, 0-4 seconds / 2.
   int DateStamp(uint32_t* stamp) const;
+
+  // Switches the open to the share mode of `mode` in place (the access stays as opened): 0, or
+  // 32 when an exclusive mode is asked for while another open of ours has the file. The
+  // descriptor and every range lock taken through it stay as they are.
+  int ChangeShare(unsigned mode);
 
   // Locks `length` bytes at `offset` against every other open file description (of this or
   // any process) that locks them: 0, or 33 when another holds any byte of the range. Never
@@ -120,6 +127,8 @@ class File {
 
  private:
   int OpenWith(std::string_view path, unsigned mode, bool create);
+  // Takes the share-mode lock of `mode` on `fd` (converting one already held): 0 or 32.
+  static int TakeShareLock(int fd, unsigned mode, bool rw);
 
   int fd_ = -1;
   bool writable_ = false;         // the caller asked for write access

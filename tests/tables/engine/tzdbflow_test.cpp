@@ -1,0 +1,437 @@
+#include "tables/engine/tzdbflow.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "engine_test_support.h"
+#include "platform/testing/child_process.h"
+#include "tables/engine/timedate.h"
+#include "tables/engine/tzutils.h"
+
+namespace tz {
+namespace {
+
+class TableFiles : public EngineTest {
+ protected:
+  TableFiles() { SetErrorReporting(false); }
+
+  static std::vector<TFieldEntry> Fields(std::initializer_list<TFieldEntry> fields) {
+    return std::vector<TFieldEntry>(fields);
+  }
+
+  // Opens `path` in `mode` into `table`.
+  bool Open(TDbfTable& table, const std::string& path, uint16_t mode = 18) {
+    table = TDbfTable();
+    table.FileName = path;
+    FileMode = mode;
+    return OpenDbfFile(table);
+  }
+
+  platform::TempDir dir_;
+};
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s += static_cast<char>(v);
+  return s;
+}
+
+std::string Descriptor(const std::string& name, char type, int length, int decimals) {
+  std::string d(32, '\0');
+  d.replace(0, name.size(), name);
+  d[11] = type;
+  d[16] = static_cast<char>(length);
+  d[17] = static_cast<char>(decimals);
+  return d;
+}
+
+TEST_F(TableFiles, CreateWritesTheHeaderByteForByte) {
+  std::string path = (dir_ / "tel").string();
+  TDbfTable table;
+  ASSERT_TRUE(
+      CreateDBF(table, path, Fields({{"name", 'C', 20}, {"DATUM", 'd', 0}, {"Anz", 'N', 5}})));
+  std::string file = platform::TempDir::Read(dir_ / "tel.DBF");
+  ASSERT_EQ(file.size(), 130u);
+  std::string expected = Bytes({0x03, 0, 0, 0, 0, 0, 0, 0, 129, 0, 34, 0}) + std::string(20, '\0') +
+                         Descriptor("NAME", 'C', 20, 0) + Descriptor("DATUM", 'D', 8, 0) +
+                         Descriptor("ANZ", 'N', 5, 0) + "\x0D\x1A";
+  // The date of the last update is today's.
+  uint16_t y, m, d, dow;
+  DayOfWeekOf(y, m, d, dow);
+  expected[1] = static_cast<char>(y - 1900);
+  expected[2] = static_cast<char>(m);
+  expected[3] = static_cast<char>(d);
+  EXPECT_EQ(file, expected);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "tel.DBT"));
+}
+
+TEST_F(TableFiles, AMemoFieldGivesVersion8BhAndTheEmptyMemoFileOfItsType) {
+  struct Case {
+    uint8_t default_version;
+    uint8_t version;
+    const char* memo;
+    std::string bytes;
+  } cases[] = {
+      {0x8B, 0x8B, "t.DBT",
+       Bytes({1, 0, 0, 0, 0, 0, 0, 0, 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 2, 0, 0})},
+      {0x83, 0x83, "t.DBT", Bytes({1}) + std::string(511, '\0') + "\x1A"},
+      {0xF5, 0xF5, "t.FPT", Bytes({0, 0, 0, 1, 0, 0, 2, 0}) + std::string(504, '\0')},
+      {0x03, 0x8B, "t.DBT",
+       Bytes({1, 0, 0, 0, 0, 0, 0, 0, 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 2, 0, 0})},
+  };
+  for (const Case& c : cases) {
+    platform::TempDir dir;
+    DbDefaultTableVersion = c.default_version;
+    TDbfTable table;
+    ASSERT_TRUE(
+        CreateDBF(table, (dir / "t.dbf").string(), Fields({{"NAME", 'C', 20}, {"NOTIZ", 'M', 0}})));
+    std::string file = platform::TempDir::Read(dir / "t.dbf");
+    EXPECT_EQ(static_cast<uint8_t>(file[0]), c.version);
+    EXPECT_EQ(file.substr(32 + 32, 12), std::string("NOTIZ\0\0\0\0\0\0M", 12));
+    EXPECT_EQ(static_cast<uint8_t>(file[32 + 32 + 16]), 10);
+    EXPECT_EQ(platform::TempDir::Read(dir / c.memo), c.bytes) << int{c.default_version};
+  }
+}
+
+TEST_F(TableFiles, CreateRefusesBadDefinitionsAndTablesInUse) {
+  std::vector<TFieldEntry> many(256, TFieldEntry{"F", 'C', 1});
+  std::vector<std::vector<TFieldEntry>> bad = {
+      {},
+      many,
+      Fields({{"  ", 'C', 5}}),
+      Fields({{"NAME", 'C', 0}}),
+      Fields({{"NAME", 'X', 5}}),
+      Fields({{"OK", 'N', 5}, {"ZERO", 'F', 0}}),
+  };
+  for (const auto& fields : bad) {
+    TDbfTable table;
+    EXPECT_FALSE(CreateDBF(table, (dir_ / "bad.dbf").string(), fields)) << fields.size();
+    EXPECT_EQ(DbLastError, 211);
+    EXPECT_EQ(TakeErrorContext(), "Invalid dBASE field definition [CreateDBF]");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "bad.dbf"));
+  }
+  std::string path = dir_.Write("used.dbf", "someone's").string();
+  platform::ChildProcess holder(FILE_HOLDER, {"open", "66", path});
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  TDbfTable table;
+  EXPECT_FALSE(CreateDBF(table, path, Fields({{"NAME", 'C', 5}})));
+  EXPECT_EQ(DbLastError, 32);
+  EXPECT_EQ(TakeErrorContext(), "Error writing " + path + ". [CreateDbf]");
+  EXPECT_EQ(platform::TempDir::Read(path), "someone's");
+}
+
+TEST_F(TableFiles, AppendedRecordsReadBackAndTheHeaderKeepsOtherProgramsBytes) {
+  std::string path = (dir_ / "t.dbf").string();
+  TDbfTable table;
+  ASSERT_TRUE(CreateDBF(table, path, Fields({{"NAME", 'C', 6}, {"ANZ", 'N', 3}})));
+  {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(16);
+    f.write("OTHER-PROGRAM", 12);
+  }
+  ASSERT_TRUE(Open(table, path));
+  const std::string records[] = {" Anna    1", "*Bernd  22", " Carl  333"};
+  for (const std::string& r : records) {
+    table.Record.assign(r.begin(), r.end());
+    ASSERT_TRUE(AppendDbfRecord(table));
+  }
+  EXPECT_EQ(table.RecordCount, 3);
+  EXPECT_EQ(table.CurrentRecord, 3);
+  EXPECT_EQ(table.HeaderState, kHeaderAppended);
+  ASSERT_TRUE(CloseDbf(table));
+
+  std::string file = platform::TempDir::Read(path);
+  ASSERT_EQ(file.size(), 97u + 3 * 10 + 1);
+  EXPECT_EQ(file[4], 3);
+  EXPECT_EQ(file.substr(16, 12), "OTHER-PROGRA");
+  EXPECT_EQ(file.substr(97), " Anna    1*Bernd  22 Carl  333\x1A");
+
+  ASSERT_TRUE(Open(table, path));
+  EXPECT_EQ(table.RecordCount, 3);
+  for (int n = 1; n <= 3; ++n) {
+    ASSERT_TRUE(GetDbfRecord(table, n));
+    EXPECT_EQ(std::string(table.Record.begin(), table.Record.end()), records[n - 1]);
+  }
+  // A rewrite of record 2 keeps the count; the header is rewritten, the end mark stays.
+  table.Record.assign(records[0].begin(), records[0].end());
+  ASSERT_TRUE(PutDbfRecord(table, 2));
+  EXPECT_EQ(table.HeaderState, kHeaderRewritten);
+  ASSERT_TRUE(CommitDbfHeader(table));
+  EXPECT_EQ(table.HeaderState, kHeaderOpen);
+  ASSERT_TRUE(CloseDbf(table));
+  file = platform::TempDir::Read(path);
+  EXPECT_EQ(file.substr(97), " Anna    1 Anna    1 Carl  333\x1A");
+  EXPECT_EQ(file.substr(16, 12), "OTHER-PROGRA");
+}
+
+TEST_F(TableFiles, RecordNumbersOutsideTheTableAreRefused) {
+  std::string path = dir_.Write("t.dbf", RawTable(0x03, {{"A", 'C', 2}}, {" aa", " bb"})).string();
+  TDbfTable table;
+  ASSERT_TRUE(Open(table, path));
+  struct Case {
+    int32_t n;
+    bool get, put;
+  } cases[] = {{0, false, false}, {-1, false, false}, {1, true, true},
+               {3, false, true},  {4, false, false},  {8, false, false}};
+  for (const Case& c : cases) {
+    table.Record.assign({' ', 'x', 'y'});
+    EXPECT_EQ(GetDbfRecord(table, c.n), c.get) << c.n;
+    if (!c.get) {
+      EXPECT_EQ(DbLastError, 212);
+      EXPECT_EQ(TakeErrorContext(), "Invalid record number = " + std::to_string(c.n) + " (" + path +
+                                        ")  [GetDbfRecord]");
+    }
+    if (c.n != 3) {  // record 3 is an append: checked below
+      table.Record.assign({' ', 'x', 'y'});
+      EXPECT_EQ(PutDbfRecord(table, c.n), c.put) << c.n;
+    }
+  }
+  EXPECT_EQ(table.RecordCount, 2);
+  ASSERT_TRUE(PutDbfRecord(table, 3));
+  EXPECT_EQ(table.RecordCount, 3);
+  EXPECT_FALSE(WriteDeleteFlag(table, 4));  // no mark past the end
+  EXPECT_FALSE(WriteDeleteFlag(table, 0));
+  table.Record[0] = '*';
+  EXPECT_TRUE(WriteDeleteFlag(table, 2));
+  ASSERT_TRUE(CloseDbf(table));
+  EXPECT_EQ(platform::TempDir::Read(path).substr(0, 1), "\x03");
+  EXPECT_EQ(platform::TempDir::Read(path).substr(65), " xy*bb xy\x1A");
+}
+
+TEST_F(TableFiles, OemTablesStoreCodePage850AndTheBufferStaysAnsi) {
+  std::string path = dir_.Write("t.dbf", RawTable(0x03, {{"A", 'C', 4}}, {})).string();
+  TDbfTable table;
+  ASSERT_TRUE(Open(table, path));
+  table.Oem = true;
+  table.Record.assign({' ', 'M', '\xE4', 'r', 'z'});
+  ASSERT_TRUE(AppendDbfRecord(table));
+  EXPECT_EQ(std::string(table.Record.begin(), table.Record.end()), " M\xE4rz");
+  ASSERT_TRUE(CloseDbf(table));
+  EXPECT_EQ(platform::TempDir::Read(path).substr(65, 5), " M\x84rz");
+  ASSERT_TRUE(Open(table, path, platform::kModeReadShared));
+  table.Oem = true;
+  ASSERT_TRUE(GetDbfRecord(table, 1));
+  EXPECT_EQ(std::string(table.Record.begin(), table.Record.end()), " M\xE4rz");
+  // A refused write (the file is open for reading) leaves the buffer as it was.
+  EXPECT_FALSE(PutDbfRecord(table, 1));
+  EXPECT_EQ(DbLastError, 5);
+  EXPECT_EQ(std::string(table.Record.begin(), table.Record.end()), " M\xE4rz");
+}
+
+TEST_F(TableFiles, APartialAppendIsCutBackAndNotCounted) {
+  std::string path = dir_.Write("t.dbf", RawTable(0x03, {{"A", 'C', 30}}, {})).string();
+  TDbfTable table;
+  ASSERT_TRUE(Open(table, path));
+  uint64_t before = std::filesystem::file_size(path);
+  // The file may grow by 5 bytes only: the write of the 31-byte record stops short.
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit old_limit;
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  struct rlimit limit = old_limit;
+  limit.rlim_cur = before + 5;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  table.Record.assign(31, 'x');
+  bool ok = AppendDbfRecord(table);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  signal(SIGXFSZ, SIG_DFL);
+  EXPECT_FALSE(ok);
+  EXPECT_NE(DbLastError, 0);
+  EXPECT_EQ(table.RecordCount, 0);
+  EXPECT_EQ(std::filesystem::file_size(path), before);
+}
+
+TEST_F(TableFiles, BadFilesFailWithTheirCodesAndContexts) {
+  std::string c20 = " " + std::string(20, 'x');
+  struct Case {
+    const char* what;
+    std::string bytes;
+    uint16_t code;
+    std::string context;  // after the path, or the whole text for contexts without it
+    bool path_first;
+  } cases[] = {
+      {"31 bytes", std::string(31, '\x03'), 210,
+       " is not a dBASE database. (Prolog is less than 32 bytes) [USE/OpenDBF]", true},
+      {"version 30h", RawTable(0x30, {{"A", 'C', 2}}, {}), 210,
+       " is not a dBASE database.(Invalid version byte)+ [USE/OpenDBF]", true},
+      {"header size 33", RawTable(0x03, {{"A", 'C', 2}}, {}, 33), 210,
+       "bad.dbf is not a dBASE database. (Number of fields is out of range) [Use/OpenDbf]", false},
+      {"256 fields", RawTable(0x03, {{"A", 'C', 2}}, {}, 32 + 256 * 32 + 1), 210,
+       "bad.dbf is not a dBASE database. (Number of fields is out of range) [Use/OpenDbf]", false},
+      {"04h without room", RawTable(0x04, {{"A", 'C', 2}}, {}, 100), 210,
+       "bad.dbf is not a dBASE database. (Number of fields is out of range) [Use/OpenDbf]", false},
+      {"type X", RawTable(0x03, {{"NAME", 'X', 2}}, {}), 211, "", false},
+      {"record size too small", RawTable(0x03, {{"NAME", 'C', 20}}, {}, -1, 10), 210,
+       " is not a dBASE database. (Record size is out of range) [Use/OpenDbf]", true},
+      {"record size 0", RawTable(0x03, {{"NAME", 'C', 20}}, {}, -1, 0), 210,
+       " is not a dBASE database. (Record size is out of range) [Use/OpenDbf]", true},
+      {"D of length 6", RawTable(0x03, {{"DATUM", 'D', 6}}, {}), 211, "", false},
+      {"descriptors cut off", RawTable(0x03, {{"A", 'C', 2}}, {}, 32 + 3 * 32 + 1).substr(0, 70),
+       100, "", false},
+  };
+  for (const Case& c : cases) {
+    std::string path = dir_.Write("bad.dbf", c.bytes).string();
+    TDbfTable table;
+    EXPECT_FALSE(Open(table, path)) << c.what;
+    EXPECT_EQ(DbLastError, c.code) << c.what;
+    std::string context = TakeErrorContext();
+    if (std::string(c.what) == "type X")
+      EXPECT_EQ(context, "Field: NAME [X] in " + path + " is not a valid field type");
+    else if (std::string(c.what) == "D of length 6")
+      EXPECT_EQ(context, "Field: DATUM [D] in " + path + " is not a valid field type");
+    else if (std::string(c.what) == "descriptors cut off")
+      EXPECT_EQ(context, "Error reading " + path + " [Use/OpenDbf]");
+    else
+      EXPECT_EQ(context, c.path_first ? path + c.context : c.context) << c.what;
+    EXPECT_FALSE(table.File.IsOpen()) << c.what;
+  }
+}
+
+TEST_F(TableFiles, TruncatedFilesReadWhatIsThere) {
+  std::string full = RawTable(0x03, {{"A", 'C', 4}}, {" aaaa", " bbbb"});
+  std::string path = dir_.Write("t.dbf", full.substr(0, full.size() - 4)).string();
+  TDbfTable table;
+  ASSERT_TRUE(Open(table, path));
+  EXPECT_EQ(table.RecordCount, 2);
+  EXPECT_TRUE(GetDbfRecord(table, 1));
+  EXPECT_FALSE(GetDbfRecord(table, 2));
+  EXPECT_EQ(DbLastError, 213);
+  EXPECT_EQ(TakeErrorContext(), "File:  " + path + "  [GetDbfRecord]");
+  EXPECT_EQ(table.CurrentRecord, 1);
+  EXPECT_EQ(std::string(table.Record.begin(), table.Record.end()), " aaaa");
+
+  // A file shorter than its header counts no records at all, whatever the header says.
+  path = dir_.Write("short.dbf", RawTable(0x03, {{"A", 'C', 4}}, {}, 80, -1, 1000)).string();
+  ASSERT_TRUE(Open(table, path));
+  EXPECT_EQ(table.RecordCount, 0);
+  EXPECT_EQ(table.CurrentRecord, 0);
+  EXPECT_TRUE(table.AtEnd && table.AtBeginning);
+}
+
+TEST_F(TableFiles, RandomAndTruncatedHeadersOnlyEverGiveErrors) {
+  std::mt19937 random(20261209);
+  const uint8_t versions[] = {0x02, 0x03, 0x04, 0x83, 0x8B, 0x8C, 0xF5, 0x30};
+  std::string path = (dir_ / "fuzz.dbf").string();
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<RawField> fields;
+    int count = 1 + random() % 6;
+    for (int i = 0; i < count; ++i)
+      fields.push_back({"F" + std::to_string(i), "CDFLMNXBG"[random() % 9],
+                        static_cast<uint8_t>(random() % 40), static_cast<uint8_t>(random() % 4)});
+    std::vector<std::string> records(random() % 4, std::string(1 + random() % 60, 'r'));
+    std::string bytes = RawTable(versions[random() % 8], fields, records,
+                                 random() % 3 ? -1 : static_cast<int>(random() % 700),
+                                 random() % 3 ? -1 : static_cast<int>(random() % 300),
+                                 random() % 3 ? -1 : static_cast<int>(random() % 100000));
+    for (int flips = random() % 4; flips > 0; --flips)
+      bytes[random() % bytes.size()] = static_cast<char>(random());
+    if (random() % 2) bytes.resize(random() % (bytes.size() + 1));
+    if (bytes.size() < 600 && bytes[0] == 0x02 && random() % 2) bytes.resize(600, ' ');
+    {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out << bytes;
+    }
+    TDbfTable table;
+    DbLastError = 0;
+    if (!Open(table, path)) {
+      EXPECT_NE(DbLastError, 0);
+      continue;
+    }
+    for (int32_t n : {1, table.RecordCount, static_cast<int32_t>(random() % 200)}) {
+      if (GetDbfRecord(table, n)) {
+        std::vector<char> values(FieldValueRecordSize(table));
+        UnpackRecord(table, values.data());
+        PackRecord(table, values.data());
+      }
+    }
+    table.Record.assign(table.Record.size(), 'w');
+    PutDbfRecord(table, table.RecordCount + 1);
+    CloseDbf(table);
+  }
+}
+
+TEST_F(TableFiles, DbaseTwoTables) {
+  std::string h(521, '\0');
+  h[0] = 0x02;
+  h[1] = 2;  // two records
+  h[3] = 12;
+  h[4] = 9;
+  h[5] = 126;
+  h[6] = 1 + 5 + 3 + 1;
+  const RawField fields[] = {{"NAME", 'C', 5}, {"ANZ", 'N', 3}, {"OK", 'L', 1}};
+  for (int i = 0; i < 3; ++i) {
+    char* d = h.data() + 8 + i * 16;
+    std::copy(fields[i].name.begin(), fields[i].name.end(), d);
+    d[11] = fields[i].type;
+    d[12] = static_cast<char>(fields[i].length);
+  }
+  h[8 + 3 * 16] = 0x0D;
+  std::string path = dir_.Write("two.dbf", h + " Anna   1T Bernd 22F").string();
+  TDbfTable table;
+  ASSERT_TRUE(Open(table, path));
+  EXPECT_EQ(table.FieldCount, 3);
+  EXPECT_EQ(table.HeaderSize, 521);
+  EXPECT_EQ(table.RecordSize, 10);
+  EXPECT_EQ(table.RecordCount, 2);
+  EXPECT_EQ(table.LastUpdate, "20261209");
+  EXPECT_EQ(table.Fields[2].offset, 9);
+  ASSERT_TRUE(GetDbfRecord(table, 2));
+  EXPECT_EQ(std::string(table.Record.begin(), table.Record.end()), " Bernd 22F");
+  table.Record.assign({' ', 'C', 'a', 'r', 'l', ' ', '3', '3', '3', 'T'});
+  ASSERT_TRUE(AppendDbfRecord(table));
+  ASSERT_TRUE(CloseDbf(table));
+  std::string file = platform::TempDir::Read(path);
+  EXPECT_EQ(file[1], 3);
+  EXPECT_EQ(file.substr(521), " Anna   1T Bernd 22F Carl 333T\x1A");
+
+  // All 32 descriptors in use (no terminator) open; a full table takes no more records.
+  std::string full(521, '\0');
+  full[0] = 0x02;
+  full[1] = full[2] = '\xFF';
+  full[6] = 33;
+  for (int i = 0; i < 32; ++i) {
+    char* d = full.data() + 8 + i * 16;
+    d[0] = static_cast<char>('A' + i % 26);
+    d[1] = static_cast<char>('0' + i / 26);
+    d[11] = 'C';
+    d[12] = 1;
+  }
+  path = dir_.Write("full.dbf", full).string();
+  ASSERT_TRUE(Open(table, path));
+  EXPECT_EQ(table.FieldCount, 32);
+  EXPECT_EQ(table.RecordCount, 65535);
+  EXPECT_FALSE(AppendDbfRecord(table));
+  EXPECT_EQ(DbLastError, 212);
+  EXPECT_EQ(table.RecordCount, 65535);
+}
+
+TEST_F(TableFiles, WideDescriptorsAndMemoTypes) {
+  std::string path = dir_.Write("seven.dbf", RawTable(0x04, {{"NAME", 'C', 5}, {"BILD", 'G', 10}},
+                                                      {" abcde         7"}))
+                         .string();
+  TDbfTable table;
+  ASSERT_TRUE(Open(table, path));
+  EXPECT_EQ(table.HeaderSize, 32 + 36 + 2 * 48 + 1);
+  ASSERT_EQ(table.FieldCount, 2);
+  EXPECT_EQ(table.Fields[1].type, 'M');  // G is read as a memo
+  EXPECT_EQ(table.Fields[1].offset, 6);
+  ASSERT_TRUE(GetDbfRecord(table, 1));
+  EXPECT_EQ(std::string(table.Record.begin(), table.Record.end()), " abcde         7");
+
+  struct Case {
+    uint8_t version;
+    const char* extension;
+  } cases[] = {{0x83, "DBT"}, {0x8B, "DBT"}, {0xF5, "FPT"}, {0x30, "DBT"}};
+  for (const Case& c : cases) EXPECT_EQ(MemoExtension(c.version), c.extension);
+  EXPECT_EQ(SwapLong(0x01020304), 0x04030201u);
+  EXPECT_EQ(SwapWord(0x0102), 0x0201);
+  EXPECT_EQ(TableFileName("/data/tel.dbf"), "tel.dbf");
+  EXPECT_EQ(PathPart("C:\\DATA\\TELSTAMM.DBF"), "TELSTAMM");
+}
+
+}  // namespace
+}  // namespace tz
