@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "laser/pic_ausgabe.h"
+#include "laser_fixture.h"
 #include "platform/clock.h"
 
 namespace laser {
@@ -35,17 +36,6 @@ class FakeConverter : public TStrokeSource {
 };
 
 const TPointKind B = pkBlank, V = pkVisible;
-
-std::vector<TTextPoint> Points(const TPointList& list) {
-  return std::vector<TTextPoint>(list.Points.begin(), list.Points.begin() + list.Count);
-}
-
-std::string Show(const std::vector<TTextPoint>& points) {
-  std::string out;
-  for (const TTextPoint& p : points)
-    out += "(" + std::to_string(p.X) + "," + std::to_string(p.Y) + "," + "BIV"[p.Kind] + ") ";
-  return out;
-}
 
 FakeConverter Fake() {
   return FakeConverter()
@@ -121,8 +111,8 @@ TEST(BuildTextPoints, MapsGlyphsToLaserPoints) {
     state->FontScale = c.percent / 100.0;
     FakeConverter ttf = Fake();
     BuildTextPoints(*state, ttf, c.text);
-    EXPECT_EQ(Points(state->TextPoints), c.points)
-        << c.what << "\n got " << Show(Points(state->TextPoints));
+    EXPECT_EQ(PointsOf(state->TextPoints), c.points)
+        << c.what << "\n got " << ShowPoints(PointsOf(state->TextPoints));
     EXPECT_EQ(state->TextWidth, c.width) << c.what;
   }
 }
@@ -135,7 +125,7 @@ TEST(BuildTextPoints, SpacesAreNotConvertedAndOlderEntriesStay) {
   EXPECT_EQ(state->TextWidth, (300 + 1024 + 300) / 3);
   // A text of spaces: Count 1, the closing point a copy of entry 1 as the last text left it.
   BuildTextPoints(*state, ttf, "   ");
-  EXPECT_EQ(Points(state->TextPoints), (std::vector<TTextPoint>{{0, 2218, B}}));
+  EXPECT_EQ(PointsOf(state->TextPoints), (std::vector<TTextPoint>{{0, 2218, B}}));
   EXPECT_EQ(state->TextWidth, 1024);
 }
 
