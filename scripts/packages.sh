@@ -6,7 +6,7 @@ KESTROVA_PACKAGES=(
   # libraries
   qt6-base-dev libfreetype-dev libfontconfig-dev libgtest-dev libbenchmark-dev
   # fonts the laser text output and its tests use
-  fonts-dejavu-core fonts-liberation2 fontconfig
+  fonts-dejavu-core fonts-liberation2 fonts-cantarell fontconfig
   # independent peers the tests check our files and messages against
   python3 python3-dbfread python3-dbf libdbd-xbase-perl python3-gammu
 )

@@ -7,7 +7,9 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
+#include FT_BBOX_H
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,9 +18,12 @@
 #include "platform/text.h"
 
 namespace platform {
-namespace {
 
 const char kDejaVuFile[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+// An OpenType font with CFF (cubic) outlines.
+const char kCantarellFile[] = "/usr/share/fonts/opentype/cantarell/Cantarell-Regular.otf";
+
+namespace {
 // The matrix the converter asks with.
 const GlyphMatrix kMatrix{0x10001, 1, 1, 0x10001};
 
@@ -28,13 +33,13 @@ std::string Pt(long x, long y) {
   return std::to_string(x) + "," + std::to_string(y);
 }
 
-// The segments FreeType's FT_Outline_Decompose gives for the glyph of `cp` at 1365 pixels,
-// with the same transform; lines of length zero are left out.
-Segments FreeTypeSegments(char32_t cp) {
+// The segments FreeType's FT_Outline_Decompose gives for the glyph of `cp` in the font file at
+// 1365 pixels, with the same transform; lines of length zero are left out.
+Segments FreeTypeSegments(const char* file, char32_t cp) {
   FT_Library lib;
   EXPECT_EQ(FT_Init_FreeType(&lib), 0);
   FT_Face face;
-  EXPECT_EQ(FT_New_Face(lib, kDejaVuFile, 0, &face), 0);
+  EXPECT_EQ(FT_New_Face(lib, file, 0, &face), 0);
   FT_Set_Char_Size(face, 0, 1365 * 64, 72, 72);
   FT_Matrix m{kMatrix.m11, kMatrix.m21, kMatrix.m12, kMatrix.m22};
   FT_Set_Transform(face, &m, nullptr);
@@ -158,16 +163,30 @@ Font& DejaVu() {
 }
 
 TEST(Glyph, EveryPrintableAnsiCharacterMatchesFreeType) {
-  Font& font = DejaVu();
-  ASSERT_TRUE(font.HasHandle());
-  for (int c = 0x21; c <= 0xFF; ++c) {
-    if (c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D || c == 0xA0)
-      continue;
-    auto bytes = Outline(font, static_cast<uint32_t>(c), GlyphCoding::kAnsi);
-    ASSERT_FALSE(bytes.empty()) << c;
-    auto ours = NativeSegments(bytes);
-    ASSERT_TRUE(ours.has_value()) << "malformed outline of " << c;
-    EXPECT_EQ(*ours, FreeTypeSegments(AnsiToUnicode(static_cast<unsigned char>(c)))) << c;
+  struct Case {
+    const char* family;
+    const char* file;
+    int record_type;  // the curve records the font's outlines need
+  } cases[] = {{"DejaVu Sans", kDejaVuFile, 2}, {"Cantarell", kCantarellFile, 3}};
+  for (const auto& c : cases) {
+    Font font;
+    font.SetName(c.family);
+    font.SetSize(1024);
+    ASSERT_TRUE(font.HasHandle()) << c.family;
+    int curves = 0;
+    for (int ch = 0x21; ch <= 0xFF; ++ch) {
+      if (ch == 0x7F || ch == 0x81 || ch == 0x8D || ch == 0x8F || ch == 0x90 || ch == 0x9D)
+        continue;
+      auto bytes = Outline(font, static_cast<uint32_t>(ch), GlyphCoding::kAnsi);
+      auto ours = NativeSegments(bytes);
+      ASSERT_TRUE(ours.has_value()) << c.family << ": malformed outline of " << ch;
+      EXPECT_EQ(*ours, FreeTypeSegments(c.file, AnsiToUnicode(static_cast<unsigned char>(ch))))
+          << c.family << " " << ch;
+      const char kind = c.record_type == 2 ? 'Q' : 'C';
+      curves += std::count_if(ours->begin(), ours->end(),
+                              [&](const std::string& seg) { return seg[0] == kind; }) > 0;
+    }
+    EXPECT_GT(curves, 100) << c.family << ": characters with curves";
   }
 }
 
@@ -302,6 +321,47 @@ TEST(TTTFToVectorConverter, UnicodeReadsTheCodeAsUtf16) {
   ASSERT_NE(euro_ansi, nullptr);
   ASSERT_NE(euro_wide, nullptr);
   EXPECT_EQ(euro_ansi->Strokes(), euro_wide->Strokes());
+}
+
+}  // namespace
+}  // namespace laser
+
+namespace laser {
+namespace {
+
+TEST(TTTFToVectorConverter, CubicOutlinesGiveTheirShapes) {
+  // Cantarell's outlines are cubic (CFF): each piece becomes Precision strokes.
+  TTTFToVectorConverter ttf;
+  platform::Font font;
+  font.SetName("Cantarell");
+  ttf.SetFont(font);
+  ttf.SetPrecision(4);
+  auto o = ttf.ConvertChar('O');
+  ASSERT_NE(o, nullptr);
+  std::vector<int32_t> per_contour(2);
+  for (const TStroke& s : o->Strokes()) {
+    ASSERT_TRUE(s.Contour == 0 || s.Contour == 1) << s.Contour;
+    ++per_contour[static_cast<size_t>(s.Contour)];
+  }
+  EXPECT_GE(per_contour[0], 16);  // at least four pieces of four strokes
+  EXPECT_GE(per_contour[1], 16);
+
+  // The strokes reach the outline's true extent.
+  FT_Library lib;
+  FT_Face face;
+  ASSERT_EQ(FT_Init_FreeType(&lib), 0);
+  ASSERT_EQ(FT_New_Face(lib, platform::kCantarellFile, 0, &face), 0);
+  FT_Set_Char_Size(face, 0, 1365 * 64, 72, 72);
+  ASSERT_EQ(FT_Load_Char(face, 'O', FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP), 0);
+  FT_BBox box;
+  FT_Outline_Get_BBox(&face->glyph->outline, &box);
+  TRect r = o->BoundingRect();
+  EXPECT_NEAR(r.Left, box.xMin / 64.0, 2);
+  EXPECT_NEAR(r.Right, box.xMax / 64.0, 2);
+  EXPECT_NEAR(r.Top, box.yMin / 64.0, 2);
+  EXPECT_NEAR(r.Bottom, box.yMax / 64.0, 2);
+  FT_Done_Face(face);
+  FT_Done_FreeType(lib);
 }
 
 }  // namespace
