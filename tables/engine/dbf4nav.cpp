@@ -534,38 +534,31 @@ bool IsWhileOn() {
   return wa && (wa->WhileMethod || wa->WhileExpr);
 }
 
-void GoTopWhile() {
+namespace {
+
+// GoTopWhile (top) and GoBottomWhile: to the first or last record inside the WHILE scope, by
+// skipping until BOF or EOF with the hook suspended; they stop at the first error.
+void ScopeEnd(bool top) {
   if (RecCount() == 0) return;
-  TWorkArea& wa = *SelectedArea();
   if (!IsWhileOn()) {
-    GoTop();
+    top ? GoTop() : GoBottom();
     return;
   }
+  TWorkArea& wa = *SelectedArea();
   std::function<void()> hook = std::move(wa.Hook);
   wa.Hook = nullptr;
-  while (!dBOF() && DbLastError == 0) Skip(-1);
-  if (DbLastError == 0) Skip(0);
+  while (!(top ? dBOF() : dEOF()) && DbLastError == 0) Skip(top ? -1 : 1);
+  if (DbLastError == 0) Skip(top ? 0 : -1);
   if (TWorkArea* own = SelectedArea()) {
     own->Hook = std::move(hook);
     RunAreaHook();
   }
 }
 
-void GoBottomWhile() {
-  if (RecCount() == 0) return;
-  TWorkArea& wa = *SelectedArea();
-  if (!IsWhileOn()) {
-    GoBottom();
-    return;
-  }
-  std::function<void()> hook = std::move(wa.Hook);
-  wa.Hook = nullptr;
-  while (!dEOF() && DbLastError == 0) Skip(1);
-  if (DbLastError == 0) Skip(-1);
-  if (TWorkArea* own = SelectedArea()) {
-    own->Hook = std::move(hook);
-    RunAreaHook();
-  }
-}
+}  // namespace
+
+void GoTopWhile() { ScopeEnd(true); }
+
+void GoBottomWhile() { ScopeEnd(false); }
 
 }  // namespace tz

@@ -240,7 +240,10 @@ bool OpenDbf(TDbfTable& t, uint64_t file_size) {
 
   const uint8_t* p = t.Prolog.data();
   t.HasMemo = (t.Version() & 0x80) != 0;
-  bool wide = Uses48ByteDescriptors(t);
+  int64_t short_area = int64_t{Word(p + 8)} - 33;
+  bool short_layout = short_area > 0 && short_area % 32 == 0;
+  t.WideDescriptors = (t.Version() == 0x04 || t.Version() == 0x8C) && !short_layout;
+  bool wide = t.WideDescriptors;
   int64_t area = int64_t{Word(p + 8)} - 32 - (wide ? 36 : 0);
   int64_t count = area / (wide ? 48 : 32);
   if (count <= 0 || count >= 256)

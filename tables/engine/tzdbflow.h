@@ -62,6 +62,7 @@ struct TDbfTable {
   std::array<uint8_t, 32> Prolog{};
   bool HasMemo = false;
   bool HideDeleted = false;
+  bool WideDescriptors = false;  // the 36-byte extension and 48-byte descriptors
   uint16_t HeaderSize = 0;
   uint16_t RecordSize = 0;
   uint8_t FieldCount = 0;
@@ -130,6 +131,7 @@ bool CreateEmptyMemofile(const std::string& table_path, uint8_t version, uint16_
 void TranslateBuffer(bool to_file, bool oem, TranslateProc proc, size_t byte_count,
                      uint16_t record_size, char* buffer);
 bool IsDbase2Table(const TDbfTable& table);
+// The table's descriptors are 48 bytes long (a 04h or 8Ch table in the long layout).
 bool Uses48ByteDescriptors(const TDbfTable& table);
 uint32_t SwapLong(uint32_t value);
 uint16_t SwapWord(uint16_t value);
@@ -150,10 +152,13 @@ size_t FieldValueRecordSize(const TDbfTable& table);
 // The record buffer to the field value record `values` (FieldValueRecordSize bytes). Numbers
 // beyond their slot saturate. Reports nothing.
 void UnpackRecord(TDbfTable& table, char* values);
-// The field value record to the record buffer. A field whose slot equals what the last unpack
-// made keeps its stored bytes, so a value that would not survive unpacking and packing again
-// (a date outside the century window, an N beyond the slot) is never rewritten unless the
-// caller changed it. Dates that are not valid are stored blank. Reports nothing.
+// The field value record to the record buffer, every field (a new record). Dates that are not
+// valid are stored blank; numbers too wide for their field as "*". Reports nothing.
 void PackRecord(TDbfTable& table, const char* values);
+// The same for a record that is rewritten: a field whose slot still equals what the last
+// unpack made keeps its stored bytes, so a value that would not survive unpacking and packing
+// again (a date outside the century window, an N beyond its slot, a "?" logical) is never
+// changed unless the caller changed it.
+void PackChangedFields(TDbfTable& table, const char* values);
 
 }  // namespace tz

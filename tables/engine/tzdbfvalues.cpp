@@ -204,11 +204,13 @@ void UnpackRecord(TDbfTable& t, char* values) {
   t.Unpacked.assign(values, values + at);
 }
 
-void PackRecord(TDbfTable& t, const char* values) {
+namespace {
+
+void Pack(TDbfTable& t, const char* values, bool keep_unchanged) {
   if (t.Record.empty()) return;
   t.Record[0] = values[0] ? '*' : ' ';
   size_t total = FieldValueRecordSize(t);
-  bool have_baseline = t.Unpacked.size() == total;
+  bool have_baseline = keep_unchanged && t.Unpacked.size() == total;
   size_t at = 1;
   for (const TFieldEntry& f : t.Fields) {
     size_t slot = FieldSlotSize(f);
@@ -218,6 +220,16 @@ void PackRecord(TDbfTable& t, const char* values) {
     at += slot;
   }
   t.Unpacked.assign(values, values + total);
+}
+
+}  // namespace
+
+void PackRecord(TDbfTable& t, const char* values) {
+  Pack(t, values, false);
+}
+
+void PackChangedFields(TDbfTable& t, const char* values) {
+  Pack(t, values, true);
 }
 
 }  // namespace tz

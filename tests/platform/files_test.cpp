@@ -109,6 +109,25 @@ TEST(Files, ALockOfAnotherProcessIsSeenAndReleasedWithIt) {
   EXPECT_EQ(file.LockRange(0x40000000, 1), 0);
 }
 
+TEST(Files, TheShareModeChangesInPlaceAndKeepsTheLocks) {
+  TempDir dir;
+  std::string path = dir.Write("t.dbf", "data").string();
+  File file, other;
+  ASSERT_EQ(file.Open(path, kModeReadWriteShared), 0);
+  ASSERT_EQ(file.LockRange(100, 10), 0);
+  ASSERT_EQ(file.ChangeShare(kModeReadWriteExclusive), 0);
+  EXPECT_EQ(other.Open(path, kModeReadShared), kErrSharingViolation);
+  EXPECT_EQ(file.ChangeShare(kModeReadWriteShared), 0);
+  ASSERT_EQ(other.Open(path, kModeReadWriteShared), 0);
+  EXPECT_EQ(other.LockRange(105, 1), kErrLockViolation);  // the lock came through both changes
+  EXPECT_EQ(file.ChangeShare(kModeReadWriteExclusive), kErrSharingViolation);
+  EXPECT_EQ(file.Truncate(2), 0);
+  EXPECT_EQ(TempDir::Read(path), "da");
+  EXPECT_EQ(other.Close(), 0);
+  ASSERT_EQ(other.Open(path, kModeReadShared), 0);
+  EXPECT_EQ(other.Truncate(0), kErrAccessDenied);
+}
+
 TEST(Files, OpenFailuresHaveDosCodes) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,20 @@ class EngineTest : public ::testing::Test {
   platform::ScopedEnv lc_all_, lc_time_, lang_;
   platform::RecordingUi ui_;
   platform::ScopedUi use_ui_;
+};
+
+// Runs a test inside `dir` and goes back afterwards.
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~ScopedCwd() { std::filesystem::current_path(old_); }
+  ScopedCwd(const ScopedCwd&) = delete;
+  ScopedCwd& operator=(const ScopedCwd&) = delete;
+
+ private:
+  std::filesystem::path old_;
 };
 
 // One field of a hand-made table file.

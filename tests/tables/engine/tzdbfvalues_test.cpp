@@ -154,15 +154,20 @@ TEST_F(FieldValues, FieldsTheCallerLeftAloneKeepTheirStoredBytes) {
   std::vector<char> values(FieldValueRecordSize(t));
   UnpackRecord(t, values.data());
   std::memcpy(values.data() + 2, "Bert", 4);  // only the name changes
-  PackRecord(t, values.data());
+  PackChangedFields(t, values.data());
   EXPECT_EQ(std::string(t.Record.begin(), t.Record.end()),
             " Bert1926120900000000 99999999999?12345678901234567.89");
   values[0] = 1;  // deleting changes only the mark
-  PackRecord(t, values.data());
+  PackChangedFields(t, values.data());
   EXPECT_EQ(t.Record[0], '*');
   EXPECT_EQ(std::string(t.Record.begin() + 5, t.Record.end()),
             "1926120900000000 99999999999?12345678901234567.89");
   EXPECT_EQ(FieldValueRecordSize(t), 1u + 5 + 11 + 11 + 4 + 1 + 8);
+  // Packing every field shows what the kept bytes were spared: the century, the "00000000"
+  // date, the digits beyond 32 bits and beyond a double's precision, the "?".
+  PackRecord(t, values.data());
+  EXPECT_EQ(std::string(t.Record.begin(), t.Record.end()),
+            "*Bert20261209          2147483647F12345678901234568.00");
 }
 
 }  // namespace

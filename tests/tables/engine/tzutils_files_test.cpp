@@ -13,20 +13,6 @@ namespace {
 
 using FileHelpers = EngineTest;
 
-// Runs the test inside `dir` and goes back afterwards.
-class ScopedCwd {
- public:
-  explicit ScopedCwd(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir);
-  }
-  ~ScopedCwd() { std::filesystem::current_path(old_); }
-  ScopedCwd(const ScopedCwd&) = delete;
-  ScopedCwd& operator=(const ScopedCwd&) = delete;
-
- private:
-  std::filesystem::path old_;
-};
-
 TEST_F(FileHelpers, EraseFilesReportsTheFilesAnotherProgramHoldsOpen) {
   SetErrorReporting(false);
   platform::TempDir dir;
