@@ -2,12 +2,14 @@
 
 #include "tables/engine/dbf4.h"
 #include "tables/engine/tzcommon.h"
+#include "tables/index/tzparser.h"
 
 namespace tz {
 
 void StartTarazed() {
   ResetCommonState();
   StartEngine();
+  StartParser();
 }
 
 void EndTarazed() {
