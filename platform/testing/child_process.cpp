@@ -16,6 +16,7 @@ extern char** environ;
 namespace platform {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args) {
+  signal(SIGPIPE, SIG_IGN);  // a child that has gone makes writes fail, not the test die
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   if (pipe2(out, O_CLOEXEC) != 0) {
@@ -84,6 +85,26 @@ std::string ChildProcess::ReadLine(int timeout_ms) {
     if (got <= 0) return "";
     pending_.append(buf, static_cast<size_t>(got));
   }
+}
+
+bool ChildProcess::WriteLine(const std::string& line) {
+  if (to_child_ < 0) return false;
+  std::string data = line + "\n";
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = write(to_child_, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void ChildProcess::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
 }
 
 void ChildProcess::CloseInput() {

@@ -22,10 +22,14 @@ class ChildProcess {
   // The next line the child writes, without its line end; empty when the child closes its
   // output or nothing comes within `timeout_ms`.
   std::string ReadLine(int timeout_ms = 10000);
+  // Writes `line` and a line end to the child's input; false when the child has gone.
+  bool WriteLine(const std::string& line);
   // Closes the child's input (a child that reads it to the end then exits).
   void CloseInput();
   // Waits for the child to end and returns its exit status (-1 when it was killed by a signal).
   int Wait();
+  // Kills the child with SIGKILL (no clean-up of its own runs) and waits for it.
+  void Kill();
 
  private:
   pid_t pid_ = -1;

@@ -1,6 +1,9 @@
 // Work areas: selecting, opening with a USE text, closing, reopening, the engine's start and end.
 #include "tables/engine/dbf4.h"
 
+#include <algorithm>
+
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "tables/engine/tzcommon.h"
 #include "tables/engine/tzutils.h"
@@ -58,6 +61,25 @@ size_t FindOption(const std::string& upper, const std::string& word, size_t from
     if (pos > 0 && upper[pos - 1] == ' ' && (end == upper.size() || upper[end] == ' ')) return pos;
   }
   return std::string::npos;
+}
+
+// Before the header of a shared table is rewritten: take the append lock, so that no other
+// program appends meanwhile, and count what the file holds (never fewer than known). The
+// lock is held until the file is closed. When another program keeps the lock for more than a
+// second the header is written all the same: the count never goes down and the end mark only
+// goes to the real end of the data.
+void CountUnderAppendLock(TWorkArea& wa) {
+  TDbfTable& t = wa.Table;
+  if (wa.Exclusive || !DbNetworkLocking || !t.File.IsOpen() ||
+      (t.HeaderState != kHeaderRewritten && t.HeaderState != kHeaderAppended))
+    return;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    if (LockRegion(false, t.File, DbLockBase + 1, 1) == 0) break;
+    platform::SleepMs(1);
+  }
+  int32_t known = t.RecordCount;
+  RefreshRecCount(wa);
+  t.RecordCount = std::max(t.RecordCount, known);
 }
 
 void CloseSlot(int n) {
@@ -167,8 +189,9 @@ void FinishUse(TWorkArea& wa, const std::string& context_text, char* buffer, siz
   } else {
     GoTop();
   }
-  if (DbLastError != 0) {
+  if (uint16_t code = DbLastError; code != 0) {
     CloseDatabase();
+    DbLastError = code;
     return;
   }
   wa.SwapBuffer.assign(computed, 0);
@@ -208,6 +231,8 @@ void EndEngine() {
     }
     DbEngineActive = false;
   }
+  LocateSearchValue.clear();
+  LocateField = 0;
   SetHaltCloseHook(nullptr);
 }
 
@@ -286,16 +311,15 @@ void CloseDatabase() {
   } free_area{n};
   if (IndexOrderActive() && IndexDriver.CloseIndexes) IndexDriver.CloseIndexes();
   RefreshRecCount(*wa);
-  wa->LockState = 0;
-  wa->LockCount = 0;
-  wa->LockList.clear();
+  Unlock();
   wa->SwapBuffer.clear();
   if (wa->Table.HasMemo && MemoDriver.CloseMemofile) MemoDriver.CloseMemofile();
   if (ParserLinked && ParserDriver.FreeExpr) {
     if (wa->FilterExpr) ParserDriver.FreeExpr(wa->FilterExpr);
     if (wa->WhileExpr) ParserDriver.FreeExpr(wa->WhileExpr);
   }
-  CloseDbf(wa->Table);
+  CountUnderAppendLock(*wa);
+  CloseDbf(wa->Table);  // closing the file also releases the append lock taken above
 }
 
 void CloseAll() {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "tables/engine/tzdbflow.h"
@@ -146,6 +147,98 @@ bool SetIgnoreDel(bool hide);
 std::function<void()> SetAreaHook(std::function<void()> hook);
 bool IsWhileOn();
 bool IndexOrderActive();
+
+// --- Locks --------------------------------------------------------------------------------
+// Processes that share a table coordinate with byte-range locks far beyond any data, so that
+// locks never hinder reading: the semaphore guard byte at DbLockBase, the append byte at
+// DbLockBase + 1, and record n's region of record-size bytes at DbLockBase + header size +
+// (n - 1) * record size. Locks belong to the work area's open file: two work areas of one
+// program block each other as two programs do. On an exclusive table, or with
+// DbNetworkLocking off, the commands keep only their bookkeeping and touch no region.
+
+inline constexpr uint64_t DbLockBase = 0x40000000;
+extern uint16_t DbMaxRecordLocks;  // most record locks per work area; 0 = no limit [0]
+extern uint8_t DbLockRetries;      // further attempts after a failed lock [0]
+extern uint8_t DbLockRetryWait;    // seconds between attempts (events are pumped) [0]
+// Asked when the attempts are used up; true starts a new round [none].
+extern std::function<bool()> DbLockRetryProc;
+
+// Locks (or releases) a range of `file`: 0 or the DOS-style code (33 when another holds it);
+// 0 at once with DbNetworkLocking off.
+uint16_t LockRegion(bool unlock, platform::File& file, uint64_t offset, uint64_t length);
+// LockRegion with the retry policy; false when the attempts are used up or the program is
+// terminating.
+bool LockWithRetry(platform::File& file, uint64_t offset, uint64_t length);
+// The semaphore guard byte of the selected table (one attempt); true at once with network
+// locking off.
+bool LockFileByte();
+void UnlockFileByte();
+// The append lock; false (no error) while record locks are held or another holds it.
+bool ALock();
+// Locks the current record; false (no error) on the blank record, while the append lock is
+// held, or when another holds it; error 212 at the lock limit.
+bool RLock();
+bool IsLocked(int32_t recno);
+// Releases a record lock: a record number, -1 the oldest, -2 the newest, -3 all. A record not
+// held gives false with DbLastError 220 (not reported).
+bool UnlockRec(int32_t which);
+// Releases every lock of the selected work area.
+void Unlock();
+
+// --- Writing ------------------------------------------------------------------------------
+// Writes to a shared table need the append lock (Append) or the current record's lock
+// (Replace, DeleteRec, RecallRec, Poke of that record); none of them writes while the area
+// stands on the blank record.
+
+// Index keys follow Replace [true].
+extern bool DbReplaceUpdatesIndex;
+
+// Appends the field value record as a new last record and makes it current.
+void Append();
+// Writes the field value record to the current record; fields whose values were not changed
+// keep their stored bytes.
+void Replace();
+void DeleteRec();
+void RecallRec();
+// After a write: when the current record is outside the WHILE scope or not visible, moves to
+// a visible one (all locks released) and answers true.
+bool RepositionAfterWrite();
+// The stored bytes of a field of any record (field 0: the deleted mark), read from the file;
+// empty outside the table.
+void Peek(uint8_t field, int32_t recno, std::string& text);
+// Writes raw bytes into a field of any record; an empty value writes nothing.
+void Poke(const std::string& value, uint8_t field, int32_t recno);
+
+// --- Sequential search --------------------------------------------------------------------
+
+extern std::string LocateSearchValue;
+extern bool LocateCaseSensitive;
+extern bool LocateExact;
+extern bool LocateContained;
+extern uint8_t LocateField;
+
+// A date for LocateValue.
+struct TDateValue {
+  int year, month, day;
+};
+// A value sought by LocateValue and LocateFields.
+using TLocateValue = std::variant<std::string, double, TDateValue, bool>;
+
+// Parses "FIELD [NOCASE] [EXACT] [CONTAINED]": the field number (0 and error 220 for none or an
+// unknown field); sets the search flags.
+uint8_t Locate(const std::string& spec);
+// Searches records from `first` in file order (deleted and filtered ones too) for the search
+// value in `field`; goes to the first match, else to EOF with LocateField 0.
+void LocateFrom(int32_t first, uint8_t field, bool is_new);
+// Searches on from the record after the current one.
+void Continue();
+// Searches one field for a value; the first visible match; true when found.
+bool LocateValue(const std::string& field_name, const TLocateValue& value, bool no_case,
+                 int32_t first, bool exact);
+// Searches records where every field of the ";"-separated names holds its value; unless
+// `stay_on_found` (and found) the record stays where it was. The hook does not run.
+bool LocateFields(const std::string& field_names, const std::vector<TLocateValue>& values,
+                  bool no_case, bool stay_on_found, bool exact);
 
 // Shared with the writing commands.
 void RefreshRecCount(TWorkArea& area);

@@ -4,6 +4,7 @@
 
 #include "platform/text.h"
 #include "tables/engine/dbf4.h"
+#include "tables/engine/dbf4bracket.h"
 #include "tables/engine/tzcommon.h"
 #include "tables/engine/tzutils.h"
 
@@ -13,32 +14,6 @@ namespace {
 bool Order() {
   return IndexOrderActive();
 }
-
-// A read bracket of the index unit (slot 23) around the reads of one positioning command,
-// ended on every path, also when an error throws.
-class IndexReadBracket {
- public:
-  explicit IndexReadBracket(bool active) : active_(active && IndexDriver.SetReadSemaphoreProc) {
-    if (active_) IndexDriver.SetReadSemaphoreProc(1);
-  }
-  ~IndexReadBracket() {
-    try {
-      End();
-    } catch (...) {
-      // Already unwinding from the error that matters.
-    }
-  }
-  IndexReadBracket(const IndexReadBracket&) = delete;
-  IndexReadBracket& operator=(const IndexReadBracket&) = delete;
-  void End() {
-    if (!active_) return;
-    active_ = false;
-    IndexDriver.SetReadSemaphoreProc(0);
-  }
-
- private:
-  bool active_;
-};
 
 void Call(void (*slot)()) {
   if (slot) slot();
@@ -94,7 +69,7 @@ void GoTopNoHook(TWorkArea& wa) {
   TDbfTable& t = wa.Table;
   if (t.RecordCount == 0) return;
   bool order = Order();
-  IndexReadBracket bracket(order);
+  IndexBracket bracket(IndexDriver.SetReadSemaphoreProc, order);
   int32_t candidate = 1;
   if (order) {
     candidate = Call(IndexDriver.IndexFirstRec, t.RecordCount + 1);
@@ -165,6 +140,7 @@ bool WhileCondition(TWorkArea& wa) {
 void SetPhantomRecord(TWorkArea& wa) {
   BlankRecord(wa);
   wa.Table.CurrentRecord = wa.Table.RecordCount + 1;
+  wa.Table.OnBlankRecord = true;
   wa.Table.AtBeginning = wa.Table.AtEnd = true;
 }
 
@@ -282,13 +258,14 @@ void GO(int32_t n) {
   }
   if (n < 1 || n > t.RecordCount) {
     t.CurrentRecord = t.RecordCount + 1;
+    t.OnBlankRecord = true;
     t.AtEnd = true;
     SetDbError(212, context);
     return;
   }
   t.AtBeginning = t.AtEnd = false;
   bool order = Order();
-  IndexReadBracket bracket(order);
+  IndexBracket bracket(IndexDriver.SetReadSemaphoreProc, order);
   bool ok = ReadRecord(wa, n);
   if (order && ok) {
     Call(IndexDriver.SyncIndexPosition);
@@ -346,7 +323,7 @@ void GoBottom() {
   RefreshRecCount(wa);
   if (t.RecordCount == 0) return;
   bool order = Order();
-  IndexReadBracket bracket(order);
+  IndexBracket bracket(IndexDriver.SetReadSemaphoreProc, order);
   int32_t candidate = t.RecordCount;
   if (order) {
     candidate = Call(IndexDriver.IndexLastRec, t.RecordCount + 1);
@@ -409,7 +386,7 @@ void Skip(int32_t n) {
   if (n < 0 && dBOF()) return;
   t.AtBeginning = t.AtEnd = false;
   bool order = Order();
-  IndexReadBracket bracket(order);
+  IndexBracket bracket(IndexDriver.SetReadSemaphoreProc, order);
   int32_t counter = 0;
   int32_t last_good = 0;
   bool reached = false;
@@ -448,6 +425,7 @@ void Skip(int32_t n) {
   if (reached) {
     if (n > 0) {
       t.CurrentRecord = t.RecordCount + 1;
+      t.OnBlankRecord = true;
       t.AtEnd = true;
       BlankRecord(wa);
       if (order) Call(IndexDriver.SyncIndexPosition);
@@ -557,8 +535,12 @@ void ScopeEnd(bool top) {
 
 }  // namespace
 
-void GoTopWhile() { ScopeEnd(true); }
+void GoTopWhile() {
+  ScopeEnd(true);
+}
 
-void GoBottomWhile() { ScopeEnd(false); }
+void GoBottomWhile() {
+  ScopeEnd(false);
+}
 
 }  // namespace tz

@@ -176,8 +176,12 @@ int FinishHeader(TDbfTable& t) {
   if (t.HeaderState != kHeaderRewritten && t.HeaderState != kHeaderAppended) return 0;
   int rc = WriteHeaderBytes(t);
   if (rc == 0 && t.HeaderState == kHeaderAppended) {
-    const char end = 0x1A;
-    rc = t.File.WriteAt(RecordOffset(t, t.RecordCount + 1), &end, 1);
+    // Only at the real end of the data: a longer file holds records of another program.
+    uint64_t end = RecordOffset(t, t.RecordCount + 1);
+    uint64_t size = 0;
+    rc = t.File.Size(&size);
+    const char mark = 0x1A;
+    if (rc == 0 && size <= end + 1) rc = t.File.WriteAt(end, &mark, 1);
   }
   return rc;
 }
@@ -216,6 +220,7 @@ bool OpenDbfFile(TDbfTable& t) {
         std::min<uint64_t>((size - t.HeaderSize) / t.RecordSize, kMaxRecordCount));
   }
   t.CurrentRecord = t.RecordCount > 0 ? 1 : 0;
+  t.OnBlankRecord = t.RecordCount <= 0;
   t.AtEnd = t.AtBeginning = t.RecordCount <= 0;
   return true;
 }
@@ -286,6 +291,7 @@ bool GetDbfRecord(TDbfTable& t, int32_t n) {
   TranslateBuffer(false, t.Oem, t.FromFile, scratch.size(), t.RecordSize, scratch.data());
   t.Record.swap(scratch);
   t.CurrentRecord = n;
+  t.OnBlankRecord = false;
   return true;
 }
 
@@ -313,6 +319,7 @@ bool PutDbfRecord(TDbfTable& t, int32_t n) {
   if (append) {
     t.RecordCount = n;
     t.CurrentRecord = n;
+    t.OnBlankRecord = false;
     t.HeaderState = kHeaderAppended;
   } else if (t.HeaderState != kHeaderAppended) {
     t.HeaderState = kHeaderRewritten;

@@ -72,6 +72,9 @@ struct TDbfTable {
   std::vector<char> Record;  // the current record, its text in Windows-1252
   int32_t RecordCount = 0;
   int32_t CurrentRecord = 0;
+  // Positioned past the end (the blank record), also after another program has since appended
+  // a record with that number; a record read or appended clears it.
+  bool OnBlankRecord = false;
   bool AtEnd = false;
   bool AtBeginning = false;
   uint16_t OpenMode = 0;

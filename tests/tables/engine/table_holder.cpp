@@ -1,0 +1,85 @@
+// A second program on a shared table, driven over its standard input one command a line; it
+// answers each with one line:
+//   use <use text>        ok | error <code>
+//   go <n>                ok | error <code>
+//   rlock | alock         true | false
+//   unlock | close        ok
+//   soak <count> <tag>    appends <count> records "<tag><i>" under the append lock, each lock
+//                         taken as soon as it is free; "ok" when the count never went down,
+//                         else "down"
+// It ends when its input ends.
+#include <unistd.h>
+
+#include <charconv>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "tables/engine/dbf4.h"
+#include "tables/engine/tzcommon.h"
+#include "tables/engine/tzstart.h"
+
+namespace {
+
+std::string Result() {
+  return tz::DbLastError == 0 ? "ok" : "error " + std::to_string(tz::DbLastError);
+}
+
+void SetFirstField(const std::string& text) {
+  char* slot = tz::FieldAddress(1);
+  size_t length = static_cast<uint8_t>(slot[0]);
+  std::memset(slot + 1, ' ', length);
+  std::memcpy(slot + 1, text.data(), std::min(length, text.size()));
+}
+
+}  // namespace
+
+int main() {
+  tz::StartTarazed();
+  tz::DbReportErrors = false;
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::string command = line.substr(0, line.find(' '));
+    std::string rest = line.size() > command.size() ? line.substr(command.size() + 1) : "";
+    std::string answer;
+    if (command == "use") {
+      tz::Use(rest);
+      answer = Result();
+    } else if (command == "go") {
+      tz::GO(std::stoi(rest));
+      answer = Result();
+    } else if (command == "rlock") {
+      answer = tz::RLock() ? "true" : "false";
+    } else if (command == "alock") {
+      answer = tz::ALock() ? "true" : "false";
+    } else if (command == "unlock") {
+      tz::Unlock();
+      answer = "ok";
+    } else if (command == "close") {
+      tz::CloseDatabase();
+      answer = "ok";
+    } else if (command == "soak") {
+      int count = std::stoi(rest.substr(0, rest.find(' ')));
+      std::string tag = rest.substr(rest.find(' ') + 1);
+      bool down = false;
+      int32_t last = 0;
+      for (int i = 0; i < count; ++i) {
+        while (!tz::ALock()) usleep(100);
+        tz::ClearRecord();
+        SetFirstField(tag + std::to_string(i));
+        tz::Append();
+        if (tz::DbLastError != 0) down = true;
+        int32_t now = tz::RecCount();
+        if (now < last) down = true;
+        last = now;
+        tz::Unlock();
+      }
+      answer = down ? "down" : "ok";
+    } else {
+      answer = "unknown";
+    }
+    std::cout << answer << std::endl;
+  }
+  tz::EndTarazed();
+  return 0;
+}
