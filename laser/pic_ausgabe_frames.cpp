@@ -185,8 +185,12 @@ void ScrollText(TLaserState& state, platform::Canvas& canvas) {
     const int64_t counter = platform::PerfCounter();
     if (state.ScrollSpeed != 0) {
       const double elapsed = static_cast<double>(counter - state.ScrollStartStamp) / frequency;
-      // Halves round to the even neighbour (the default floating-point rounding).
-      offset = static_cast<int32_t>(std::nearbyint(elapsed * (state.ScrollSpeed * 400)));
+      // Halves round to the even neighbour (the default floating-point rounding). An offset
+      // past the end only ends the pass, so it is held there: after hours of a still text
+      // the elapsed time gives more than 32 bits hold.
+      const double end = state.TextWidth + kWindow;
+      offset =
+          static_cast<int32_t>(std::min(std::nearbyint(elapsed * (state.ScrollSpeed * 400)), end));
     } else {
       offset = still_offset();
     }

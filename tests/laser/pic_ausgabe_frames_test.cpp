@@ -108,6 +108,23 @@ TEST_F(Frames, StillTextRepeatsUntilStopped) {
   EXPECT_EQ(s_.FramePoints[3], (TTextPoint{1998, 2218, V}));
 }
 
+TEST_F(Frames, ALongStillTextSetMovingEndsThePass) {
+  // A still text stands for 31 hours; then the operator sets speed 50. The offset the counter
+  // gives is past any 32-bit value: the text has long left the window and the pass ends.
+  platform::VirtualClock clock(0, 0, 0, 1000000);
+  platform::ScopedClock scoped(clock);
+  Triangle();
+  int pumps = 0;
+  ui_.OnProcessEvents([&] {
+    ++pumps;
+    clock.SetCounter(clock.PeekCounter() + int64_t{31} * 3600 * 1000000);
+    s_.ScrollSpeed = 50;
+    if (pumps == 3) s_.StopFlag = true;  // the pass did not end by itself
+  });
+  ScrollText(s_, canvas_);
+  EXPECT_EQ(pumps, 1);
+}
+
 TEST_F(Frames, WindowEdgesAndReentry) {
   struct Case {
     const char* what;
