@@ -125,7 +125,10 @@ void TextToBcdKey(BcdKey& dest, std::string_view text, uint8_t decimals) {
     }
     if (!IsDigit(c)) break;
     if (stored == kMaxDigits) {
-      // Not stored; only integer digits still matter, for the exponent.
+      // Not stored. A non-zero digit here means the stored digits have no trailing zeros; a
+      // zero does not count as one (1E20 would lose all its digits). Beyond that only integer
+      // digits still matter, for the exponent.
+      if (c != '0') trailing_zeros = 0;
       if (point) break;
       ++exponent;
       continue;
