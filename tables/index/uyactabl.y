@@ -17,8 +17,9 @@
 
 %code {
 // The parse stack holds at most 150 states and values; a deeper parse is a stack overflow.
-#define YYINITDEPTH 150
-#define YYMAXDEPTH 150
+// bison gives up as soon as its last slot is filled, hence one slot more.
+#define YYINITDEPTH 151
+#define YYMAXDEPTH 151
 
 namespace {
 

@@ -92,6 +92,12 @@ TEST_F(Compiler, TextLengthAndParseStackLimits) {
   EXPECT_EQ(AssignExpr(text), nullptr);
   std::string context = TakeErrorContext();
   EXPECT_EQ(context.substr(0, 46), "Error in expression : Parser_stack_overflow\r\n[");
+  // The start state, 148 signs and the number are 150 entries: the most that fit.
+  e = AssignExpr(std::string(148, '-') + "5");
+  ASSERT_NE(e, nullptr) << TakeErrorContext();
+  FreeExpr(e);
+  EXPECT_EQ(AssignExpr(std::string(149, '-') + "5"), nullptr);
+  EXPECT_EQ(TakeErrorContext().substr(0, 46), "Error in expression : Parser_stack_overflow\r\n[");
   // Parentheses nest as deep as the text allows.
   e = AssignExpr(std::string(100, '(') + "2" + std::string(100, ')'));
   ASSERT_NE(e, nullptr);
