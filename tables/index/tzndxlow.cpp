@@ -81,7 +81,8 @@ int CompareBcdKeys(const uint8_t* a, const uint8_t* b, size_t /*length*/) {
   int exp_a = digits_a == 0 ? 0 : a[0];
   int exp_b = digits_b == 0 ? 0 : b[0];
   if (exp_a == exp_b) {
-    size_t bytes = static_cast<size_t>((std::max(digits_a, digits_b) + 1) / 2);
+    // A key from a damaged file may claim up to 31 digits; only the 10 digit bytes exist.
+    size_t bytes = static_cast<size_t>(std::min((std::max(digits_a, digits_b) + 1) / 2, 10));
     return s == 1 ? CompareBytes(a + 2, b + 2, bytes) : CompareBytes(b + 2, a + 2, bytes);
   }
   return exp_a < exp_b ? -s : s;

@@ -135,6 +135,18 @@ TEST_F(Keys, BcdKeysSortByValue) {
   EXPECT_EQ(Compare(ValueKey(-7.25, 2), TextKey("-7.250", 3)), 0);
 }
 
+TEST_F(Keys, ACorruptDigitCountComparesNoMoreThanTheTenDigitBytes) {
+  // Digit count 31 in byte 1 (as a damaged index file may hold); the bytes after the 12 of
+  // each key differ and must not be looked at.
+  uint8_t a[18] = {0x40, 0x7D, 0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x34,
+                   0x56, 0x78, 0x90, 1,    1,    1,    1,    1,    1};
+  uint8_t b[18];
+  std::memcpy(b, a, 12);
+  std::memset(b + 12, 2, 6);
+  EXPECT_EQ(CompareBcdKeys(a, b, 12), 0);
+  EXPECT_EQ(CompareBcdKeys(b, a, 12), 0);
+}
+
 TEST_F(Keys, DateKeysAndByteCompares) {
   double a = 2451545, b = 2451546, blank = BlankDateValue;
   auto bytes = [](const double& d) { return reinterpret_cast<const uint8_t*>(&d); };
