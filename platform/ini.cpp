@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -85,9 +86,15 @@ struct IniText {
   }
 };
 
+// Settings files written on Windows may differ from the name asked for in case only
+// ("ld2000.INI"); the file on the disk is found as every other file of the system is.
+std::filesystem::path OnDisk(const std::filesystem::path& path) {
+  return ResolvePath(path.string());
+}
+
 IniText Load(const std::filesystem::path& path) {
   IniText t;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(OnDisk(path), std::ios::binary);
   if (!in) return t;
   std::stringstream ss;
   ss << in.rdbuf();
@@ -108,7 +115,8 @@ IniText Load(const std::filesystem::path& path) {
 }
 
 // Writes the text back; an existing file keeps its permissions, a new one gets `new_mode`.
-void Save(const std::filesystem::path& path, const IniText& t, unsigned new_mode) {
+void Save(const std::filesystem::path& asked, const IniText& t, unsigned new_mode) {
+  std::filesystem::path path = OnDisk(asked);
   std::error_code ec;
   auto status = std::filesystem::status(path, ec);
   unsigned mode = std::filesystem::exists(status)

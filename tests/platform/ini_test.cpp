@@ -107,6 +107,16 @@ TEST(IniFile, KeepsUnixLineEndsOfAnExistingFile) {
   EXPECT_EQ(TempDir::Read(path), "[Ports]\nCOM1=/dev/pts/3\nCOM2=/dev/pts/4\n");
 }
 
+TEST(IniFile, FindsTheFileWithoutRegardToCase) {
+  TempDir dir;
+  auto path = dir.Write("ld2000.INI", "[General]\r\nNumber of frames=8000\r\n");
+  IniFile ini(dir / "LD2000.ini");
+  EXPECT_EQ(ini.ReadInteger("General", "Number of frames", 6000), 8000);
+  ini.WriteInteger("General", "Number of frames", 7000);
+  EXPECT_EQ(TempDir::Read(path), "[General]\r\nNumber of frames=7000\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "LD2000.ini"));
+}
+
 TEST(IniFile, WriteIntoMissingFolderThrows) {
   TempDir dir;
   IniFile ini(dir / "no" / "such" / "x.ini");
