@@ -42,7 +42,7 @@ struct TWorkArea {
   // WHILE scope: a method, else a compiled expression.
   std::function<bool()> WhileMethod;
   CompiledExpr* WhileExpr = nullptr;
-  TMemoArea* MemoArea = nullptr;  // owned by the memo unit; nullptr when none is open
+  std::shared_ptr<TMemoArea> MemoArea;  // the memo unit's state; empty when none is open
   uint8_t LockState = 0;          // 0 none, 2 append lock, 3 record locks
   uint16_t LockCount = 0;
   std::vector<int32_t> LockList;  // held record locks, oldest first

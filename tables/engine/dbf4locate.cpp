@@ -3,6 +3,7 @@
 
 #include "platform/text.h"
 #include "tables/engine/dbf4.h"
+#include "tables/engine/memotextfile.h"
 #include "tables/engine/timedate.h"
 #include "tables/engine/tzcommon.h"
 #include "tables/engine/tzutils.h"
@@ -38,9 +39,10 @@ std::string StoredText(TWorkArea& wa, uint8_t field, int32_t n) {
 bool Matches(TWorkArea& wa, uint8_t field, int32_t n) {
   const TFieldEntry& f = wa.Table.Fields[field - 1];
   if (f.type == 'M') {
-    // Memo texts are searched by the memo unit; without it there is nothing to search.
-    if (!MemoDriver.AssignMemo) SetDbError(220, "MEMO unit not linked in [Count/Sum/Continue]");
-    return false;
+    // The memo unit searches the memo text line by line.
+    std::string stored;
+    Peek(field, n, stored);
+    return MemoContains(LocateSearchValue, stored, LocateCaseSensitive);
   }
   std::string text = StoredText(wa, field, n);
   if (text.empty()) return false;

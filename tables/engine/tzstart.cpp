@@ -1,6 +1,7 @@
 #include "tables/engine/tzstart.h"
 
 #include "tables/engine/dbf4.h"
+#include "tables/engine/memo.h"
 #include "tables/engine/tzcommon.h"
 #include "tables/index/tzparser.h"
 
@@ -10,6 +11,7 @@ void StartTarazed() {
   ResetCommonState();
   StartEngine();
   StartParser();
+  MemoInit();
 }
 
 void EndTarazed() {

@@ -8,8 +8,8 @@
 namespace tz {
 
 // Sets every unit's start values: the settings of tzcommon.h, the country and date format
-// from the user's language, the century window from the current year. A second call starts
-// the library over (tests use that).
+// from the user's language, the century window from the current year, the memo unit's routine
+// table (MemoInit). A second call starts the library over (tests use that).
 void StartTarazed();
 // Ends the library: the units' ends in reverse order (the error context is cleared last).
 void EndTarazed();

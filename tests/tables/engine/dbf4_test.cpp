@@ -282,6 +282,7 @@ TEST_F(WorkAreasTest, MemoFilesOpenThroughTheMemoUnitWhenItIsThere) {
   std::string with_memo = RawTable(0x8B, {{"T", 'C', 2}, {"NOTIZ", 'M', 10}}, {" ab         1"});
   dir_.Write("memo.dbf", with_memo);
   dir_.Write("fails.dbf", with_memo);
+  MemoDriver = TMemoDriver();
   Use("memo");  // no memo unit: the table opens without its memo file
   EXPECT_EQ(DbLastError, 0);
   CloseDatabase();

@@ -1,7 +1,7 @@
 // What the expression tests share: a real table file in a temporary folder, opened in work
 // area 1, with C, N, D, L and M fields, and a small stand-in for the memo unit's AssignMemo in
-// MemoDriver slot 0 that serves memo texts line by line from a map (the memo unit is built
-// later). Errors are stored, not reported, so a test reads DbLastError and the context.
+// MemoDriver slot 0 that serves memo texts line by line from a map. Errors are stored, not
+// reported, so a test reads DbLastError and the context.
 #pragma once
 
 #include <charconv>
@@ -67,7 +67,11 @@ class ExprTest : public EngineTest {
     for (const RawField& f : fields) size += f.length;
     for (std::string& r : records)
       if (r.size() < size) r.resize(size, ' ');
-    Use(dir_.Write(name, RawTable(0x8B, fields, records)).string() + options);
+    std::string path = dir_.Write(name, RawTable(0x8B, fields, records)).string();
+    // The memo unit opens the memo file of an 8Bh table: an empty one; the texts come from the
+    // stand-in.
+    ASSERT_TRUE(CreateEmptyMemofile(path, 0x8B, 512, "OpenTable"));
+    Use(path + options);
     ASSERT_EQ(DbLastError, 0) << TakeErrorContext();
   }
 

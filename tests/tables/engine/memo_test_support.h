@@ -1,0 +1,116 @@
+// What the memo tests share: a fixture that makes a table with memo fields in a temporary
+// folder, in the layout of a version byte, opens it, and stores memo references in new
+// records the way a caller of AddMemo does.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine_test_support.h"
+#include "tables/engine/dbf4.h"
+#include "tables/engine/memo.h"
+#include "tables/engine/tzdbflow.h"
+
+namespace tz {
+
+class MemoTest : public EngineTest {
+ protected:
+  MemoTest() { SetErrorReporting(false); }
+
+  // Creates dir/<name>.dbf with the fields ID N 5 and NOTE M (and OTHER M when `two_memos`)
+  // as `version` (83h, 8Bh or F5h) with memo blocks of `block_size`, and opens it in the
+  // selected work area with `use_options` (" EXCLUSIVE" ...). Returns the table's path.
+  std::string MakeTable(uint8_t version, uint16_t block_size = 512, const std::string& name = "t",
+                        bool two_memos = false, const std::string& use_options = "") {
+    DbDefaultTableVersion = version;
+    DbDefaultMemoBlockSize = block_size;
+    std::vector<TFieldEntry> fields = {{"ID", 'N', 5}, {"NOTE", 'M', 10}};
+    if (two_memos) fields.push_back({"OTHER", 'M', 10});
+    TDbfTable table;
+    std::string path = (dir_ / (name + ".dbf")).string();
+    EXPECT_TRUE(CreateDBF(table, path, fields)) << GetErrorMessage();
+    DbDefaultTableVersion = 0x8B;
+    DbDefaultMemoBlockSize = 512;
+    Use(path + use_options);
+    EXPECT_EQ(DbLastError, 0) << GetErrorMessage();
+    return path;
+  }
+
+  // The memo file's path of the table made by MakeTable.
+  std::string MemoPath(uint8_t version, const std::string& name = "t") const {
+    return (dir_ / (name + (version == 0xF5 ? ".FPT" : ".DBT"))).string();
+  }
+  std::string MemoBytes(uint8_t version, const std::string& name = "t") const {
+    return platform::TempDir::Read(MemoPath(version, name));
+  }
+
+  // Appends a record with ID `id` whose memo field `field` (2 = NOTE) holds `block`; block 0
+  // leaves the field blank, as dBASE stores a record without a memo.
+  void AppendWithMemo(int32_t id, int32_t block, int field = 2) {
+    TWorkArea& wa = *SelectedArea();
+    ClearRecord();
+    std::memcpy(FieldAddress(1), &id, sizeof id);
+    std::memcpy(FieldAddress(field), &block, sizeof block);
+    PackRecord(wa.Table, wa.FieldValues);
+    const TFieldEntry& f = wa.Table.Fields[static_cast<size_t>(field - 1)];
+    if (block == 0) std::fill_n(wa.Table.Record.begin() + f.offset, f.length, ' ');
+    ASSERT_TRUE(PutDbfRecord(wa.Table, wa.Table.RecordCount + 1)) << GetErrorMessage();
+    UnpackRecord(wa.Table, wa.FieldValues);
+  }
+
+  // The stored characters of field `field` of record `n`, read from the file.
+  std::string StoredField(int32_t n, int field = 2) {
+    TWorkArea& wa = *SelectedArea();
+    const TFieldEntry& f = wa.Table.Fields[static_cast<size_t>(field - 1)];
+    std::string bytes(f.length, '\0');
+    size_t got = 0;
+    wa.Table.File.ReadAt(wa.Table.HeaderSize + uint64_t(n - 1) * wa.Table.RecordSize + f.offset,
+                         bytes.data(), bytes.size(), &got);
+    bytes.resize(got);
+    return bytes;
+  }
+
+  // The value at `block` as GetMemo reads it, the lines joined with "|" and each line end
+  // shown as "/" (hard) or "~" (soft).
+  static std::string Lines(const TMemoLineTable& table) {
+    std::string out;
+    for (size_t i = 0; i < table.Lines.size(); ++i) {
+      if (i > 0) out += '|';
+      out += table.Lines[i];
+      if (table.Ends[i] == kHardLineEnd) out += '/';
+      if (table.Ends[i] == kSoftLineEnd) out += '~';
+    }
+    return out;
+  }
+  std::string Read(int32_t block) {
+    DbLastError = 0;
+    if (!GetMemo(block, 0)) return "error " + std::to_string(DbLastError);
+    return Lines(MemoLines);
+  }
+
+  // The bytes of the value at `block` as the BLOB descriptor reads them in binary mode;
+  // "error <code>" on failure.
+  std::string ReadBytes(int32_t block) {
+    DbLastError = 0;
+    CreateBlobDescriptor(false, block, 1);
+    std::string bytes;
+    char piece[100];
+    for (int32_t n; DbLastError == 0 && (n = ReadBlobStream(piece, sizeof piece)) > 0;)
+      bytes.append(piece, static_cast<size_t>(n));
+    if (DbLastError == 0) DestroyBlobDescriptor();
+    return DbLastError == 0 ? bytes : "error " + std::to_string(DbLastError);
+  }
+
+  platform::TempDir dir_;
+};
+
+// Bytes from a list of values (for expected file contents written out literally).
+inline std::string Bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s += static_cast<char>(v);
+  return s;
+}
+
+}  // namespace tz
