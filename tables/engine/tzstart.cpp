@@ -3,6 +3,7 @@
 #include "tables/engine/dbf4.h"
 #include "tables/engine/memo.h"
 #include "tables/engine/tzcommon.h"
+#include "tables/index/tzndx.h"
 #include "tables/index/tzparser.h"
 
 namespace tz {
@@ -12,9 +13,11 @@ void StartTarazed() {
   StartEngine();
   StartParser();
   MemoInit();
+  IndexInit();
 }
 
 void EndTarazed() {
+  IndexDone();
   EndEngine();
   EndCommon();
 }

@@ -1,0 +1,512 @@
+// Index orders of a work area: choosing the current order, the first, last, next and prior
+// key, seeking a key (Find), and finding the current record in the orders.
+#include <algorithm>
+
+#include "tables/engine/tzcommon.h"
+#include "tables/engine/tzutils.h"
+#include "tables/index/tzndxint.h"
+#include "tables/index/tzndxlow.h"
+
+namespace tz {
+
+uint8_t IndexFound = 0;
+
+namespace ndx {
+namespace {
+
+bool g_exact = false;
+
+// Reads child slot `index` of the node on top of the path and descends to its first or last
+// leaf entry.
+bool EnterChild(TIndexArea& ia, TOrder& o, bool first) {
+  TPathItem& top = o.path.back();
+  TPathItem child;
+  child.block = static_cast<int32_t>(top.node.Pointer(top.index, o.EntryLength()));
+  if (o.path.size() >= kMaxDepth || !SeekAndRead(ia, o, child.block, child.node)) {
+    if (o.path.size() >= kMaxDepth)
+      Fail(222, "Invalid node " + std::to_string(child.block) +
+                    " in index file: " + OrderDescription(o.tag) + " [SeekAndRead]");
+    return false;
+  }
+  o.path.push_back(child);
+  return DescendToEdge(ia, o, first);
+}
+
+void KeyToBuffer(TOrder& o, const uint8_t* key) {
+  std::copy(key, key + o.KeyLength(), o.key.begin());
+  o.key.back() = 0;
+}
+
+// The key at the order's position into its key buffer; the entry's record number.
+int32_t TakeEntry(TOrder& o) {
+  TPathItem& leaf = o.path.back();
+  KeyToBuffer(o, leaf.node.Key(leaf.index, o.EntryLength()));
+  return static_cast<int32_t>(leaf.node.Pointer(leaf.index, o.EntryLength()));
+}
+
+std::string KeyText(const TOrder& o, const uint8_t* key) {
+  return RTrim(std::string(reinterpret_cast<const char*>(key), static_cast<size_t>(o.KeyLength())));
+}
+
+// Seeks the order's saved key and the entry of `record` among equal keys; false when the
+// record is not there.
+bool FindEntry(TIndexArea& ia, TOrder& o, int32_t record) {
+  std::vector<uint8_t> key(o.key.begin(), o.key.end() - 1);
+  if (!SeekKey(ia, o, key.data())) return false;
+  while (!o.eof && o.CurrentRecord() != record) {
+    TPathItem& leaf = o.path.back();
+    if (o.Compare(leaf.node.Key(leaf.index, o.EntryLength()), key.data()) != 0) return false;
+    if (!StepEntry(ia, o, true)) return false;
+  }
+  return !o.eof;
+}
+
+// Brings back the position after it was lost (the tag headers were read again): false and
+// error 254 when the record is not found under its key.
+bool Reestablish(TIndexArea& ia, TOrder& o, const char* routine) {
+  if (!o.path.empty() || o.on_empty) return true;
+  int32_t record = Wa().Table.CurrentRecord;
+  if (FindEntry(ia, o, record)) return true;
+  Fail(254, std::string(" [") + routine + "]");
+  std::vector<uint8_t> key(o.key.begin(), o.key.end() - 1);
+  SeekKey(ia, o, key.data());
+  return false;
+}
+
+// After another program changed the index: the current record again, or end of file.
+void RefreshAfterChanges() {
+  if (!IndexChanged()) return;
+  TWorkArea& wa = Wa();
+  TDbfTable& t = wa.Table;
+  RefreshRecCount(wa);
+  if (t.CurrentRecord > t.RecordCount) {
+    SetPhantomRecord(wa);
+    if (TOrder* o = FindArea()->At(1)) {
+      ResetToEmpty(*o);
+      o->eof = true;
+    }
+    return;
+  }
+  if (GetDbfRecord(t, t.CurrentRecord)) UnpackRecord(t, wa.FieldValues);
+  if (!FindArea()->natural) SoftSyncIndex();
+}
+
+// The engine's end of file in key order.
+void GoEofInKeyOrder(TIndexArea& ia) {
+  FindLastRec();
+  TDbfTable& t = Wa().Table;
+  Dbf4RawGo(t.RecordCount + 1);
+  if (TOrder* o = ia.At(1)) {
+    o->eof = true;
+    ResetToEmpty(*o);
+  }
+}
+
+bool IndexOpenTest(const std::string& routine) {
+  TIndexArea* ia = FindArea();
+  if (ia && ia->At(1)) return false;
+  SetDbError(221, "Index not open. (DBF=" + Wa().Table.FileName + ") [" + routine + "]");
+  return true;
+}
+
+// Finds the current record in one order (the work of SyncIndex); false on error 212.
+bool SyncOrder(TIndexArea& ia, TOrder& o, bool position_one, const char* soft_tag) {
+  TWorkArea& wa = Wa();
+  TDbfTable& t = wa.Table;
+  int32_t record = t.CurrentRecord;
+  bool in_table = record >= 1 && record <= t.RecordCount;
+  if (!in_table || !PassesFor(o)) {
+    if (position_one) {
+      ResetToEmpty(o);
+      o.eof = true;
+    } else {
+      FirstOrLastKey(ia, o, false);
+    }
+    return true;
+  }
+  std::vector<uint8_t> key(static_cast<size_t>(o.KeyLength()));
+  if (!MakeKey(wa, o, key.data())) return false;
+  KeyToBuffer(o, key.data());
+  bool found = SeekKey(ia, o, key.data());
+  if (DbLastError != 0) return false;
+  if (found && o.Unique()) return true;
+  if (found && FindEntry(ia, o, record)) return true;
+  if (DbLastError != 0 && DbLastError != 212) return false;
+  if (found || soft_tag)
+    return Fail(212, "Record with key: \"" + KeyText(o, key.data()) +
+                         "\" not in index: " + OrderDescription(o.tag) + ". [" +
+                         (soft_tag ? soft_tag : "SyncIndex-2") + "]");
+  return Fail(212, "Key: \"" + KeyText(o, key.data()) +
+                       "\" not in index: " + OrderDescription(o.tag) +
+                       ". [SyncIndex-1] Record: " + std::to_string(record));
+}
+
+}  // namespace
+
+bool StepEntry(TIndexArea& ia, TOrder& o, bool forward) {
+  if (o.path.empty()) return false;
+  std::vector<TPathItem> saved = o.path;
+  while (true) {
+    TPathItem& leaf = o.path.back();
+    int count = leaf.node.Count();
+    if (forward && leaf.index + 1 < count) {
+      ++leaf.index;
+      return true;
+    }
+    if (!forward && std::min(leaf.index, count) - 1 >= 0) {
+      leaf.index = std::min(leaf.index, count) - 1;
+      return true;
+    }
+    // Up to the first ancestor with a child beside the way down, then to its edge leaf.
+    o.path.pop_back();
+    while (!o.path.empty()) {
+      TPathItem& top = o.path.back();
+      if (forward ? top.index < top.node.Count() : top.index > 0) break;
+      o.path.pop_back();
+    }
+    if (o.path.empty()) {
+      o.path = std::move(saved);
+      return false;
+    }
+    o.path.back().index += forward ? 1 : -1;
+    if (!EnterChild(ia, o, forward)) return false;
+    TPathItem& reached = o.path.back();
+    if (reached.node.Count() > 0) return true;
+    reached.index = forward ? -1 : 0;  // an empty leaf: go on past it
+  }
+}
+
+bool SeekKey(TIndexArea& ia, TOrder& o, const uint8_t* key, bool insert) {
+  o.bof = o.eof = false;
+  if (!DescendByKey(ia, o, key)) return false;
+  TPathItem& leaf = o.path.back();
+  int count = leaf.node.Count();
+  int el = o.EntryLength();
+  if (leaf.index >= count) {
+    if (!insert && count > 0) {
+      leaf.index = count - 1;
+      if (StepEntry(ia, o, true)) {
+        TPathItem& next = o.path.back();
+        return o.Compare(next.node.Key(next.index, el), key) == 0;
+      }
+      o.path.back().index = o.path.back().node.Count();
+    }
+    o.eof = true;
+    return false;
+  }
+  return o.Compare(leaf.node.Key(leaf.index, el), key) == 0;
+}
+
+int32_t FirstOrLastKey(TIndexArea& ia, TOrder& o, bool first) {
+  TDbfTable& t = Wa().Table;
+  IndexChanged();
+  ResetToEmpty(o);
+  if (!DescendToEdge(ia, o, first)) return t.RecordCount + 1;
+  TPathItem& leaf = o.path.back();
+  if (leaf.node.Count() == 0 || o.EmptyByFor()) {
+    o.bof = o.eof = true;
+    ResetToEmpty(o);
+    return t.RecordCount + 1;
+  }
+  o.bof = o.eof = false;
+  IndexFound = 1;
+  return TakeEntry(o);
+}
+
+}  // namespace ndx
+
+using namespace ndx;
+
+int32_t FindFirstRec() {
+  TIndexArea* ia = FindArea();
+  TDbfTable& t = Wa().Table;
+  if (ia && ia->natural) {
+    IndexFound = t.RecordCount != 0;
+    return 1;
+  }
+  if (IndexOpenTest("_FindFirstRec")) return 0;
+  return FirstOrLastKey(*ia, *ia->At(1), true);
+}
+
+int32_t FindLastRec() {
+  TIndexArea* ia = FindArea();
+  TDbfTable& t = Wa().Table;
+  if (ia && ia->natural) {
+    IndexFound = t.RecordCount != 0;
+    return std::max(t.RecordCount, 1);
+  }
+  if (IndexOpenTest("_FindLastRec")) return 0;
+  return FirstOrLastKey(*ia, *ia->At(1), false);
+}
+
+namespace {
+
+// _FindNextRec (forward) and _FindPriorRec.
+int32_t FindNeighbour(bool forward) {
+  IndexFound = 0;
+  if (IndexOpenTest(forward ? "_FindNextRec" : "_FindPriorRec")) return 0;
+  RefreshAfterChanges();
+  TIndexArea& ia = *FindArea();
+  TOrder& o = *ia.At(1);
+  TDbfTable& t = Wa().Table;
+  int32_t current = t.CurrentRecord;
+  if (t.RecordCount == 0 || (!ia.natural && o.EmptyByFor())) {
+    o.eof = o.bof = true;
+    return t.RecordCount + 1;
+  }
+  (forward ? o.bof : o.eof) = false;
+  if (ia.natural) {
+    if (forward ? current < t.RecordCount : current > 1) return forward ? current + 1 : current - 1;
+    (forward ? t.AtEnd : t.AtBeginning) = true;
+    return current;
+  }
+  if (forward && o.eof) {
+    int32_t last = FirstOrLastKey(ia, o, false);
+    ResetToEmpty(o);
+    o.eof = true;
+    return last;
+  }
+  if (!forward && o.on_empty) {
+    int32_t last = FirstOrLastKey(ia, o, false);
+    return last;
+  }
+  if (!forward && o.bof) return o.CurrentRecord();
+  if (!Reestablish(ia, o, forward ? "_FindNextRec" : "_FindPriorRec")) return 0;
+  if (o.on_empty) {
+    // Forward from the empty entry: the end.
+    int32_t last = FirstOrLastKey(ia, o, false);
+    ResetToEmpty(o);
+    o.eof = true;
+    return last;
+  }
+  if (!StepEntry(ia, o, forward)) {
+    if (DbLastError != 0) return 0;
+    int32_t edge = FirstOrLastKey(ia, o, !forward);
+    (forward ? o.eof : o.bof) = true;
+    IndexFound = 0;
+    return edge;
+  }
+  IndexFound = 1;
+  return TakeEntry(o);
+}
+
+}  // namespace
+
+int32_t _FindNextRec() {
+  return FindNeighbour(true);
+}
+
+int32_t _FindPriorRec() {
+  return FindNeighbour(false);
+}
+
+void Set_Order_To(int n) {
+  if (CheckDbInUse("Set_Order_To") || IndexOpenTest("Set_Order_To")) return;
+  TIndexArea& ia = *FindArea();
+  TWorkArea& wa = Wa();
+  TDbfTable& t = wa.Table;
+  if (n < 0 || n > ia.TagCount() || !ia.orders[n > 0 ? n : 1]) {
+    SetDbError(220, "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(" +
+                        std::to_string(n) + ")] (DBF=" + t.FileName + ")");
+    return;
+  }
+  if (n == 0) {
+    ia.natural = true;
+    return;
+  }
+  if (n == ia.current && !ia.natural) return;
+  try {
+    ReadBracket bracket;
+    uint8_t saved = IndexFound;
+    bool at_end = ia.At(1)->eof || t.AtEnd || t.CurrentRecord > t.RecordCount;
+    if (!at_end && GetDbfRecord(t, t.CurrentRecord)) UnpackRecord(t, wa.FieldValues);
+    ia.current = n;  // tag 1 goes back to its own position first: positions follow the tag
+    ia.natural = false;
+    TOrder& o = *ia.At(1);
+    ResetToEmpty(o);
+    if (t.RecordCount == 0) {
+      o.bof = o.eof = true;
+    } else if (at_end) {
+      GoEofInKeyOrder(ia);
+    } else {
+      SyncIndex(true);
+    }
+    MakeCurrentKey();
+    IndexFound = saved;
+  } catch (const ETarazedError&) {
+    // The error is stored; the order stays as far as it got.
+  }
+}
+
+bool SetOrderToTag(const std::string& name) {
+  if (CheckDbInUse("SetOrderToTag")) return false;
+  std::string wanted = Upper(AllTrim(name));
+  if (wanted.empty()) {
+    Set_Order_To(0);
+    return DbLastError == 0;
+  }
+  TIndexArea* ia = FindArea();
+  for (int k = 1; ia && k <= ia->TagCount(); ++k) {
+    if (wanted.size() <= 10 && MdxTagName(k) == wanted) {
+      Set_Order_To(k);
+      return true;
+    }
+  }
+  SetDbError(220, "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(" + name +
+                      ")] (DBF=" + Wa().Table.FileName + ")");
+  return false;
+}
+
+uint8_t CurrentOrder() {
+  if (CheckDbInUse("CurrentOrder")) return 0;
+  TIndexArea* ia = FindArea();
+  if (!ia || ia->natural || !ia->At(1)) return 0;
+  return static_cast<uint8_t>(ia->current);
+}
+
+bool SetExactOn() {
+  bool previous = g_exact;
+  g_exact = true;
+  return previous;
+}
+
+bool SetExactOff() {
+  bool previous = g_exact;
+  g_exact = false;
+  return previous;
+}
+
+void Find(const std::string& text) {
+  if (CheckDbInUse("Find") || IndexOpenTest("Find")) return;
+  IndexFound = 0;
+  TIndexArea& ia = *FindArea();
+  if (ia.natural) {
+    SetDbError(254, "Cannot use Find() with index order 0 (natural order) [Find]");
+    return;
+  }
+  if (text.empty()) return;
+  TWorkArea& wa = Wa();
+  TDbfTable& t = wa.Table;
+  TOrder& o = *ia.At(1);
+  RefreshRecCount(wa);
+  if (t.RecordCount == 0 || o.EmptyByFor()) {
+    GoEofInKeyOrder(ia);
+    IndexFound = 0;
+    return;
+  }
+  const size_t length = static_cast<size_t>(o.KeyLength());
+  std::vector<uint8_t> key(length + 1, 0);
+  size_t compared = length;
+  switch (o.KeyType()) {
+    case 'N':
+    case 'F': {
+      BcdKey bcd;
+      TextToBcdKey(bcd, text, o.key_expr->decimals);
+      std::copy(bcd.begin(), bcd.end(), key.begin());
+      break;
+    }
+    case 'D': {
+      double julian = DateStrToJulian(AllTrim(text));
+      std::memcpy(key.data(), &julian, sizeof julian);
+      break;
+    }
+    default: {
+      std::string wanted = g_exact ? PadRightTo(text, static_cast<int>(length)) : text;
+      if (t.Oem) wanted = AnsiToOemStr(wanted);
+      wanted.resize(std::min(wanted.size(), length));
+      std::copy(wanted.begin(), wanted.end(), key.begin());
+      if (!g_exact && wanted.size() < length) {
+        compared = wanted.size();
+        // A descending tag holds the largest keys with the prefix first.
+        if (o.complement) std::fill(key.begin() + ptrdiff_t(compared), key.end() - 1, 0xFF);
+      }
+      break;
+    }
+  }
+  bool found = false;
+  {
+    ReadBracket bracket;
+    RefreshAfterChanges();
+    SeekKey(ia, o, key.data());
+    if (DbLastError != 0) return;
+    if (o.eof) {
+      TPathItem& leaf = o.path.back();
+      leaf.index = std::max(0, leaf.node.Count() - 1);
+      if (leaf.node.Count() == 0) {
+        GoEofInKeyOrder(ia);
+        return;
+      }
+    }
+    int32_t record = TakeEntry(o);
+    Dbf4RawGo(record);
+    while (DbLastError == 0 && !o.eof && t.HideDeleted && t.Record[0] == '*') {
+      if (!StepEntry(ia, o, true)) {
+        o.eof = true;
+        break;
+      }
+      record = TakeEntry(o);
+      Dbf4RawGo(record);
+    }
+    if (DbLastError != 0) return;
+    TPathItem& leaf = o.path.back();
+    found =
+        !o.eof && o.compare(leaf.node.Key(leaf.index, o.EntryLength()), key.data(), compared) == 0;
+  }
+  if (found) {
+    RunAreaHook();
+    MakeCurrentKey();
+    IndexFound = 1;
+  } else {
+    GoEofInKeyOrder(ia);
+    IndexFound = 0;
+  }
+}
+
+void SyncIndex(bool all) {
+  TIndexArea* ia = FindArea();
+  if (!ia) return;
+  bool natural = ia->natural;
+  ia->natural = false;
+  for (int p = 1; p <= (all ? kMaxTags : 1); ++p) {
+    TOrder* o = ia->At(p);
+    if (!o) continue;
+    if (!SyncOrder(*ia, *o, p == 1, nullptr)) break;
+  }
+  ia->natural = natural;
+}
+
+void SoftSyncIndex() {
+  TIndexArea* ia = FindArea();
+  if (!ia || !ia->At(1)) return;
+  SyncOrder(*ia, *ia->At(1), true, "SoftSyncIndex");
+}
+
+void MakeCurrentKeys(bool all) {
+  TIndexArea* ia = FindArea();
+  if (!ia) return;
+  TWorkArea& wa = Wa();
+  TDbfTable& t = wa.Table;
+  bool record = t.RecordCount > 0 && t.CurrentRecord >= 1 && t.CurrentRecord <= t.RecordCount;
+  for (int p = 1; p <= (all ? kMaxTags : 1); ++p) {
+    TOrder* o = ia->At(p);
+    if (!o) continue;
+    std::vector<uint8_t> key(static_cast<size_t>(o->KeyLength()));
+    if (record && MakeKey(wa, *o, key.data())) {
+      KeyToBuffer(*o, key.data());
+    } else {
+      BlankKey(*o);
+    }
+    if (all) {
+      // Kept apart from the order's position, so no stale entry is ever written back.
+      o->old_key.assign(o->key.begin(), o->key.end() - 1);
+      o->old_record = record ? t.CurrentRecord : 0;
+      o->old_passes = record && PassesFor(*o);
+    }
+  }
+}
+
+void MakeCurrentKey() {
+  MakeCurrentKeys(false);
+}
+
+}  // namespace tz

@@ -1,0 +1,378 @@
+// Semaphore files: programs that share a table's index register in a 4-byte record beside the
+// table (logins, readers inside a read bracket or 1 while a writer holds it, a change counter),
+// guarded by a byte-range lock on its bytes 1 to 4 and, for logins, by the table's guard byte.
+#include "platform/clock.h"
+#include "tables/engine/timedate.h"
+#include "tables/engine/tzcommon.h"
+#include "tables/engine/tzutils.h"
+#include "tables/index/tzndxint.h"
+
+namespace tz {
+namespace ndx {
+
+struct TSemaphore {
+  platform::File file;
+  std::string name;
+  std::array<uint8_t, 4> record{};  // logins, activity, change counter (16 bits)
+  uint8_t logins = 0;
+  uint16_t last_counter = 0;  // the change counter this station last acted upon
+  bool reader = false;        // counted in the activity as a reader
+  bool region_locked = false;
+  int32_t read_nesting = 0;
+  int32_t write_nesting = 0;
+};
+
+void TSemaphoreFree::operator()(TSemaphore* s) const {
+  delete s;
+}
+
+namespace {
+
+constexpr uint64_t kRegionOffset = 1;
+constexpr uint64_t kRegionLength = 4;
+// Lock attempts go on for about the ten seconds the failure message names.
+constexpr uint64_t kLockWaitMs = 10000;
+
+const char* const kActionNames[] = {"LOGIN",   "LOGOUT",        "INCREAD",
+                                    "DECREAD", "LOCKSEMAPHORE", "UNLOCKSEMAPHORE"};
+
+uint16_t Counter(const TSemaphore& s) {
+  return Get16(&s.record[2]);
+}
+
+// Tries `attempt` until it answers 0 or the wait is over; the last answer.
+template <typename Attempt>
+int Retry(Attempt attempt) {
+  uint64_t start = platform::NowMs();
+  while (true) {
+    int rc = attempt();
+    if (rc == 0 || platform::NowMs() - start > kLockWaitMs) return rc;
+    platform::SleepMs(1);
+  }
+}
+
+std::string FileErrorText(const std::string& prefix, const TSemaphore& s, int action) {
+  return prefix + s.name + " Action=" + kActionNames[action] + " [Database Semaphore]";
+}
+
+bool RegionLock(TSemaphore& s, int action) {
+  if (!DbNetworkLocking) {
+    s.region_locked = true;
+    return true;
+  }
+  int rc = Retry([&s] { return s.file.LockRange(kRegionOffset, kRegionLength); });
+  if (rc != 0)
+    return Fail(1202, "10 second timeout: Cannot lock index semaphore file: " + s.name + " " +
+                          kActionNames[action] + "\r\n" +
+                          "Possible cause: Network lock limit exceeded" + "\r\n" +
+                          " Lock result code: " + std::to_string(rc));
+  s.region_locked = true;
+  return true;
+}
+
+bool RegionUnlock(TSemaphore& s, int action) {
+  if (!s.region_locked) return true;
+  s.region_locked = false;
+  if (!DbNetworkLocking) return true;
+  if (int rc = s.file.UnlockRange(kRegionOffset, kRegionLength); rc != 0)
+    return Fail(static_cast<uint16_t>(rc),
+                "Cannot unlock index semaphore file: " + s.name + " " + kActionNames[action]);
+  return true;
+}
+
+bool ReadRecord(TSemaphore& s, int action) {
+  size_t done = 0;
+  int rc = s.file.ReadAt(0, s.record.data(), s.record.size(), &done);
+  if (rc == 0 && done != s.record.size()) rc = 100;
+  if (rc != 0) return Fail(static_cast<uint16_t>(rc), FileErrorText("Cannot read: ", s, action));
+  return true;
+}
+
+bool WriteRecord(TSemaphore& s, int action) {
+  if (int rc = s.file.WriteAt(0, s.record.data(), s.record.size()); rc != 0)
+    return Fail(static_cast<uint16_t>(rc), FileErrorText("Cannot write to: ", s, action));
+  return true;
+}
+
+// The table's semaphore guard byte (the first byte of the table's lock area).
+bool LockFileByte() {
+  return !DbNetworkLocking || Wa().Table.File.LockRange(0x40000000, 1) == 0;
+}
+void UnlockFileByte() {
+  if (DbNetworkLocking) Wa().Table.File.UnlockRange(0x40000000, 1);
+}
+
+// The table's semaphore guard byte for LOGIN and LOGOUT, held for the life of the object.
+class TableGuard {
+ public:
+  TableGuard(const TSemaphore& s, int action) {
+    if (Retry([] { return LockFileByte() ? 0 : 1; }) == 0) {
+      held_ = true;
+    } else {
+      Fail(1202, "Cannot lock database for: " + s.name + " Action=" + kActionNames[action] +
+                     " [Database Semaphore]");
+    }
+  }
+  ~TableGuard() {
+    if (held_) UnlockFileByte();
+  }
+  TableGuard(const TableGuard&) = delete;
+  TableGuard& operator=(const TableGuard&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  bool held_ = false;
+};
+
+bool Login(TIndexArea& ia) {
+  if (ia.semaphore) return true;
+  ia.semaphore.reset(new TSemaphore);
+  TSemaphore& s = *ia.semaphore;
+  s.name = SemaphoreFileName();
+  TableGuard guard(s, kSemLogin);
+  if (!guard.Held()) {
+    ia.semaphore.reset();
+    return false;
+  }
+  auto fail = [&ia](const std::string& text, int rc) {
+    ia.semaphore->file.Close();
+    ia.semaphore.reset();
+    return Fail(static_cast<uint16_t>(rc), text);
+  };
+  bool in_use = FileDatedToday(s.name);
+  if (!in_use) {
+    // Nobody may have it open for a reset: the share emulation tells live users apart.
+    platform::File probe;
+    int rc = probe.Open(s.name, platform::kModeReadExclusive);
+    probe.Close();
+    if (rc == 0 || rc == platform::kErrFileNotFound) {
+      rc = s.file.Create(s.name, platform::kModeReadWriteExclusive);
+      if (rc != 0) return fail(FileErrorText("Cannot open/create: ", s, kSemLogin), rc);
+      s.record = {};
+      if (!WriteRecord(s, kSemLogin)) return fail(DbErrorContext, DbLastError);
+      s.file.Close();
+      rc = s.file.Open(s.name, platform::kModeReadWriteShared);
+      if (rc != 0) return fail(FileErrorText("Cannot open: ", s, kSemLogin), rc);
+      if (!RegionLock(s, kSemLogin)) return fail(DbErrorContext, DbLastError);
+      s.last_counter = 0;
+    } else if (rc == 3 || rc == 5 || rc == 32 || rc == 150 || rc == 162 || rc == 163) {
+      in_use = true;
+    } else {
+      return fail(FileErrorText("Cannot open/create: ", s, kSemLogin), rc);
+    }
+  }
+  if (in_use) {
+    int rc = s.file.Open(s.name, platform::kModeReadWriteShared);
+    if (rc != 0) return fail(FileErrorText("Cannot open: ", s, kSemLogin), rc);
+    if (!RegionLock(s, kSemLogin)) return fail(DbErrorContext, DbLastError);
+    if (!ReadRecord(s, kSemLogin)) {
+      RegionUnlock(s, kSemLogin);
+      return fail(DbErrorContext, DbLastError);
+    }
+  }
+  s.record[0] = static_cast<uint8_t>(s.record[0] + 1);
+  s.logins = s.record[0];
+  bool ok = WriteRecord(s, kSemLogin);
+  RegionUnlock(s, kSemLogin);
+  s.last_counter = Counter(s);
+  return ok;
+}
+
+void Logout(TIndexArea& ia) {
+  TSemaphore& s = *ia.semaphore;
+  TableGuard guard(s, kSemLogout);
+  if (guard.Held() && RegionLock(s, kSemLogout)) {
+    if (ReadRecord(s, kSemLogout)) {
+      if (s.reader && s.record[1] > 0) --s.record[1];
+      if (s.record[0] > 0) --s.record[0];
+      s.logins = s.record[0];
+      WriteRecord(s, kSemLogout);
+    }
+    RegionUnlock(s, kSemLogout);
+  }
+  s.file.Close();
+  if (s.logins == 0 && guard.Held()) platform::RemoveFile(s.name);
+  ia.semaphore.reset();
+}
+
+void ReadCount(TSemaphore& s, int action) {
+  bool increment = action == kSemIncRead;
+  if (increment) {
+    ++s.read_nesting;
+  } else if (--s.read_nesting < 0) {
+    s.read_nesting = 0;
+    Fail(254,
+         "Unbalanced IncRead/DecRead for semaphore file: " + s.name + " " + kActionNames[action]);
+    return;
+  }
+  if (increment ? s.read_nesting >= 2 : s.read_nesting >= 1) return;
+  if (s.region_locked || s.reader == increment) return;
+  if (!RegionLock(s, action)) return;
+  s.reader = increment;
+  if (ReadRecord(s, action)) {
+    if (increment && s.record[1] != 127) ++s.record[1];
+    if (!increment && s.record[1] != 0) --s.record[1];
+    WriteRecord(s, action);
+  }
+  RegionUnlock(s, action);
+}
+
+void LockSemaphore(TSemaphore& s) {
+  if (++s.write_nesting > 1 || s.region_locked) return;
+  const uint32_t first_attempt = SecondsSinceStart();
+  auto timed_out = [](uint32_t since) {
+    return SemaphoreTimeout != 0 && SecondsSinceStart() - since > SemaphoreTimeout;
+  };
+  bool reporting = DbReportErrors;
+  while (true) {
+    const uint32_t attempt = SecondsSinceStart();
+    bool read = false;
+    {
+      ScopedReporting quiet(false);
+      while (!(read = ReadRecord(s, kSemLock)) && !timed_out(attempt)) platform::SleepMs(1);
+      DbLastError = 0;
+    }
+    if (read) {
+      if (!RegionLock(s, kSemLock)) return;
+      if (!ReadRecord(s, kSemLock)) {
+        RegionUnlock(s, kSemLock);
+        return;
+      }
+      if (s.record[1] == 0) break;
+      RegionUnlock(s, kSemLock);
+    }
+    if (!read || timed_out(first_attempt)) {
+      (void)reporting;
+      Fail(1202, std::to_string(SemaphoreTimeout) + " second timeout, cannot read: " + s.name +
+                     "\r\n" + "Possible cause: Other user's program has terminated abnormally." +
+                     "\r\n" + "Cure: Log all users of this application off the network," + "\r\n" +
+                     "then delete " + s.name);
+      return;
+    }
+    platform::SleepMs(1);
+  }
+  s.record[1] = 1;
+  WriteRecord(s, kSemLock);
+}
+
+void UnlockSemaphore(TSemaphore& s) {
+  if (--s.write_nesting < 0) {
+    s.write_nesting = 0;
+    Fail(254,
+         "Unbalanced Lock/Unlock for semaphore file: " + s.name + " " + kActionNames[kSemUnlock]);
+    return;
+  }
+  if (s.write_nesting != 0 || !s.region_locked) return;
+  if (ReadRecord(s, kSemUnlock)) {
+    Put16(&s.record[2], static_cast<uint16_t>(Counter(s) + 1));
+    s.record[1] = 0;
+    WriteRecord(s, kSemUnlock);
+  }
+  RegionUnlock(s, kSemUnlock);
+  s.last_counter = Counter(s);
+}
+
+}  // namespace
+
+bool IndexChanged() {
+  TIndexArea* ia = FindArea();
+  if (!ia || !ia->semaphore || Counter(*ia->semaphore) == ia->semaphore->last_counter) return false;
+  ReadAnchorNodes();
+  ia->semaphore->last_counter = Counter(*ia->semaphore);
+  return true;
+}
+
+ReadBracket::~ReadBracket() {
+  try {
+    SetReadSemaphoreProc(0);
+  } catch (const ETarazedError&) {
+    // Already unwinding from the error that matters.
+  }
+}
+
+WriteBracket::~WriteBracket() {
+  try {
+    SetLockSemaphoreProc(0);
+  } catch (const ETarazedError&) {
+    // Already unwinding from the error that matters.
+  }
+}
+
+}  // namespace ndx
+
+using namespace ndx;
+
+std::string SemaphoreActionName(int action) {
+  return action >= 0 && action <= 5 ? kActionNames[action] : "";
+}
+
+std::string SemaphoreFileName() {
+  TWorkArea* wa = SelectedArea();
+  if (!wa) return "";
+  std::string name = ForceExtension(wa->Table.FileName, "@S@");
+  if (SemaphoreDirectory.empty()) return name;
+  std::string dir = SemaphoreDirectory;
+  if (dir.back() != '/' && dir.back() != '\\') dir += '/';
+  return dir + TableFileName(name);
+}
+
+void HandleSemafore(int action) {
+  if (CurrentWorkArea > 34) {
+    SetDbError(
+        254, "Work area [" + std::to_string(CurrentWorkArea) + " ] out of range. [HandleSemafore]");
+    return;
+  }
+  TWorkArea* wa = SelectedArea();
+  if (!wa || wa->Exclusive || action < 0 || action > 5) return;
+  TIndexArea& ia = *Area();
+  if (action == kSemLogin) {
+    Login(ia);
+    return;
+  }
+  if (!ia.semaphore) return;
+  switch (action) {
+    case kSemLogout:
+      Logout(ia);
+      break;
+    case kSemIncRead:
+    case kSemDecRead:
+      ReadCount(*ia.semaphore, action);
+      break;
+    case kSemLock:
+      LockSemaphore(*ia.semaphore);
+      break;
+    default:
+      UnlockSemaphore(*ia.semaphore);
+      break;
+  }
+}
+
+namespace {
+
+void Bracket(int begin, int TIndexArea::*depth, int start, int end, const char* routine) {
+  TIndexArea* ia = FindArea();
+  if (!ia) return;
+  if (begin) {
+    if (ia->*depth == 0) HandleSemafore(start);
+    ++(ia->*depth);
+    return;
+  }
+  if (--(ia->*depth) < 0) {
+    ia->*depth = 0;
+    SetDbError(254, std::string("Non-symmetrical Lock-Unlock [") + routine + "]");
+    return;
+  }
+  if (ia->*depth == 0) HandleSemafore(end);
+}
+
+}  // namespace
+
+void SetReadSemaphoreProc(int begin) {
+  Bracket(begin, &TIndexArea::read_depth, kSemIncRead, kSemDecRead, "SetReadSemaphoreProc");
+}
+
+void SetLockSemaphoreProc(int begin) {
+  Bracket(begin, &TIndexArea::write_depth, kSemLock, kSemUnlock, "SetLockSemaphoreProc");
+}
+
+}  // namespace tz

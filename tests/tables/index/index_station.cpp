@@ -1,0 +1,87 @@
+// The second station of the shared-index tests: a program of its own that uses a table and
+// its production index shared and runs one command per input line, answering each with a line
+// "ok [result]" or "error <code> <context>". It ends at "quit" or at the end of its input.
+//   open <table>        Use the table shared and open its production index
+//   close               close the table (its indexes and the semaphore login)
+//   read 1|0, lock 1|0  begin or end a read or write bracket
+//   readfor <ms>        a read bracket held for that long (answered when it began, and again
+//                       "ok done" when it ended)
+//   walk                the record numbers in the current order
+#include <unistd.h>
+
+#include <charconv>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "platform/clock.h"
+#include "tables/engine/dbf4.h"
+#include "tables/engine/tzcommon.h"
+#include "tables/engine/tzstart.h"
+#include "tables/index/tzndx.h"
+
+namespace {
+
+void Answer(const std::string& result = "") {
+  std::string line;
+  if (tz::DbLastError != 0) {
+    line = "error " + std::to_string(tz::DbLastError) + " " + tz::DbErrorContext;
+  } else {
+    line = result.empty() ? "ok" : "ok " + result;
+  }
+  std::cout << line << std::endl;
+}
+
+int Number(const std::string& text) {
+  int value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+}  // namespace
+
+int main() {
+  tz::StartTarazed();
+  tz::DbReportErrors = false;
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    size_t blank = line.find(' ');
+    std::string command = line.substr(0, blank);
+    std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
+    tz::DbLastError = 0;
+    if (command == "open") {
+      tz::Use(argument);
+      if (tz::DbLastError == 0) tz::SetIndexTo("");
+      Answer();
+    } else if (command == "close") {
+      tz::CloseDatabase();
+      Answer();
+    } else if (command == "read") {
+      tz::SetReadSemaphoreProc(Number(argument));
+      Answer();
+    } else if (command == "lock") {
+      tz::SetLockSemaphoreProc(Number(argument));
+      Answer();
+    } else if (command == "readfor") {
+      tz::SetReadSemaphoreProc(1);
+      Answer();
+      platform::SleepMs(static_cast<uint64_t>(Number(argument)));
+      tz::SetReadSemaphoreProc(0);
+      Answer("done");
+    } else if (command == "walk") {
+      std::string records;
+      tz::GoTop();
+      while (!tz::dEOF() && tz::DbLastError == 0) {
+        records += (records.empty() ? "" : " ") + std::to_string(tz::RecNo());
+        tz::Skip(1);
+      }
+      Answer(records);
+    } else if (command == "quit") {
+      break;
+    } else {
+      std::cout << "error 0 unknown command" << std::endl;
+    }
+  }
+  tz::EndTarazed();
+  return 0;
+}

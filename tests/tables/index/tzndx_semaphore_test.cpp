@@ -1,0 +1,154 @@
+// Semaphore files between two real processes sharing one table and its index: logins and
+// logouts, the reset of a file left from an earlier day, read brackets, and a writer waiting
+// for the readers.
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <ctime>
+
+#include "platform/clock.h"
+#include "platform/testing/child_process.h"
+#include "tests/tables/index/ndx_test_support.h"
+
+namespace tz {
+namespace {
+
+// The other station, running index_station.
+class Station {
+ public:
+  Station() : child_(INDEX_STATION, {}) {}
+  ~Station() { child_.CloseInput(); }
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+  std::string Run(const std::string& command) {
+    Send(command);
+    return child_.ReadLine();
+  }
+  void Send(const std::string& command) { child_.WriteLine(command); }
+  std::string Line() { return child_.ReadLine(); }
+
+ private:
+  platform::ChildProcess child_;
+};
+
+class SemaphoreTest : public IndexTest {
+ protected:
+  void SetUp() override {
+    table_ = OpenTable("shared.dbf", kTelFields,
+                       {"3         Nokia", "1         Siemens", "2         Ericsson"});
+    ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false}}, ""));
+    CloseAll();
+    semaphore_ = (dir_ / "shared.@S@").string();
+  }
+  // The semaphore record: logins, activity, change counter.
+  std::string Record() const { return platform::TempDir::Read(semaphore_); }
+  void OpenShared() {
+    Use(table_);
+    ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+  }
+  void DateYesterday() const {
+    struct utimbuf times;
+    times.actime = times.modtime = std::time(nullptr) - 36 * 3600;
+    ASSERT_EQ(utime(semaphore_.c_str(), &times), 0);
+  }
+
+  std::string table_, semaphore_;
+};
+
+std::string Bytes4(int logins, int activity, int counter) {
+  return std::string{static_cast<char>(logins), static_cast<char>(activity),
+                     static_cast<char>(counter), '\0'};
+}
+
+TEST_F(SemaphoreTest, LoginsCountStationsAndTheLastLogoutRemovesTheFile) {
+  OpenShared();
+  EXPECT_EQ(SemaphoreFileName(), semaphore_);
+  EXPECT_EQ(Record(), Bytes4(1, 0, 0));
+  Station other;
+  EXPECT_EQ(other.Run("open " + table_), "ok");
+  EXPECT_EQ(Record(), Bytes4(2, 0, 0));
+  EXPECT_EQ(other.Run("walk"), "ok 2 3 1");
+  EXPECT_EQ(other.Run("close"), "ok");
+  EXPECT_EQ(Record(), Bytes4(1, 0, 0));
+  CloseAll();
+  EXPECT_FALSE(platform::FileExists(semaphore_));
+}
+
+TEST_F(SemaphoreTest, AFileFromAnEarlierDayIsResetUnlessSomeoneHasItOpen) {
+  dir_.Write("shared.@S@", Bytes4(5, 3, 7));
+  DateYesterday();
+  OpenShared();
+  EXPECT_EQ(Record(), Bytes4(1, 0, 0));
+  // A live station keeps the file open: its login is not lost, whatever the file's date.
+  DateYesterday();
+  Station other;
+  EXPECT_EQ(other.Run("open " + table_), "ok");
+  EXPECT_EQ(Record(), Bytes4(2, 0, 0));
+}
+
+TEST_F(SemaphoreTest, ExclusiveTablesUseNoSemaphoreFile) {
+  Use(table_ + " EXCLUSIVE");
+  ASSERT_TRUE(SetIndexTo(""));
+  EXPECT_FALSE(platform::FileExists(semaphore_));
+  SetReadSemaphoreProc(1);
+  SetReadSemaphoreProc(0);
+  EXPECT_EQ(DbLastError, 0);
+  CurrentWorkArea = 35;
+  HandleSemafore(kSemLogin);
+  EXPECT_EQ(DbLastError, 254);
+  EXPECT_EQ(DbErrorContext, "Work area [35 ] out of range. [HandleSemafore]");
+  CurrentWorkArea = 1;
+}
+
+TEST_F(SemaphoreTest, NestedReadBracketsCountOnce) {
+  OpenShared();
+  SetReadSemaphoreProc(1);
+  SetReadSemaphoreProc(1);
+  EXPECT_EQ(Record(), Bytes4(1, 1, 0));
+  Station other;
+  EXPECT_EQ(other.Run("open " + table_), "ok");
+  EXPECT_EQ(other.Run("read 1"), "ok");
+  EXPECT_EQ(Record(), Bytes4(2, 2, 0));
+  SetReadSemaphoreProc(0);
+  EXPECT_EQ(Record(), Bytes4(2, 2, 0));
+  SetReadSemaphoreProc(0);
+  EXPECT_EQ(Record(), Bytes4(2, 1, 0));
+  SetReadSemaphoreProc(0);
+  EXPECT_EQ(DbLastError, 254);
+  EXPECT_EQ(DbErrorContext, "Non-symmetrical Lock-Unlock [SetReadSemaphoreProc]");
+  // A station that leaves inside its bracket takes its reading with it.
+  EXPECT_EQ(other.Run("close"), "ok");
+  EXPECT_EQ(Record(), Bytes4(1, 0, 0));
+}
+
+TEST_F(SemaphoreTest, AWriterWaitsForTheReadersAndCountsItsChange) {
+  OpenShared();
+  Station other;
+  ASSERT_EQ(other.Run("open " + table_), "ok");
+  ASSERT_EQ(other.Run("readfor 400"), "ok");
+  uint64_t start = platform::NowMs();
+  SetLockSemaphoreProc(1);
+  uint64_t waited = platform::NowMs() - start;
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  EXPECT_GE(waited, 200u);
+  EXPECT_EQ(other.Line(), "ok done");
+  EXPECT_EQ(Record(), Bytes4(2, 1, 0));
+  SetLockSemaphoreProc(0);
+  EXPECT_EQ(Record(), Bytes4(2, 0, 1));
+  // A reader that does not leave: the writer gives up after the time-out.
+  ASSERT_EQ(other.Run("read 1"), "ok");
+  SemaphoreTimeout = 1;
+  start = platform::NowMs();
+  SetLockSemaphoreProc(1);
+  EXPECT_EQ(DbLastError, 1202);
+  EXPECT_EQ(DbErrorContext,
+            "1 second timeout, cannot read: " + semaphore_ +
+                "\r\nPossible cause: Other user's program has terminated abnormally.\r\n"
+                "Cure: Log all users of this application off the network,\r\nthen delete " +
+                semaphore_);
+  EXPECT_LT(platform::NowMs() - start, 5000u);
+  EXPECT_EQ(Record(), Bytes4(2, 1, 1));
+}
+
+}  // namespace
+}  // namespace tz
