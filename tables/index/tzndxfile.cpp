@@ -441,13 +441,13 @@ void CloseOrder(TIndexArea& ia, int tag) {
   TOrder* o = ia.orders[tag].get();
   if (!o) return;
   if (o->anchor_changed) {
-    bool lock = DbNetworkLocking && !Wa().Exclusive;
-    if (lock && ia.file.LockRange(0, 1) != 0) {
-      SetDbError(33, "Could not lock index for writing anchor node " + OrderDescription(tag));
+    bool lock = !Wa().Exclusive;
+    if (uint16_t rc = lock ? LockRegion(false, ia.file, 0, 1) : 0; rc != 0) {
+      SetDbError(rc, "Could not lock index for writing anchor node " + OrderDescription(tag));
     } else {
       WriteAnchor(tag);
-      if (lock && ia.file.UnlockRange(0, 1) != 0)
-        SetDbError(33, "Could not unlock index after writing anchor node " + OrderDescription(tag));
+      if (rc = lock ? LockRegion(true, ia.file, 0, 1) : 0; rc != 0)
+        SetDbError(rc, "Could not unlock index after writing anchor node " + OrderDescription(tag));
     }
   }
   ia.orders[tag].reset();

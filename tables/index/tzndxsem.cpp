@@ -56,11 +56,7 @@ std::string FileErrorText(const std::string& prefix, const TSemaphore& s, int ac
 }
 
 bool RegionLock(TSemaphore& s, int action) {
-  if (!DbNetworkLocking) {
-    s.region_locked = true;
-    return true;
-  }
-  int rc = Retry([&s] { return s.file.LockRange(kRegionOffset, kRegionLength); });
+  int rc = Retry([&s] { return LockRegion(false, s.file, kRegionOffset, kRegionLength); });
   if (rc != 0)
     return Fail(1202, "10 second timeout: Cannot lock index semaphore file: " + s.name + " " +
                           kActionNames[action] + "\r\n" +
@@ -73,8 +69,7 @@ bool RegionLock(TSemaphore& s, int action) {
 bool RegionUnlock(TSemaphore& s, int action) {
   if (!s.region_locked) return true;
   s.region_locked = false;
-  if (!DbNetworkLocking) return true;
-  if (int rc = s.file.UnlockRange(kRegionOffset, kRegionLength); rc != 0)
+  if (uint16_t rc = LockRegion(true, s.file, kRegionOffset, kRegionLength); rc != 0)
     return Fail(static_cast<uint16_t>(rc),
                 "Cannot unlock index semaphore file: " + s.name + " " + kActionNames[action]);
   return true;
@@ -92,14 +87,6 @@ bool WriteRecord(TSemaphore& s, int action) {
   if (int rc = s.file.WriteAt(0, s.record.data(), s.record.size()); rc != 0)
     return Fail(static_cast<uint16_t>(rc), FileErrorText("Cannot write to: ", s, action));
   return true;
-}
-
-// The table's semaphore guard byte (the first byte of the table's lock area).
-bool LockFileByte() {
-  return !DbNetworkLocking || Wa().Table.File.LockRange(0x40000000, 1) == 0;
-}
-void UnlockFileByte() {
-  if (DbNetworkLocking) Wa().Table.File.UnlockRange(0x40000000, 1);
 }
 
 // The table's semaphore guard byte for LOGIN and LOGOUT, held for the life of the object.
