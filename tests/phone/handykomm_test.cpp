@@ -299,8 +299,10 @@ TEST(MobilKomm, DelayPumpsWithoutBurningTheProcessor) {
   double cpu = ThreadCpuSeconds() - cpu0;
   uint64_t elapsed = RealMs() - t0;
   EXPECT_GE(elapsed, 1000u);
-  EXPECT_LT(elapsed, 1500u);
-  EXPECT_LT(cpu, 0.1);
+  EXPECT_LT(elapsed, 3000u);  // generous: the machine may be busy with other test programs
+  // A spinning wait would take close to the whole second of processor time; sleeping between
+  // pumps takes a few hundredths. The bound leaves room for the sanitizer build on a loaded machine.
+  EXPECT_LT(cpu, 0.4);
   EXPECT_GT(ui.PumpCount(), 100);
 
   ui.Clear();
