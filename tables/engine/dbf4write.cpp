@@ -177,8 +177,11 @@ void Poke(const std::string& value, uint8_t field, int32_t recno) {
     offset += t.Fields[field - 1].offset;
     length = std::min<size_t>(value.size(), t.Fields[field - 1].length);
   }
+  // The write's own result is the command's result: a success clears an earlier error.
   if (int rc = t.File.WriteAt(offset, value.data(), length); rc != 0)
     SetDbError(static_cast<uint16_t>(rc), context);
+  else
+    DbLastError = 0;
 }
 
 }  // namespace tz

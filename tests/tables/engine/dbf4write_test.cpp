@@ -138,7 +138,9 @@ TEST_F(Writing, PeekAndPoke) {
   EXPECT_EQ(TakeErrorContext(), "Record not locked [Poke(Xaver!!,1,2)]");
   GO(2);
   ASSERT_TRUE(RLock());
+  DbLastError = 1200;
   Poke("Xaver!!", 1, 2);  // cut to the field
+  EXPECT_EQ(DbLastError, 0);  // the write's result replaces the earlier error
   Poke(" ", 0, 2);
   Poke("", 2, 2);  // nothing
   EXPECT_EQ(DbLastError, 0);
