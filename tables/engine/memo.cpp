@@ -439,7 +439,8 @@ int32_t CopyMemo(uint8_t source_area, int32_t block, int mode) {
   TMemoArea& memo = *t.memo;
   std::string bytes;
   bool headed = false;
-  if (int rc = ReadMemoValue(from, BlockOf(block), IsDbase3Memo(from.MemoType), bytes, headed);
+  if (int rc = ReadMemoValue(from, BlockOf(block), IsDbase3Memo(from.MemoType), bytes, headed,
+                             CopySourceBlockSize(from));
       rc != 0) {
     SetDbError(static_cast<uint16_t>(rc), from.FileName + " [AppendFrom/CopyTo]");
     return 0;

@@ -74,6 +74,18 @@ bool ReadFreeRun(TMemoArea& memo, uint32_t block, uint32_t end_block, FreeRunHea
   return run.count >= 1 && uint64_t{block} + run.count <= end_block;
 }
 
+// A value starts in one of the `blocks` blocks from `block` after the first (ReadFreeRun checked
+// that one): a damaged run that covers it.
+bool HoldsAValue(TMemoArea& memo, uint32_t block, uint32_t blocks) {
+  for (uint32_t i = 1; i < blocks; ++i) {
+    uint8_t bytes[4];
+    if (ReadExact(memo, uint64_t{block + i} * memo.BlockSize, bytes, sizeof bytes) != 0)
+      return true;
+    if (IsValueHeader(bytes)) return true;
+  }
+  return false;
+}
+
 // The chain's first run, or the end of the file when the header points at no sound run.
 int FreeChainHead(TMemoArea& memo, uint32_t end_block, uint32_t& head) {
   uint8_t bytes[4];
@@ -125,11 +137,13 @@ std::array<uint8_t, 8> BlockHeader(uint8_t type, uint32_t length) {
   return h;
 }
 
-int ReadValueExtent(TMemoArea& memo, int32_t block, uint64_t file_size, TValueExtent& extent) {
+int ReadValueExtent(TMemoArea& memo, int32_t block, uint64_t file_size, TValueExtent& extent,
+                    uint16_t block_size) {
   extent = TValueExtent();
   if (block <= 0) return kInvalidAddress;
-  uint64_t offset = uint64_t(block) * memo.BlockSize;
-  if (offset < FirstDataOffset(memo.MemoType, memo.BlockSize) || offset >= file_size)
+  if (block_size == 0) block_size = memo.BlockSize;
+  uint64_t offset = uint64_t(block) * block_size;
+  if (offset < FirstDataOffset(memo.MemoType, block_size) || offset >= file_size)
     return kInvalidAddress;
   uint8_t h[8];
   size_t got = 0;
@@ -156,13 +170,13 @@ int ReadValueExtent(TMemoArea& memo, int32_t block, uint64_t file_size, TValueEx
 }
 
 int ReadMemoValue(TMemoArea& memo, int32_t block, bool stop_at_zero, std::string& bytes,
-                  bool& headed) {
+                  bool& headed, uint16_t block_size) {
   bytes.clear();
   headed = false;
   uint64_t size = 0;
   if (int rc = memo.File.Size(&size); rc != 0) return rc;
   TValueExtent extent;
-  if (int rc = ReadValueExtent(memo, block, size, extent); rc != 0) return rc;
+  if (int rc = ReadValueExtent(memo, block, size, extent, block_size); rc != 0) return rc;
   headed = extent.Headed;
   if (extent.Length >= 0) {
     bytes.resize(static_cast<size_t>(extent.Length));
@@ -196,6 +210,14 @@ std::string StoredValue(uint8_t type, uint16_t block_size, const std::string& by
   }
   if (IsDbase3Memo(type)) stored.resize(BlocksOf(stored.size(), block_size) * block_size, '\0');
   return stored;
+}
+
+uint16_t CopySourceBlockSize(TMemoArea& memo) {
+  if (!IsDbase4Memo(memo.MemoType)) return memo.BlockSize;
+  uint8_t mark[2] = {};
+  size_t got = 0;
+  if (memo.File.ReadAt(18, mark, sizeof mark, &got) != 0 || got != sizeof mark) return 512;
+  return mark[0] == 0x02 && mark[1] == 0x01 ? memo.BlockSize : 512;
 }
 
 int PadToBlock(TMemoArea& memo, uint64_t& offset) {
@@ -249,6 +271,10 @@ int TakeFreeRun(TMemoArea& memo, uint32_t blocks, int32_t& block) {
       return WriteLong(memo, link, end_block, false);
     }
     if (run.count >= blocks) {
+      // A value that starts in the blocks taken, or where the rest's run header would go,
+      // shows a damaged run: the chain ends before it.
+      if (HoldsAValue(memo, current, std::min(run.count, blocks + 1)))
+        return WriteLong(memo, link, end_block, false);
       uint32_t next = run.next;
       if (run.count > blocks) {
         next = current + blocks;

@@ -76,12 +76,17 @@ struct TValueExtent {
 // lies in the header or at or past the end, when a dBASE IV header is not FF FF 08 00 with a
 // length of at least 8, or when a length runs past the end of the file. A dBASE III block that
 // starts with the dBASE IV header is a headed value.
-int ReadValueExtent(TMemoArea& memo, int32_t block, uint64_t file_size, TValueExtent& extent);
+// `block_size` 0 is the file's own.
+int ReadValueExtent(TMemoArea& memo, int32_t block, uint64_t file_size, TValueExtent& extent,
+                    uint16_t block_size = 0);
 // The bytes of the value at `block`. A dBASE III text ends before its first 1Ah (and before a
 // zero byte when `stop_at_zero`), at the latest at the file's end. `headed` tells whether the
-// value had a block header.
+// value had a block header. `block_size` 0 is the file's own.
 int ReadMemoValue(TMemoArea& memo, int32_t block, bool stop_at_zero, std::string& bytes,
-                  bool& headed);
+                  bool& headed, uint16_t block_size = 0);
+// The block size values are copied out of `memo` in: a dBASE IV header without the mark 0102h
+// at offset 18 was not written with a block size at offset 20, so its blocks count as 512.
+uint16_t CopySourceBlockSize(TMemoArea& memo);
 // The value's bytes as stored at a block: dBASE III text with its 1Ah and the zeros up to a
 // whole block; otherwise the block header (`headed` for dBASE III) and the bytes.
 std::string StoredValue(uint8_t type, uint16_t block_size, const std::string& bytes, bool headed);

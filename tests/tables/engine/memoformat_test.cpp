@@ -123,12 +123,14 @@ TEST_F(MemoFormat, FreedRunsAreReusedAndNeverOverlapALiveValue) {
 }
 
 TEST_F(MemoFormat, DamagedChainsAreLeftAtTheEndOfTheFile) {
-  // A value at block 1 and a one-block free run that would not fit a two-block value.
+  // A value at block 1 and a free chain that has no sound room for a two-block value.
   const std::string value = Bytes({0xFF, 0xFF, 0x08, 0x00, 0x0D, 0, 0, 0}) + "alive";
   struct Case {
     const char* what;
     int head;                    // the header's first free block
     std::string block2, block3;  // what blocks 2 and 3 hold
+    int32_t live = 0;            // a second value
+    int32_t end = 4;             // where the new value goes: the end of the file
   } cases[] = {
       {"pointer to a value", 1, Zeros(512), Zeros(10)},
       {"pointer into the header", 0, Zeros(512), Zeros(10)},
@@ -137,6 +139,9 @@ TEST_F(MemoFormat, DamagedChainsAreLeftAtTheEndOfTheFile) {
        Bytes({2, 0, 0, 0, 1, 0, 0, 0}) + Zeros(2)},
       {"a run past the end", 2, Bytes({9, 0, 0, 0, 50, 0, 0, 0}) + Zeros(504), Zeros(10)},
       {"a run of no blocks", 2, Bytes({9, 0, 0, 0, 0, 0, 0, 0}) + Zeros(504), Zeros(10)},
+      {"a run over a value", 2, Bytes({4, 0, 0, 0, 2, 0, 0, 0}) + Zeros(504), value, 3},
+      {"a run whose rest would start on a value", 2, Bytes({5, 0, 0, 0, 3, 0, 0, 0}) + Zeros(504),
+       Zeros(512) + value, 4, 5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -149,10 +154,13 @@ TEST_F(MemoFormat, DamagedChainsAreLeftAtTheEndOfTheFile) {
     MemoLines.Clear();
     MemoLines.Lines = {std::string(600, 'n')};
     MemoLines.Ends = {kNoLineEnd};
-    EXPECT_EQ(EditMemo(0), 4);  // at the end of the file
+    EXPECT_EQ(EditMemo(0), c.end);
     EXPECT_EQ(DbLastError, 0) << GetErrorMessage();
     EXPECT_EQ(Read(1), "alive");
-    EXPECT_EQ(ReadBytes(4), std::string(600, 'n'));
+    EXPECT_EQ(ReadBytes(c.end), std::string(600, 'n'));
+    if (c.live != 0) {
+      EXPECT_EQ(Read(c.live), "alive");
+    }
     CloseDatabase();
     std::filesystem::remove(dir_.path() / "t.dbf");
   }
@@ -204,6 +212,57 @@ TEST_F(MemoFormat, DamagedValuesAreErrorsNotCrashes) {
     std::filesystem::remove(dir_.path() / "t.dbf");
   }
   EXPECT_EQ(Read(0), "error 215");
+}
+
+TEST_F(MemoFormat, AMemoFileCutShortReadsAsErrorsAndTakesNewValues) {
+  struct Case {
+    uint8_t version;
+    size_t length;  // of the memo file, cut inside its header
+  } cases[] = {{0x83, 0}, {0x83, 100}, {0x8B, 0}, {0x8B, 20}, {0xF5, 7}, {0xF5, 300}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << int(c.version) << " " << c.length);
+    MakeTable(c.version);
+    CloseDatabase();
+    std::filesystem::resize_file(MemoPath(c.version), c.length);
+    Use((dir_ / "t.dbf").string());
+    ASSERT_EQ(DbLastError, 0) << GetErrorMessage();
+    EXPECT_EQ(Read(1), "error 1003");
+    EXPECT_EQ(ReadBytes(1), "error 1003");
+    int32_t block = AddMemo("after the cut");
+    EXPECT_EQ(block, 1);
+    EXPECT_EQ(Read(block), "after the cut");
+    CloseDatabase();
+    std::filesystem::remove(dir_.path() / "t.dbf");
+  }
+}
+
+TEST_F(MemoFormat, CopiedDbaseFourValuesCountBlocksOf512WithoutTheMark) {
+  // A file with 64 at offset 20: the value at block 1 (offset 64) is read in the file itself;
+  // copying reads block 1 at offset 64 only when the header carries 0102h at offset 18.
+  const std::string at64 = Bytes({0xFF, 0xFF, 0x08, 0x00, 13, 0, 0, 0}) + "at 64";
+  const std::string at512 = Bytes({0xFF, 0xFF, 0x08, 0x00, 14, 0, 0, 0}) + "at 512";
+  struct Case {
+    int mark18, mark19;
+    const char* copied;
+  } cases[] = {{0x02, 0x01, "at 64"}, {0x00, 0x00, "at 512"}, {0x01, 0x02, "at 512"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.copied);
+    MakeTable(0x8B, 64, "src");
+    CloseDatabase();
+    std::string header = Bytes({9, 0, 0, 0}) + Zeros(14) + Bytes({c.mark18, c.mark19, 64, 0});
+    std::string file = header + Zeros(64 - header.size()) + at64;
+    file += Zeros(512 - file.size()) + at512;
+    dir_.Write("src.DBT", file);
+    Use((dir_ / "src.dbf").string());
+    EXPECT_EQ(Read(1), "at 64");
+    Select(2);
+    MakeTable(0x8B, 512, "dst");
+    int32_t copy = CopyMemo(1, 1, 0);
+    EXPECT_EQ(Read(copy), c.copied);
+    CloseDatabase();
+    Select(1);
+    CloseDatabase();
+  }
 }
 
 TEST_F(MemoFormat, BlockSizeFromTheHeader) {
