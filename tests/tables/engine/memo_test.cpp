@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "memo_test_support.h"
+#include "memo_writer_values.h"
 #include "platform/clock.h"
 #include "platform/testing/child_process.h"
 #include "tables/engine/memotextfile.h"
@@ -426,25 +427,41 @@ TEST_F(MemoOps, TheMemoLockWaitsAboutTwoSecondsForAnotherProcess) {
   EXPECT_TRUE(UnlockMemo());
 }
 
-TEST_F(MemoOps, TwoProcessesAppendingNeverOverlap) {
-  for (uint8_t version : {0x8B, 0x83}) {
-    SCOPED_TRACE(int(version));
-    std::string table = MakeTable(version);
-    platform::ChildProcess writer(MEMO_WRITER, {table, "60", "child "});
+TEST_F(MemoOps, TwoProcessesWritingNeverOverlap) {
+  // Both add values; with editing each value is replaced at once, so that runs move and the
+  // free chain of the dBASE IV file is read and changed by both processes.
+  struct Case {
+    uint8_t version;
+    bool edit;
+  } cases[] = {{0x8B, false}, {0x83, false}, {0x8B, true}, {0xF5, true}};
+  constexpr int kValues = 60;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << int(c.version) << (c.edit ? " edit" : ""));
+    std::string table = MakeTable(c.version);
+    std::vector<std::string> args = {table, std::to_string(kValues), "child "};
+    if (c.edit) args.push_back("edit");
+    platform::ChildProcess writer(MEMO_WRITER, args);
     ASSERT_EQ(writer.ReadLine(), "ready");
     writer.CloseInput();
     std::map<int32_t, std::string> values;
-    for (int i = 0; i < 60; ++i) {
-      std::string value = "parent " + std::to_string(i) + std::string(i * 53 % 1400, ',');
-      int32_t block = AddMemo(value);
+    for (int i = 0; i < kValues; ++i) {
+      int32_t block = AddMemo(MemoWriterValue("parent ", i, false));
       ASSERT_GT(block, 0) << GetErrorMessage();
-      values[block] = value;
+      if (c.edit) {
+        TMemoLineTable lines;
+        lines.Lines = {MemoWriterValue("parent ", i, true)};
+        lines.Ends = {kNoLineEnd};
+        block = EditMemoLines(lines, block);
+        ASSERT_GT(block, 0) << GetErrorMessage();
+      }
+      ASSERT_EQ(values.count(block), 0u) << block;
+      values[block] = MemoWriterValue("parent ", i, c.edit);
     }
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < kValues; ++i) {
       std::string line = writer.ReadLine();
       int32_t block = std::stoi(line);
       ASSERT_EQ(values.count(block), 0u) << line;
-      values[block] = "child " + std::to_string(i) + std::string(i * 37 % 1500, '.');
+      values[block] = MemoWriterValue("child ", i, c.edit);
     }
     EXPECT_EQ(writer.Wait(), 0);
     for (const auto& [block, value] : values) EXPECT_EQ(ReadBytes(block), value) << block;
