@@ -1,0 +1,315 @@
+// Index orders and seeking: choosing orders, Find on text, number and date keys (exact and
+// by prefix, ascending and descending), the first, last, next and prior key, and the engine's
+// GoTop, Skip and GoBottom following a tag with hidden deleted records and filters.
+#include <cstring>
+
+#include "tests/tables/index/ndx_test_support.h"
+
+namespace tz {
+namespace {
+
+// NAME C8, N N6.2, D D8 (stored bytes, OEM like every table the tests write).
+const std::vector<RawField> kSeekFields = {{"NAME", 'C', 8}, {"N", 'N', 6, 2}, {"D", 'D', 8}};
+
+class SeekTest : public IndexTest {
+ protected:
+  void SetUp() override {
+    table_ = OpenTable("seek.dbf", kSeekFields,
+                       {
+                           "delta     1.5020240229",  // 1
+                           "alpha    -3.0019991231",  // 2
+                           "delta     1.50",          // 3
+                           "charlie   0.0020240101",  // 4
+                           "alphabet  7.0019991231",  // 5
+                           "bravo    12.2519700101",  // 6
+                           "x\xFF        2.0020000101",  // 7: FFh after the prefix "x"
+                       });
+    ASSERT_TRUE(MakeIndex({{"NAME", "name", "", false, false},
+                           {"DOWN", "name", "", true, false},
+                           {"NUM", "n", "", false, false},
+                           {"DATE", "d", "", false, false},
+                           {"NUMDOWN", "n", "", true, false},
+                           {"NONE", "name", "n > 100", false, false}},
+                          ""))
+        << DbErrorContext;
+    ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+  }
+  std::string Name() const { return std::string(FieldAddress(1) + 1, 8); }
+
+  std::string table_;
+};
+
+TEST_F(SeekTest, FindOnTextKeys) {
+  struct Case {
+    const char* tag;
+    bool exact;
+    std::string text;
+    int32_t record;  // 8 = end of file (record count + 1)
+    uint8_t found;
+  };
+  const Case cases[] = {
+      {"NAME", false, "alpha", 2, 1},
+      {"NAME", false, "alphab", 5, 1},
+      {"NAME", false, "d", 1, 1},
+      {"NAME", false, "delta", 1, 1},
+      {"NAME", false, "b", 6, 1},
+      {"NAME", false, "beta", 8, 0},          // between two keys
+      {"NAME", false, "zulu", 8, 0},          // above every key
+      {"NAME", false, "A", 8, 0},             // below every key, no prefix match
+      {"NAME", false, "alphabetical", 5, 1},  // longer than the key: its length is compared
+      {"NAME", false, "delta   zz", 1, 1},
+      {"NAME", false, "x", 7, 1},
+      {"NAME", true, "alpha", 2, 1},
+      {"NAME", true, "alphab", 8, 0},
+      {"NAME", true, "d", 8, 0},
+      {"NAME", true, "delta", 1, 1},
+      {"NAME", true, "alphabetical", 5, 1},
+      {"DOWN", false, "delta", 1, 1},
+      {"DOWN", false, "alpha", 5, 1},  // the largest key with the prefix comes first
+      {"DOWN", false, "a", 5, 1},
+      {"DOWN", false, "x", 7, 1},  // found only when the prefix is padded with FFh
+      {"DOWN", false, "c", 4, 1},
+      {"DOWN", false, "e", 8, 0},
+      {"DOWN", false, "A", 8, 0},  // below every key: past the end of a descending tag
+      {"DOWN", false, "alphabetical", 5, 1},
+      {"DOWN", true, "alpha", 2, 1},
+      {"DOWN", true, "alphab", 8, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tag) + (c.exact ? " exact " : " ") + c.text);
+    ASSERT_TRUE(SetOrderToTag(c.tag));
+    GO(3);
+    if (c.exact) SetExactOn();
+    Find(c.text);
+    SetExactOff();
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), c.record);
+    EXPECT_EQ(IndexFound, c.found);
+    EXPECT_EQ(dEOF(), c.found == 0);
+  }
+}
+
+TEST_F(SeekTest, FindOnNumberAndDateKeys) {
+  struct Case {
+    const char* tag;
+    std::string text;
+    int32_t record;
+    uint8_t found;
+  };
+  const Case cases[] = {
+      {"NUM", "1.5", 1, 1},      {"NUM", "1.50", 1, 1},      {"NUM", "-3", 2, 1},
+      {"NUM", "12.25", 6, 1},    {"NUM", "2", 7, 1},         {"NUM", "1", 8, 0},
+      {"NUM", "100", 8, 0},      {"NUMDOWN", "7", 5, 1},     {"NUMDOWN", "1.5", 1, 1},
+      {"NUMDOWN", "-4", 8, 0},   {"DATE", "02/29/24", 1, 1}, {"DATE", "12/31/99", 2, 1},
+      {"DATE", "01/01/70", 6, 1}, {"DATE", "01/02/70", 8, 0}, {"DATE", "12/31/54", 8, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tag) + " " + c.text);
+    ASSERT_TRUE(SetOrderToTag(c.tag));
+    GO(4);
+    Find(c.text);
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), c.record);
+    EXPECT_EQ(IndexFound, c.found);
+  }
+}
+
+TEST_F(SeekTest, FindWithoutAnOrder) {
+  GO(4);
+  Find("");
+  EXPECT_EQ(DbLastError, 0);
+  EXPECT_EQ(RecNo(), 4);
+  Set_Order_To(0);
+  Find("alpha");
+  EXPECT_EQ(DbLastError, 254);
+  EXPECT_EQ(DbErrorContext, "Cannot use Find() with index order 0 (natural order) [Find]");
+  EXPECT_EQ(RecNo(), 4);
+  CloseIndexes();
+  Find("alpha");
+  EXPECT_EQ(DbLastError, 221);
+  EXPECT_EQ(DbErrorContext, "Index not open. (DBF=" + table_ + ") [Find]");
+}
+
+TEST_F(SeekTest, ChoosingOrders) {
+  EXPECT_EQ(CurrentOrder(), 1);
+  GO(6);
+  Set_Order_To(1);  // the current one: nothing moves
+  EXPECT_EQ(RecNo(), 6);
+  EXPECT_EQ(DbLastError, 0);
+
+  Set_Order_To(7);
+  EXPECT_EQ(DbLastError, 220);
+  EXPECT_EQ(DbErrorContext,
+            "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(7)] (DBF=" + table_ + ")");
+  EXPECT_EQ(CurrentOrder(), 1);
+
+  EXPECT_FALSE(SetOrderToTag("NUMD"));  // names match whole
+  EXPECT_EQ(DbLastError, 220);
+  EXPECT_EQ(DbErrorContext, "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(NUMD)] "
+                            "(DBF=" + table_ + ")");
+  EXPECT_FALSE(SetOrderToTag("unknown"));
+  EXPECT_EQ(CurrentOrder(), 1);
+
+  EXPECT_TRUE(SetOrderToTag(" numdown "));
+  EXPECT_EQ(CurrentOrder(), 5);
+  EXPECT_EQ(CurrentTagName(), "NUMDOWN");
+  EXPECT_EQ(RecNo(), 6);  // the record stays current in the new order
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{6, 5, 7, 1, 3, 4, 2}));
+
+  Set_Order_To(0);
+  EXPECT_EQ(CurrentOrder(), 0);
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_TRUE(SetOrderToTag(""));
+  EXPECT_EQ(CurrentOrder(), 0);
+  EXPECT_TRUE(SetOrderToTag("num"));
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{2, 4, 1, 3, 7, 5, 6}));
+}
+
+// The current order sits at position 1 and tag 1 at the current tag's place: after any
+// sequence of changes every tag must still walk in its own order and be maintained as itself.
+TEST_F(SeekTest, EveryOrderKeepsItsOwnTagThroughChangesOfOrder) {
+  const std::vector<int32_t> walks[] = {
+      {2, 5, 6, 4, 1, 3, 7},  // NAME
+      {7, 1, 3, 4, 6, 5, 2},  // DOWN
+      {2, 4, 1, 3, 7, 5, 6},  // NUM
+      {6, 2, 5, 7, 4, 1, 3},  // DATE: the blank date sorts last
+      {6, 5, 7, 1, 3, 4, 2},  // NUMDOWN
+  };
+  const char* names[] = {"NAME", "DOWN", "NUM", "DATE", "NUMDOWN"};
+  for (int n : {2, 3, 1, 3, 5, 4, 2, 2, 1, 4, 5}) {
+    SCOPED_TRACE(n);
+    GO(4);
+    Set_Order_To(n);
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(CurrentOrder(), n);
+    EXPECT_EQ(CurrentTagName(), names[n - 1]);
+    EXPECT_EQ(RecNo(), 4);
+    EXPECT_EQ(Walk(), walks[n - 1]);
+    EXPECT_EQ(WalkBack(), walks[n - 1]);
+  }
+  // A replace made in order 4 moves the keys of every tag, each under its own expression.
+  GO(4);
+  ASSERT_TRUE(RLock());
+  std::memcpy(FieldAddress(1) + 1, "echo    ", 8);
+  Replace();
+  Unlock();
+  ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+  const std::vector<int32_t> after[] = {
+      {2, 5, 6, 1, 3, 4, 7}, {7, 4, 1, 3, 6, 5, 2}, walks[2], walks[3], walks[4]};
+  for (int n : {1, 2, 3, 4, 5}) {
+    Set_Order_To(n);
+    EXPECT_EQ(Walk(), after[n - 1]) << names[n - 1];
+  }
+}
+
+TEST_F(SeekTest, FirstLastNextAndPriorKeys) {
+  ASSERT_TRUE(SetOrderToTag("NAME"));
+  EXPECT_EQ(FindFirstRec(), 2);
+  EXPECT_EQ(IndexFound, 1);
+  EXPECT_EQ(FindLastRec(), 7);
+  GoBottom();
+  EXPECT_EQ(RecNo(), 7);
+  EXPECT_EQ(_FindNextRec(), 7);  // at the last key: EOF and the last key's record
+  EXPECT_TRUE(dEOF());
+  EXPECT_EQ(IndexFound, 0);
+  GoTop();
+  EXPECT_EQ(_FindPriorRec(), 2);  // at the first key: BOF
+  EXPECT_TRUE(dBOF());
+  GoTop();
+  EXPECT_EQ(_FindNextRec(), 5);
+  EXPECT_EQ(IndexFound, 1);
+
+  Set_Order_To(0);  // natural order counts records
+  GO(7);
+  EXPECT_EQ(FindFirstRec(), 1);
+  EXPECT_EQ(FindLastRec(), 7);
+  EXPECT_EQ(_FindNextRec(), 7);
+  EXPECT_TRUE(dEOF());
+  GO(3);
+  EXPECT_EQ(_FindPriorRec(), 2);
+}
+
+TEST_F(SeekTest, AForTagNoRecordPassedIsEmpty) {
+  ASSERT_TRUE(SetOrderToTag("NONE"));
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  GoTop();
+  EXPECT_TRUE(dEOF());
+  EXPECT_EQ(RecNo(), 8);
+  GoBottom();
+  EXPECT_TRUE(dEOF());
+  EXPECT_TRUE(dBOF());
+  EXPECT_EQ(FindFirstRec(), 8);
+  EXPECT_EQ(FindLastRec(), 8);
+  EXPECT_EQ(_FindNextRec(), 8);
+  EXPECT_EQ(_FindPriorRec(), 8);
+  Find("alpha");
+  EXPECT_EQ(IndexFound, 0);
+  EXPECT_TRUE(dEOF());
+  EXPECT_TRUE(Walk().empty());
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+}
+
+// GoTop, Skip and GoBottom through the engine: the walk forward equals the walk backward and
+// passes over hidden records.
+TEST_F(SeekTest, NavigationFollowsTheTag) {
+  // Records 3 and 5 marked deleted.
+  GO(3);
+  ASSERT_TRUE(RLock());
+  DeleteRec();
+  GO(5);
+  ASSERT_TRUE(RLock());
+  DeleteRec();
+  Unlock();
+  ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+  struct Case {
+    const char* tag;
+    bool hide;
+    bool filter;  // only records whose N is at least 0
+    std::vector<int32_t> walk;
+  };
+  const Case cases[] = {
+      {"NAME", false, false, {2, 5, 6, 4, 1, 3, 7}},
+      {"NAME", true, false, {2, 6, 4, 1, 7}},
+      {"NAME", false, true, {5, 6, 4, 1, 3, 7}},
+      {"NAME", true, true, {6, 4, 1, 7}},
+      {"DOWN", false, false, {7, 1, 3, 4, 6, 5, 2}},
+      {"DOWN", true, false, {7, 1, 4, 6, 2}},
+      {"DOWN", true, true, {7, 1, 4, 6}},
+      {"NUMDOWN", true, true, {6, 7, 1, 4}},
+      {"", true, true, {1, 4, 6, 7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tag) + (c.hide ? " hide" : "") + (c.filter ? " filter" : ""));
+    ASSERT_TRUE(SetOrderToTag(c.tag));
+    SetIgnoreDel(c.hide);
+    WorkAreas[1]->FilterMethod = nullptr;
+    if (c.filter)
+      WorkAreas[1]->FilterMethod = [] {
+        double n;
+        std::memcpy(&n, FieldAddress(2), sizeof n);
+        return n >= 0;
+      };
+    EXPECT_EQ(Walk(), c.walk);
+    EXPECT_EQ(WalkBack(), c.walk);
+    // Skip(2) from the top passes over two visible records, Skip(-1) comes back one.
+    GoTop();
+    Skip(2);
+    EXPECT_EQ(RecNo(), c.walk[2]);
+    Skip(-1);
+    EXPECT_EQ(RecNo(), c.walk[1]);
+    Skip(-5);
+    EXPECT_EQ(RecNo(), c.walk[0]);
+    EXPECT_TRUE(dBOF());
+    GoBottom();
+    Skip(1);
+    EXPECT_TRUE(dEOF());
+    EXPECT_EQ(RecNo(), 8);
+    Skip(1);
+    EXPECT_EQ(DbLastError, 212);
+    DbLastError = 0;
+  }
+  WorkAreas[1]->FilterMethod = nullptr;
+}
+
+}  // namespace
+}  // namespace tz
