@@ -7,8 +7,11 @@
 //   readfor <ms>        a read bracket held for that long (answered when it began, and again
 //                       "ok done" when it ended)
 //   walk                the record numbers in the current order
+//   append <text>       append a record whose first field holds the text (under the append
+//                       lock); answers its record number
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <iostream>
@@ -76,6 +79,15 @@ int main() {
         tz::Skip(1);
       }
       Answer(records);
+    } else if (command == "append") {
+      if (tz::ALock()) {
+        tz::ClearRecord();
+        char* slot = tz::FieldAddress(1);
+        std::memcpy(slot + 1, argument.data(), std::min<size_t>(argument.size(), tz::FieldLen(1)));
+        tz::Append();
+        tz::Unlock();
+      }
+      Answer(std::to_string(tz::RecNo()));
     } else if (command == "quit") {
       break;
     } else {

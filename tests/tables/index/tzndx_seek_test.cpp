@@ -3,6 +3,8 @@
 // GoTop, Skip and GoBottom following a tag with hidden deleted records and filters.
 #include <cstring>
 
+#include "platform/testing/child_process.h"
+#include "tables/engine/tzutils.h"
 #include "tests/tables/index/ndx_test_support.h"
 
 namespace tz {
@@ -309,6 +311,128 @@ TEST_F(SeekTest, NavigationFollowsTheTag) {
     DbLastError = 0;
   }
   WorkAreas[1]->FilterMethod = nullptr;
+}
+
+// One table and its index shared by two work areas of this program and by a second program
+// (index_station), all walking and changing the same tag.
+class SharedSeekTest : public IndexTest {
+ protected:
+  void SetUp() override {
+    table_ = OpenTable("walk.dbf", kTelFields, {"10", "30", "50"});
+    ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false}, {"DOWN", "id", "", true, false}}, ""));
+    CloseAll();
+  }
+  void OpenIn(uint8_t area) {
+    Select(area);
+    Use(table_ + " ALIAS A" + std::to_string(area));
+    ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+  }
+  static std::string Id() { return RTrim(std::string(FieldAddress(1) + 1, 10)); }
+  static void AppendId(const std::string& id) {
+    ASSERT_TRUE(ALock());
+    ClearRecord();
+    std::memcpy(FieldAddress(1) + 1, id.data(), id.size());
+    Append();
+    Unlock();
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+  }
+
+  std::string table_;
+};
+
+TEST_F(SharedSeekTest, TwoWorkAreasSkipAlternatelyThroughOneTag) {
+  OpenIn(1);
+  OpenIn(2);
+  for (const char* tag : {"ID", "DOWN"}) {
+    SCOPED_TRACE(tag);
+    std::vector<std::string> seen[3];
+    for (uint8_t area : {1, 2}) {
+      Select(area);
+      ASSERT_TRUE(SetOrderToTag(tag));
+      GoTop();
+    }
+    // Area 2 starts one step behind area 1, and Find in one area moves only that area.
+    Select(1);
+    seen[1].push_back(Id());
+    Skip(1);
+    for (int step = 0; step < 4; ++step) {
+      for (uint8_t area : {1, 2}) {
+        Select(area);
+        if (dEOF()) continue;
+        seen[area].push_back(Id());
+        Skip(1);
+      }
+    }
+    const std::vector<std::string> order =
+        std::string(tag) == "ID" ? std::vector<std::string>{"10", "30", "50"}
+                                 : std::vector<std::string>{"50", "30", "10"};
+    EXPECT_EQ(seen[1], order);
+    EXPECT_EQ(seen[2], order);
+    Select(2);
+    Find("30");
+    EXPECT_EQ(Id(), "30");
+    Select(1);
+    EXPECT_TRUE(dEOF());
+    GoTop();
+    Select(2);
+    Skip(1);
+    EXPECT_EQ(Id(), order[2]);
+    Select(1);
+    EXPECT_EQ(Id(), order[0]);
+    Skip(1);
+    EXPECT_EQ(Id(), "30");
+  }
+}
+
+TEST_F(SharedSeekTest, AWorkAreaSeesTheKeysAnotherAppendsWhileItWalks) {
+  OpenIn(1);
+  OpenIn(2);
+  Select(1);
+  GoTop();
+  Skip(1);
+  ASSERT_EQ(Id(), "30");
+  Select(2);
+  AppendId("40");
+  AppendId("20");
+  Select(1);
+  Skip(1);
+  EXPECT_EQ(Id(), "40");
+  Skip(-2);
+  EXPECT_EQ(Id(), "20");
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{1, 5, 2, 4, 3}));
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+}
+
+// The other program appends through its write bracket while this one walks through read
+// brackets: the walk goes on from where it stood and takes the new keys in.
+TEST_F(SharedSeekTest, ASecondProgramAppendsWhileThisOneWalks) {
+  OpenIn(1);
+  platform::ChildProcess other(INDEX_STATION, {});
+  auto run = [&other](const std::string& command) {
+    other.WriteLine(command);
+    return other.ReadLine();
+  };
+  ASSERT_EQ(run("open " + table_), "ok");
+  GoTop();
+  ASSERT_EQ(Id(), "10");
+  Skip(1);
+  ASSERT_EQ(Id(), "30");
+  EXPECT_EQ(run("append 40"), "ok 4");
+  EXPECT_EQ(run("append 20"), "ok 5");
+  EXPECT_EQ(run("append 60"), "ok 6");
+  std::vector<std::string> rest;
+  for (Skip(1); !dEOF() && DbLastError == 0; Skip(1)) rest.push_back(Id());
+  EXPECT_EQ(rest, (std::vector<std::string>{"40", "50", "60"}));
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  Find("20");
+  EXPECT_EQ(IndexFound, 1);
+  EXPECT_EQ(RecNo(), 5);
+  // And the other way round: what this program appends, the other one walks.
+  AppendId("35");
+  EXPECT_EQ(run("walk"), "ok 1 5 2 7 4 3 6");
+  SetOrderToTag("DOWN");
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{6, 3, 4, 7, 2, 5, 1}));
+  EXPECT_EQ(run("close"), "ok");
 }
 
 }  // namespace
