@@ -532,7 +532,9 @@ bool ReadAnchorNodes() {
     std::copy(anchor.begin(), anchor.begin() + kAnchorKeyExpr, o->anchor.begin());
     std::copy(anchor.begin() + kAnchorHasFor, anchor.begin() + kAnchorHasFor + 2,
               o->anchor.begin() + kAnchorHasFor);
-    ResetToEmpty(*o);
+    // The nodes on the path may be stale, but not where the order stands: a position on an
+    // entry is found again from its saved key when it is next used, whoever noticed the change.
+    o->path.clear();
   }
   return true;
 }

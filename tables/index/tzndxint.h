@@ -245,7 +245,8 @@ bool StepEntry(TIndexArea& ia, TOrder& o, bool forward);
 // end of the tag the order's EOF flag is set and it stands behind the last entry.
 bool SeekKey(TIndexArea& ia, TOrder& o, const uint8_t* key, bool insert = false);
 // The semaphore change test: true when another program wrote the index since the last look
-// (the tag headers have then been read again).
+// (the tag headers and the record count have then been read again; positions on an entry
+// are found again from their saved keys when next used).
 bool IndexChanged();
 
 // --- Brackets -------------------------------------------------------------------------------

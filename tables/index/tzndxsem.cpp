@@ -265,6 +265,9 @@ bool IndexChanged() {
   TIndexArea* ia = FindArea();
   if (!ia || !ia->semaphore || Counter(*ia->semaphore) == ia->semaphore->last_counter) return false;
   ReadAnchorNodes();
+  // The keys just read may belong to records the other program appended: whatever noticed
+  // the change, the table must know them before it is positioned on one.
+  RefreshRecCount(Wa());
   ia->semaphore->last_counter = Counter(*ia->semaphore);
   return true;
 }

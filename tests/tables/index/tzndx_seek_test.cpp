@@ -319,7 +319,10 @@ class SharedSeekTest : public IndexTest {
  protected:
   void SetUp() override {
     table_ = OpenTable("walk.dbf", kTelFields, {"10", "30", "50"});
-    ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false}, {"DOWN", "id", "", true, false}}, ""));
+    ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false},
+                           {"DOWN", "id", "", true, false},
+                           {"BIG", "id", "id > '55'", false, false}},
+                          ""));
     CloseAll();
   }
   void OpenIn(uint8_t area) {
@@ -433,6 +436,27 @@ TEST_F(SharedSeekTest, ASecondProgramAppendsWhileThisOneWalks) {
   SetOrderToTag("DOWN");
   EXPECT_EQ(Walk(), (std::vector<int32_t>{6, 3, 4, 7, 2, 5, 1}));
   EXPECT_EQ(run("close"), "ok");
+}
+
+// Another program's change is noticed while the orders are chosen, by a tag the current
+// record does not belong to: the current order still stands on its record afterwards.
+TEST_F(SharedSeekTest, AChangeNoticedWhileChoosingAnOrderKeepsThePosition) {
+  OpenIn(1);
+  platform::ChildProcess other(INDEX_STATION, {});
+  other.WriteLine("open " + table_);
+  ASSERT_EQ(other.ReadLine(), "ok");
+  GoTop();
+  Skip(2);
+  ASSERT_EQ(Id(), "50");
+  other.WriteLine("append 40");
+  ASSERT_EQ(other.ReadLine(), "ok 4");
+  ASSERT_TRUE(SetOrderToTag("DOWN"));
+  EXPECT_EQ(Id(), "50");
+  Skip(1);
+  EXPECT_EQ(Id(), "40");
+  Skip(1);
+  EXPECT_EQ(Id(), "30");
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
 }
 
 }  // namespace
