@@ -161,11 +161,13 @@ int32_t CopyMemo(uint8_t source_area, int32_t block, int mode);
 // Rewrites the selected table's memo file without unused blocks. Needs the table exclusive (225
 // name + " [PackMemofile]") and free disk space of the file's size (1012). Every value goes into
 // a new file (the memo file's name with the extension "$$$"), which is flushed; then every
-// record's reference is rewritten and the new file renamed over the old one and reopened. Any
-// failure before the rename puts the references back and keeps the old file: a value that
-// cannot be read is 1003 " Memo block # " b + " Record # " n + " [PackMemo]". After the pack
-// the current record is read again. A crash leaves the old file with the old references, or the
-// new file, or (while the references are rewritten) references of both.
+// record's reference is rewritten, the table flushed, and the new file renamed over the old one
+// (which stays open until then) and reopened. Any failure up to the rename keeps the old file
+// and puts the references back before it is reported, so neither a halt nor an exception
+// leaves them half rewritten: a value that cannot be read is 1003 " Memo block # " b +
+// " Record # " n + " [PackMemo]". After the pack the current record is read again. A crash
+// leaves the old file with the old references, or the new file with the new ones, or (while
+// the references are rewritten) the old file with references of both.
 void PackMemofile();
 
 // --- The BLOB descriptor --------------------------------------------------------------------

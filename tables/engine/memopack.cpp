@@ -42,15 +42,9 @@ bool PutField(TWorkArea& wa, const Moved& m, const std::string& text) {
   return PutDbfRecord(t, m.record);
 }
 
-// Puts the old references back after a failure; the failure's error stays the reported one.
+// Puts the old references back after a failure.
 void PutBack(TWorkArea& wa, const std::vector<Moved>& moved, size_t count) {
-  uint16_t code = DbLastError;
-  std::string context = DbErrorContext;
-  bool reporting = SetErrorReporting(false);
   for (size_t i = 0; i < count; ++i) PutField(wa, moved[i], moved[i].old_text);
-  SetErrorReporting(reporting);
-  DbLastError = code;
-  DbErrorContext = context;
 }
 
 // Reads the record again, or stands on the blank record again (record count + 1).
@@ -151,35 +145,42 @@ void PackMemofile() {
     return;
   }
 
-  // The references, then the new file in the old one's place. Writing raw field bytes needs a
-  // record under the pointer.
+  // The references, then the new file in the old one's place. Until the rename nothing is
+  // reported: a failure first puts the old references back (reporting could halt the program or
+  // throw in between), so the records and the old memo file always go together.
+  bool reporting = SetErrorReporting(false);
+  size_t rewritten = 0;
+  // Writing raw field bytes needs a record under the pointer.
   if (table.OnBlankRecord && !moved.empty()) Reposition(1);
-  for (size_t i = 0; i < moved.size(); ++i) {
-    if (!PutField(wa, moved[i], moved[i].new_text)) {
-      PutBack(wa, moved, i);
-      Reposition(current);
-      return;
+  while (rewritten < moved.size() && PutField(wa, moved[rewritten], moved[rewritten].new_text))
+    ++rewritten;
+  bool ok = rewritten == moved.size() && FlushFile(table.File);
+  if (ok) {
+    // The old file stays open and in use until the new one has its name.
+    std::error_code renamed;
+    std::filesystem::rename(packed.FileName, memo.FileName, renamed);
+    if (renamed) {
+      ok = false;
+      DbLastError = static_cast<uint16_t>(platform::DosErrorFromErrno(renamed.value()));
+      DbErrorContext = memo.FileName + tag;
     }
   }
-  if (!FlushFile(table.File)) {
-    PutBack(wa, moved, moved.size());
+  if (!ok) {
+    uint16_t code = DbLastError;
+    std::string context = DbErrorContext;
+    PutBack(wa, moved, rewritten);
+    FlushFile(table.File);
     Reposition(current);
-    return;
-  }
-  unsigned mode = platform::kModeReadWriteExclusive;
-  if (DbForcedFileMode < 0xFFFF) mode = DbForcedFileMode & 0xFF;
-  std::error_code renamed;
-  memo.File.Close();
-  std::filesystem::rename(packed.FileName, memo.FileName, renamed);
-  if (renamed) {
-    PutBack(wa, moved, moved.size());
-    memo.File.Open(memo.FileName, mode);
-    SetDbError(5, memo.FileName + tag);
-    Reposition(current);
+    SetErrorReporting(reporting);
+    SetDbError(code, context);
     return;
   }
   discard.keep = true;
   Reposition(current);
+  SetErrorReporting(reporting);
+  unsigned mode = platform::kModeReadWriteExclusive;
+  if (DbForcedFileMode < 0xFFFF) mode = DbForcedFileMode & 0xFF;
+  memo.File.Close();
   if (int open_rc = memo.File.Open(memo.FileName, mode); open_rc != 0) {
     std::string name = memo.FileName;
     wa.MemoArea.reset();

@@ -31,7 +31,7 @@ class MemoPack : public MemoTest {
     return block;
   }
 
-  // Three records: (first, none), (600 x, a binary value), (none, third); an orphan value, an
+  // Three records: (first, none), (600 x, a binary value), (none, th\0rd); an orphan value, an
   // edited one and a freed run in between.
   void FillTable() {
     int32_t first = AddMemo("first");
@@ -42,7 +42,7 @@ class MemoPack : public MemoTest {
     MemoLines.Ends.assign(3, kHardLineEnd);
     EditMemo(AddMemo("edited away"));
     int32_t binary = WriteRaw(std::string("bin\0", 4));
-    int32_t third = AddMemo("third");
+    int32_t third = AddMemo(std::string("th\0rd", 5));  // a text with a zero byte stays whole
     AppendRecord(1, first, 0);
     AppendRecord(2, big, binary);
     AppendRecord(3, 0, third);
@@ -83,7 +83,7 @@ TEST_F(MemoPack, OnlyTheValuesTheRecordsReferToStay) {
     EXPECT_EQ(ReadBytes(std::stoi(c.first)), "first");
     EXPECT_EQ(ReadBytes(std::stoi(c.big)), std::string(600, 'x'));
     EXPECT_EQ(ReadBytes(std::stoi(c.binary)), std::string("bin\0", 4));
-    EXPECT_EQ(ReadBytes(std::stoi(c.third)), "third");
+    EXPECT_EQ(ReadBytes(std::stoi(c.third)), std::string("th\0rd", 5));
     // The current record (3) was read again: its field value holds the new reference.
     int32_t current;
     std::memcpy(&current, FieldAddress(3), sizeof current);
@@ -133,6 +133,28 @@ TEST_F(MemoPack, AValueThatCannotBeReadLeavesEverythingAsItWas) {
   EXPECT_EQ(platform::TempDir::Read(table), records);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "t.$$$"));
   EXPECT_EQ(ReadBytes(1), "first");
+}
+
+TEST_F(MemoPack, AFailedRenamePutsTheReferencesBackBeforeItIsReported) {
+  std::string table = MakeTable(0x8B, 512, "t", true, " EXCLUSIVE");
+  FillTable();
+  std::string records = platform::TempDir::Read(table);
+  // A folder with a file in it takes the memo file's name, so the packed file cannot get it;
+  // the table still has its old memo file open.
+  std::filesystem::remove(MemoPath(0x8B));
+  std::filesystem::create_directory(MemoPath(0x8B));
+  dir_.Write("t.DBT/inside", "x");
+  SetErrorReporting(true);
+  SetRaiseErrors(true);
+  EXPECT_THROW(PackMemofile(), ETarazedError);
+  SetRaiseErrors(false);
+  SetErrorReporting(false);
+  EXPECT_NE(DbLastError, 0);
+  EXPECT_EQ(platform::TempDir::Read(table), records);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "t.$$$"));
+  EXPECT_EQ(ReadBytes(1), "first");
+  std::string big = StoredField(2, 2);
+  EXPECT_EQ(ReadBytes(std::stoi(big)), std::string(600, 'x'));
 }
 
 }  // namespace
