@@ -58,14 +58,17 @@ std::string JoinLines(const TDbfTable& table, const TMemoLineTable& lines) {
 }
 
 // The blocks that the run of the headed value at `block` takes; 0 when the block holds no
-// sound value.
+// sound value. A length that runs over the next value's header counts only up to it, so that
+// neither a rewrite in place nor the freed run reaches that value.
 uint32_t RunOfValue(TMemoArea& memo, int32_t block) {
   uint64_t size = 0;
   TValueExtent extent;
   if (block <= 0 || memo.File.Size(&size) != 0 || ReadValueExtent(memo, block, size, extent) != 0 ||
       !extent.Headed)
     return 0;
-  return static_cast<uint32_t>(BlocksOf(static_cast<uint64_t>(extent.Length) + 8, memo.BlockSize));
+  uint64_t blocks = BlocksOf(static_cast<uint64_t>(extent.Length) + 8, memo.BlockSize);
+  return BlocksBeforeAValue(memo, block,
+                            static_cast<uint32_t>(std::min<uint64_t>(blocks, INT32_MAX)));
 }
 
 int WriteAt(TMemoArea& memo, uint64_t offset, const std::string& bytes) {

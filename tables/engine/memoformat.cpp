@@ -74,18 +74,6 @@ bool ReadFreeRun(TMemoArea& memo, uint32_t block, uint32_t end_block, FreeRunHea
   return run.count >= 1 && uint64_t{block} + run.count <= end_block;
 }
 
-// A value starts in one of the `blocks` blocks from `block` after the first (ReadFreeRun checked
-// that one): a damaged run that covers it.
-bool HoldsAValue(TMemoArea& memo, uint32_t block, uint32_t blocks) {
-  for (uint32_t i = 1; i < blocks; ++i) {
-    uint8_t bytes[4];
-    if (ReadExact(memo, uint64_t{block + i} * memo.BlockSize, bytes, sizeof bytes) != 0)
-      return true;
-    if (IsValueHeader(bytes)) return true;
-  }
-  return false;
-}
-
 // The chain's first run, or the end of the file when the header points at no sound run.
 int FreeChainHead(TMemoArea& memo, uint32_t end_block, uint32_t& head) {
   uint8_t bytes[4];
@@ -273,7 +261,8 @@ int TakeFreeRun(TMemoArea& memo, uint32_t blocks, int32_t& block) {
     if (run.count >= blocks) {
       // A value that starts in the blocks taken, or where the rest's run header would go,
       // shows a damaged run: the chain ends before it.
-      if (HoldsAValue(memo, current, std::min(run.count, blocks + 1)))
+      uint32_t checked = std::min(run.count, blocks + 1);
+      if (BlocksBeforeAValue(memo, static_cast<int32_t>(current), checked) < checked)
         return WriteLong(memo, link, end_block, false);
       uint32_t next = run.next;
       if (run.count > blocks) {
@@ -292,6 +281,17 @@ int TakeFreeRun(TMemoArea& memo, uint32_t blocks, int32_t& block) {
     current = run.next;
   }
   return 0;
+}
+
+uint32_t BlocksBeforeAValue(TMemoArea& memo, int32_t block, uint32_t blocks) {
+  for (uint32_t i = 1; i < blocks; ++i) {
+    uint8_t bytes[4];
+    size_t got = 0;
+    uint64_t offset = (uint64_t(block) + i) * memo.BlockSize;
+    if (memo.File.ReadAt(offset, bytes, sizeof bytes, &got) != 0) return i;
+    if (got == sizeof bytes && IsValueHeader(bytes)) return i;
+  }
+  return blocks;
 }
 
 int FreeRun(TMemoArea& memo, int32_t block, uint32_t blocks) {

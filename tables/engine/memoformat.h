@@ -110,6 +110,10 @@ int WriteNextFreeBlock(TMemoArea& memo);
 // Takes the first free run of at least `blocks` blocks (the rest of it stays free) and answers
 // its first block in `block`; 0 when none is free.
 int TakeFreeRun(TMemoArea& memo, uint32_t blocks, int32_t& block);
+// How many of the `blocks` blocks from `block` come before the first block after `block` that
+// starts with a value header (or cannot be read): a run (free, or of a value whose length says
+// so) that would cover another value is damaged and ends there.
+uint32_t BlocksBeforeAValue(TMemoArea& memo, int32_t block, uint32_t blocks);
 // Puts `blocks` blocks from `block` at the head of the free chain.
 int FreeRun(TMemoArea& memo, int32_t block, uint32_t blocks);
 

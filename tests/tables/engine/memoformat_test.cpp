@@ -166,6 +166,35 @@ TEST_F(MemoFormat, DamagedChainsAreLeftAtTheEndOfTheFile) {
   }
 }
 
+TEST_F(MemoFormat, AnEditNeverReachesAValueThatADamagedLengthCovers) {
+  // Block 1 claims 2000 bytes (four blocks) but block 2 starts another value.
+  MakeTable(0x8B);
+  CloseDatabase();
+  std::string header = Bytes({4, 0, 0, 0}) + Zeros(14) + Bytes({2, 1, 0, 2}) + Zeros(490);
+  std::string damaged = Bytes({0xFF, 0xFF, 0x08, 0x00, 0xD8, 0x07, 0, 0}) + "damaged";
+  std::string neighbour = Bytes({0xFF, 0xFF, 0x08, 0x00, 17, 0, 0, 0}) + "neighbour";
+  dir_.Write("t.DBT", header + damaged + Zeros(512 - damaged.size()) + neighbour +
+                          Zeros(1024 + 512 - neighbour.size()));
+  Use((dir_ / "t.dbf").string());
+  // Two blocks would fit the claimed run in place; the value goes to the end instead, and only
+  // block 1 is given back.
+  MemoLines.Clear();
+  MemoLines.Lines = {std::string(700, 'e')};
+  MemoLines.Ends = {kNoLineEnd};
+  EXPECT_EQ(EditMemo(1), 5);
+  EXPECT_EQ(DbLastError, 0) << GetErrorMessage();
+  EXPECT_EQ(Read(2), "neighbour");
+  EXPECT_EQ(MemoBytes(0x8B).substr(512, 8), Bytes({7, 0, 0, 0, 1, 0, 0, 0}));  // to the end
+  // The freed block takes a value of one block, never two.
+  MemoLines.Lines = {std::string(600, 'f')};
+  EXPECT_EQ(EditMemo(0), 7);
+  MemoLines.Lines = {"small"};
+  EXPECT_EQ(EditMemo(0), 1);
+  EXPECT_EQ(Read(2), "neighbour");
+  EXPECT_EQ(ReadBytes(5), std::string(700, 'e'));
+  EXPECT_EQ(ReadBytes(7), std::string(600, 'f'));
+}
+
 TEST_F(MemoFormat, DamagedValuesAreErrorsNotCrashes) {
   // Each file holds, from block 1 on, the bytes given; the reference is block 1 unless said.
   struct Case {
