@@ -228,8 +228,9 @@ void BlankKey(TOrder& o);
 // condition, or the key exists in a unique tag): 1 inserted, 0 nothing to insert, -1 failure
 // (the error is stored).
 int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record);
-// Removes the entry (record, key) of tag `o`; 0 done, also when a unique tag holds the key for
-// another record or a FOR tag does not hold it; -1 when it is missing otherwise or on failure.
+// Removes the entry (record, key) of tag `o`; 0 done, also when a unique tag does not hold it
+// for this record or a FOR tag does not hold the key; -1 when it is missing otherwise or on
+// failure.
 int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record);
 
 // --- Positioning (tzndxorder.cpp) --------------------------------------------------------

@@ -196,7 +196,7 @@ int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
 }
 
 // Removes the entry of `record` with `key` from tag `o`; 0 done (or nothing to remove where
-// that is allowed), -1 failure.
+// that is allowed: a unique tag, a FOR tag without the key), -1 failure.
 int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   const int kl = o.KeyLength(), el = o.EntryLength();
   if (!DescendByKey(ia, o, key)) return -1;
@@ -256,8 +256,11 @@ int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   }
   o.path.clear();
   o.on_empty = true;
-  if (found_key) return o.Unique() ? 0 : -1;
-  return o.HasFor() ? 0 : -1;
+  // A unique tag holds a key for one record only, and once that record changes away the key
+  // is gone although other records still have it: when one of those changes, there is
+  // nothing to remove. Likewise a FOR tag never held the keys of the records that fail it.
+  if (o.Unique() || (!found_key && o.HasFor())) return 0;
+  return -1;
 }
 
 }  // namespace tz::ndx

@@ -129,7 +129,9 @@ bool SyncOrder(TIndexArea& ia, TOrder& o, bool position_one, const char* soft_ta
   KeyToBuffer(o, key.data());
   bool found = SeekKey(ia, o, key.data());
   if (DbLastError != 0) return false;
-  if (found && o.Unique()) return true;
+  // A unique tag holds each key for one record only, and a key whose record changed away is
+  // gone although other records still have it: the record is simply not in the tag.
+  if (o.Unique()) return true;
   if (found && FindEntry(ia, o, record)) return true;
   if (DbLastError != 0 && DbLastError != 212) return false;
   if (found || soft_tag)

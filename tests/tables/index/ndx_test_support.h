@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_dir.h"
 #include "tables/engine/dbf4.h"
 #include "tables/engine/tzcommon.h"
@@ -51,6 +52,17 @@ class IndexTest : public EngineTest {
   }
 
   std::string Bytes(const std::string& name) const { return platform::TempDir::Read(dir_ / name); }
+
+  // What an independent reader, libdbd-xbase-perl's index_dump, lists for a tag of an index
+  // file in the folder: per key in tag order the key bytes, a blank, the record number.
+  std::string Dump(const std::string& mdx, const std::string& tag) {
+    std::string out = (dir_ / (tag + ".out")).string();
+    platform::ChildProcess child("/bin/sh", {"-c", "index_dump '" + (dir_ / mdx).string() + "' " +
+                                                       tag + " > '" + out + "'"});
+    child.CloseInput();
+    EXPECT_EQ(child.Wait(), 0) << tag;
+    return platform::TempDir::Read(out);
+  }
 
   // The record numbers in the current order from GoTop with Skip(1).
   static std::vector<int32_t> Walk() {

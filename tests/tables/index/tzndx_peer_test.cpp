@@ -4,7 +4,6 @@
 #include <cstring>
 #include <random>
 
-#include "platform/testing/child_process.h"
 #include "tables/index/tzndxlow.h"
 #include "tests/tables/index/ndx_test_support.h"
 
@@ -35,17 +34,7 @@ std::string Listing(const std::vector<Key>& keys) {
   return out;
 }
 
-class IndexDumpPeer : public IndexTest {
- protected:
-  std::string Dump(const std::string& mdx, const std::string& tag) {
-    std::string out = (dir_ / (tag + ".out")).string();
-    platform::ChildProcess child("/bin/sh", {"-c", "index_dump '" + (dir_ / mdx).string() + "' " +
-                                                       tag + " > '" + out + "'"});
-    child.CloseInput();
-    EXPECT_EQ(child.Wait(), 0) << tag;
-    return platform::TempDir::Read(out);
-  }
-};
+using IndexDumpPeer = IndexTest;
 
 TEST_F(IndexDumpPeer, ListsSmallCharacterNumberAndDateTags) {
   OpenTable("small.dbf", {{"NAME", 'C', 8}, {"N", 'N', 6, 2}, {"D", 'D', 8}},
