@@ -203,9 +203,17 @@ uint64_t FileSize(TIndexArea& ia) {
   return ia.file.Size(&size) == 0 ? size : 0;
 }
 
-bool ValidBlock(TIndexArea& ia, uint32_t block) {
+namespace {
+
+bool BlockWithin(uint32_t block, uint64_t file_size) {
   return block >= kHeaderBytes / kBlockBytes && block % 2 == 0 &&
-         uint64_t{block} * kBlockBytes + kNodeBytes <= FileSize(ia);
+         uint64_t{block} * kBlockBytes + kNodeBytes <= file_size;
+}
+
+}  // namespace
+
+bool ValidBlock(TIndexArea& ia, uint32_t block) {
+  return BlockWithin(block, FileSize(ia));
 }
 
 bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
@@ -213,7 +221,9 @@ bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
     return Fail(254, "$Invalid Node Number (0) in DBF Area " + std::to_string(CurrentWorkArea) +
                          ", Order " + std::to_string(o.tag) + OrderDescription(o.tag) +
                          " [GetNode]");
-  if (!ValidBlock(ia, static_cast<uint32_t>(block))) return Corrupt(ia, o, block);
+  // One size for the node and all its children: an inner node names up to a hundred.
+  const uint64_t file_size = FileSize(ia);
+  if (!BlockWithin(static_cast<uint32_t>(block), file_size)) return Corrupt(ia, o, block);
   auto on_path = std::find_if(o.path.begin(), o.path.end(),
                               [block](const TPathItem& p) { return p.block == block; });
   TNode read;
@@ -233,7 +243,7 @@ bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
   int length = o.EntryLength();
   if (!read.IsLeaf(length))
     for (int i = 0; i <= count; ++i)
-      if (!ValidBlock(ia, read.Pointer(i, length))) return Corrupt(ia, o, block);
+      if (!BlockWithin(read.Pointer(i, length), file_size)) return Corrupt(ia, o, block);
   node = read;
   return true;
 }
