@@ -112,6 +112,10 @@ void AppendNewKey() {
 }
 
 void SaveKeysBeforeReplace() {
+  // Another program may have changed the tree (a new root) since this one last looked; its
+  // old tag headers would lead the key changes into a part of the tree and write it back as
+  // the whole.
+  IndexChanged();
   SyncIndex(false);
   MakeCurrentKeys(true);
 }

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include "platform/testing/child_process.h"
 #include "tables/engine/tzdbflow.h"
 #include "tables/engine/tzutils.h"
 #include "tables/index/tzndxlow.h"
@@ -683,6 +684,47 @@ TEST_F(AppendRollback, ANodeThatCannotBeWrittenTakesBackTheKeysOfTheTagsBefore) 
   // A new key goes before the equal ones.
   EXPECT_EQ(Walks(2), (std::vector<std::vector<int32_t>>{{11, 1, 2, 3, 4, 5, 6, 7, 8, 9},
                                                          {1, 2, 3, 4, 5, 6, 7, 8, 9, 11}}));
+}
+
+}  // namespace
+}  // namespace tz
+
+namespace tz {
+namespace {
+
+// Another program's appends split the root; this one, which had the index open all along,
+// then replaces a key. Its tag headers must be read again first, or it would write its old
+// root back and cut off every key the other program moved into the new half.
+TEST_F(MaintTest, AReplaceAfterAnotherProgramGrewTheTreeUsesTheNewRoot) {
+  std::vector<std::string> records;
+  for (int i = 1; i <= 9; ++i) records.push_back(LongKey(i) + "Y");
+  std::string table = OpenTable("grown.dbf", kLongFields, records);
+  ASSERT_TRUE(MakeIndex({{"K", "k", "", false, false}}, ""));
+  ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+  ASSERT_EQ(Walk(), (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+
+  platform::ChildProcess other(INDEX_STATION, {});
+  ASSERT_TRUE(other.WriteLine("open " + table));
+  ASSERT_EQ(other.ReadLine(), "ok");
+  ASSERT_TRUE(other.WriteLine("append " + LongKey(10)));
+  ASSERT_EQ(other.ReadLine(), "ok 10");
+  ASSERT_EQ(Depth(Bytes("grown.MDX"), 1), 2);
+
+  GO(3);
+  ASSERT_TRUE(RLock());
+  SetLong(LongKey(99), 'Y');
+  Replace();
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  Unlock();
+  const std::vector<int32_t> expected = {1, 2, 4, 5, 6, 7, 8, 9, 10, 3};
+  EXPECT_EQ(Walk(), expected);
+  ASSERT_TRUE(other.WriteLine("walk"));
+  EXPECT_EQ(other.ReadLine(), "ok 1 2 4 5 6 7 8 9 10 3");
+  EXPECT_EQ(CheckTree(Bytes("grown.MDX"), 1,
+                      [](const std::string& a, const std::string& b) { return a.compare(b); }),
+            "");
+  other.CloseInput();
+  EXPECT_EQ(other.Wait(), 0);
 }
 
 }  // namespace
