@@ -729,3 +729,59 @@ TEST_F(MaintTest, AReplaceAfterAnotherProgramGrewTheTreeUsesTheNewRoot) {
 
 }  // namespace
 }  // namespace tz
+
+namespace tz {
+namespace {
+
+// After an append or a replace the current order stands on the record's new key, so a skip
+// goes on from there.
+TEST_F(MaintTest, TheCurrentOrderStandsOnTheWrittenRecordsKey) {
+  struct Case {
+    const char* tag;
+    int32_t record;  // 0 appends
+    std::string name;
+    int32_t next, prior;  // after Skip(1), and after Skip(-1) from there; 0 EOF, -1 unchecked
+  };
+  const Case cases[] = {
+      {"NAME", 2, "dd", 5, 2},   // b moves between d and e
+      {"NAME", 1, "zz", 0, 1},   // a moves to the end
+      {"NAME", 5, "aa", 2, 5},   // e moves between a and b
+      {"NAME", 3, "c", 4, 3},    // the key stays
+      {"NAME", 0, "bb", 3, 6},   // a new record between b and c
+      {"DOWN", 2, "dd", 4, 2},   // descending: b moves between e and d
+      {"SOME", 2, "dd", 5, 2},   // still passes the FOR condition
+      {"SOME", 4, "zz", 0, -1},  // no longer passes: the order is at its end
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tag) + " " + std::to_string(c.record) + " " + c.name);
+    OpenTable("written.dbf", {{"NAME", 'C', 4}}, {"a", "b", "c", "d", "e"}, " EXCLUSIVE");
+    ASSERT_TRUE(MakeIndex({{"NAME", "name", "", false, false},
+                           {"DOWN", "name", "", true, false},
+                           {"SOME", "name", "name < 'x'", false, false}},
+                          ""));
+    ASSERT_TRUE(SetIndexTo(""));
+    ASSERT_TRUE(SetOrderToTag(c.tag));
+    if (c.record == 0) {
+      ClearRecord();
+    } else {
+      GO(c.record);
+    }
+    std::memset(FieldAddress(1) + 1, ' ', 4);
+    std::memcpy(FieldAddress(1) + 1, c.name.data(), c.name.size());
+    if (c.record == 0)
+      Append();
+    else
+      Replace();
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+    Skip(1);
+    EXPECT_EQ(dEOF() ? 0 : RecNo(), c.next);
+    Skip(-1);
+    if (c.prior >= 0) {
+      EXPECT_EQ(dEOF() ? 0 : RecNo(), c.prior);
+    }
+    CloseAll();
+  }
+}
+
+}  // namespace
+}  // namespace tz
