@@ -144,10 +144,14 @@ int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
     return o.anchor_changed && !WriteAnchor(o.tag) ? -1 : 0;
   }
   // At each level: insert (pointer, entry key) at `at`, then point the slot after it at
-  // `next` (a split child's new upper half), when there is one.
+  // `next` (a split child's new upper half), when there is one. The nodes a split adds go to
+  // the end of the file at once; the nodes in use are rewritten only when all of those are
+  // written, so a full disk leaves the tag as it was.
   uint32_t pointer = static_cast<uint32_t>(record);
   std::vector<uint8_t> entry_key(key, key + kl);
   uint32_t next = 0;
+  int32_t new_root = 0;
+  std::vector<std::pair<int32_t, TNode>> rewrites;
   std::vector<TEntry> entries;
   for (size_t level = o.path.size(); level-- > 0;) {
     TPathItem& item = o.path[level];
@@ -162,9 +166,7 @@ int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
     }
     const bool leaf_level = level + 1 == o.path.size();
     if (entries.size() <= static_cast<size_t>(o.KeysPerNode())) {
-      if (!SeekAndWrite(ia, o, item.block, Pack(entries, 0, entries.size(), trailing, kl, el)))
-        return -1;
-      next = 0;
+      rewrites.emplace_back(item.block, Pack(entries, 0, entries.size(), trailing, kl, el));
       break;
     }
     // Split: the old node keeps the lower half, a new node at the end takes the upper half.
@@ -174,7 +176,8 @@ int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
                            : Pack(entries, 0, lower - 1, entries[lower - 1].pointer, kl, el);
     TNode high = Pack(entries, lower, entries.size(), leaf_level ? 0 : trailing, kl, el);
     int32_t high_block = AppendNode(ia, o, high);
-    if (high_block == 0 || !SeekAndWrite(ia, o, item.block, low)) return -1;
+    if (high_block == 0) return -1;
+    rewrites.emplace_back(item.block, low);
     pointer = static_cast<uint32_t>(item.block);
     entry_key = lower_max;
     next = static_cast<uint32_t>(high_block);
@@ -183,12 +186,13 @@ int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
       TNode root;
       root.Insert(0, pointer, entry_key.data(), kl, el);
       Put32(root.Entry(1, el), next);
-      int32_t root_block = AppendNode(ia, o, root);
-      if (root_block == 0) return -1;
-      o.SetRoot(root_block);
-      o.anchor_changed = true;
+      new_root = AppendNode(ia, o, root);
+      if (new_root == 0) return -1;
     }
   }
+  for (const auto& [block, node] : rewrites)
+    if (!SeekAndWrite(ia, o, block, node)) return -1;
+  if (new_root != 0) o.SetRoot(new_root);
   o.path.clear();
   o.on_empty = true;
   o.anchor_changed = true;

@@ -646,44 +646,81 @@ TEST_F(AppendRollback, AKeyThatCannotBeMadeTakesBackTheKeysOfTheTagsBefore) {
   EXPECT_EQ(Walks(3), (std::vector<std::vector<int32_t>>{{2, 1, 4}, {4, 1, 2}, {4, 2, 1}}));
 }
 
+// Refuses writes behind `size` bytes of any file for the life of the object, as a full disk
+// would.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(size_t size) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &saved_action_);
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = size;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    sigaction(SIGXFSZ, &saved_action_, nullptr);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  struct sigaction saved_action_ {};
+};
+
 TEST_F(AppendRollback, ANodeThatCannotBeWrittenTakesBackTheKeysOfTheTagsBefore) {
-  // Nine records fill LONG's root leaf; the tenth key splits it, and the new node is written
-  // behind the end of the file, which the file size limit then refuses.
-  std::vector<std::string> records;
-  for (int i = 1; i <= 9; ++i) records.push_back(LongKey(i) + "Y");
-  OpenTable("full.dbf", kLongFields, records, " EXCLUSIVE");
-  ASSERT_TRUE(MakeIndex({{"F", "F", "", false, false}, {"LONG", "K", "", false, false}}, ""));
-  ASSERT_TRUE(SetIndexTo(""));
-  const auto before = Walks(2);
-  std::string file = Bytes("full.MDX");
-  ASSERT_GT(file.size(), Bytes("full.dbf").size() + 200);
+  // LONG's leaves and inner nodes hold nine keys; the build fills them. The new key splits a
+  // full leaf, and with 90 records also the full root above it, which gives a new root: up
+  // to three new nodes behind the end of the file, of which the limit lets `room` be written.
+  struct Case {
+    int records;
+    size_t room;
+  };
+  const Case cases[] = {{9, 0}, {90, 0}, {90, 1}, {90, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.records) + " records, room for " + std::to_string(c.room));
+    std::vector<std::string> records;
+    for (int i = 1; i <= c.records; ++i) records.push_back(LongKey(2 * i) + "Y");
+    OpenTable("full.dbf", kLongFields, records, " EXCLUSIVE");
+    ASSERT_TRUE(MakeIndex({{"F", "F", "", false, false}, {"LONG", "K", "", false, false}}, ""));
+    ASSERT_TRUE(SetIndexTo(""));
+    const auto before = Walks(2);
+    std::string file = Bytes("full.MDX");
+    ASSERT_GT(file.size(), Bytes("full.dbf").size() + 1024 * c.room + 200);
+    {
+      FileSizeLimit limit(file.size() + 1024 * c.room);
+      ClearRecord();
+      SetLong(LongKey(11), 'Y');  // between records 5 and 6
+      Append();
+    }
+    EXPECT_NE(DbLastError, 0);
+    // Nodes written before the failure may stay behind the end; no node the tags use changed.
+    EXPECT_TRUE(Bytes("full.MDX").substr(0, file.size()) == file);
+    EXPECT_EQ(Walks(2), before);
+    ASSERT_EQ(Depth(Bytes("full.MDX"), 2), c.records > 9 ? 2 : 1);
 
-  struct sigaction ignore {
-  }, saved{};
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &saved), 0);
-  rlimit limit{}, saved_limit{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved_limit), 0);
-  limit = saved_limit;
-  limit.rlim_cur = file.size();
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  ClearRecord();
-  SetLong(LongKey(10), 'Y');
-  Append();
-  uint16_t code = DbLastError;
-  setrlimit(RLIMIT_FSIZE, &saved_limit);
-  sigaction(SIGXFSZ, &saved, nullptr);
-
-  EXPECT_NE(code, 0);
-  EXPECT_TRUE(Bytes("full.MDX") == file);
-  EXPECT_EQ(Walks(2), before);
-  ClearRecord();
-  SetLong(LongKey(11), 'Y');
-  Append();
-  ASSERT_EQ(DbLastError, 0) << DbErrorContext;
-  // A new key goes before the equal ones.
-  EXPECT_EQ(Walks(2), (std::vector<std::vector<int32_t>>{{11, 1, 2, 3, 4, 5, 6, 7, 8, 9},
-                                                         {1, 2, 3, 4, 5, 6, 7, 8, 9, 11}}));
+    ClearRecord();
+    SetLong(LongKey(13), 'Y');
+    Append();
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+    const auto n = static_cast<int32_t>(c.records);
+    std::vector<int32_t> equal = {n + 2}, sorted;
+    for (int32_t r = 1; r <= n; ++r) {
+      equal.push_back(r);
+      sorted.push_back(r);
+      if (r == 6) sorted.push_back(n + 2);
+    }
+    if (n < 6) sorted.push_back(n + 2);
+    // A new key goes before the equal ones.
+    EXPECT_EQ(Walks(2), (std::vector<std::vector<int32_t>>{equal, sorted}));
+    EXPECT_EQ(CheckTree(Bytes("full.MDX"), 2,
+                        [](const std::string& a, const std::string& b) { return a.compare(b); }),
+              "");
+    CloseAll();
+  }
 }
 
 }  // namespace
