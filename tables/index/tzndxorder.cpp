@@ -320,7 +320,9 @@ void Set_Order_To(int n) {
   try {
     ReadBracket bracket;
     uint8_t saved = IndexFound;
-    bool at_end = ia.At(1)->eof || t.AtEnd || t.CurrentRecord > t.RecordCount;
+    // In natural order the order's own flag is left from before and says nothing.
+    bool at_end =
+        (!ia.natural && ia.At(1)->eof) || t.AtEnd || t.CurrentRecord > t.RecordCount;
     if (!at_end && GetDbfRecord(t, t.CurrentRecord)) UnpackRecord(t, wa.FieldValues);
     ia.current = n;  // tag 1 goes back to its own position first: positions follow the tag
     ia.natural = false;

@@ -204,6 +204,87 @@ TEST_F(SeekTest, EveryOrderKeepsItsOwnTagThroughChangesOfOrder) {
   }
 }
 
+TEST_F(SeekTest, ChangingTheOrderAtTheEndOfFileStaysThere) {
+  ASSERT_TRUE(SetOrderToTag("NAME"));
+  GoBottom();
+  Skip(1);
+  ASSERT_TRUE(dEOF());
+  ASSERT_TRUE(SetOrderToTag("NUM"));
+  EXPECT_TRUE(dEOF());
+  EXPECT_EQ(RecNo(), 8);
+  Skip(-1);
+  EXPECT_EQ(RecNo(), 6);  // the last key of the new order
+  // From natural order the table's own position counts, not where the order stood before.
+  GoBottom();
+  Skip(1);
+  ASSERT_TRUE(dEOF());
+  Set_Order_To(0);
+  GoTop();
+  Skip(2);
+  ASSERT_EQ(RecNo(), 3);
+  ASSERT_TRUE(SetOrderToTag("NUM"));
+  EXPECT_FALSE(dEOF());
+  EXPECT_EQ(RecNo(), 3);
+  Skip(1);
+  EXPECT_EQ(RecNo(), 7);
+}
+
+TEST_F(SeekTest, FindPassesOverHiddenDeletedRecords) {
+  GO(2);  // "alpha"
+  ASSERT_TRUE(RLock());
+  DeleteRec();
+  Unlock();
+  SetIgnoreDel(true);
+  struct Case {
+    bool exact;
+    std::string text;
+    int32_t record;
+    uint8_t found;
+  };
+  const Case cases[] = {
+      {false, "alpha", 5, 1},  // the next key still has the prefix
+      {true, "alpha", 8, 0},   // the next key is another one
+      {false, "x", 7, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    if (c.exact) SetExactOn();
+    Find(c.text);
+    SetExactOff();
+    EXPECT_EQ(RecNo(), c.record);
+    EXPECT_EQ(IndexFound, c.found);
+  }
+  SetIgnoreDel(false);
+  Find("alpha");
+  EXPECT_EQ(RecNo(), 2);
+}
+
+// Text keys are stored in the table's character set: the sought text is converted like them.
+TEST_F(IndexTest, FindConvertsTheTextToTheTablesCharacterSet) {
+  struct Case {
+    bool ansi;
+    std::string stored;  // record 1; record 2 is "Zebra"
+    std::string text;
+  };
+  const Case cases[] = {
+      {false, "\x8Erger", "\xC4r"},  // code page 850 holds the 1252 letter C4h as 8Eh
+      {true, "\xC4rger", "\xC4r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ansi);
+    DbAnsiTables = c.ansi;
+    OpenTable(c.ansi ? "ansi.dbf" : "oem.dbf", {{"NAME", 'C', 8}}, {c.stored, "Zebra"});
+    ASSERT_TRUE(MakeIndex({{"NAME", "name", "", false, false}}, ""));
+    ASSERT_TRUE(SetIndexTo(""));
+    GO(2);
+    Find(c.text);
+    EXPECT_EQ(IndexFound, 1);
+    EXPECT_EQ(RecNo(), 1);
+    CloseAll();
+  }
+  DbAnsiTables = false;
+}
+
 TEST_F(SeekTest, FirstLastNextAndPriorKeys) {
   ASSERT_TRUE(SetOrderToTag("NAME"));
   EXPECT_EQ(FindFirstRec(), 2);
