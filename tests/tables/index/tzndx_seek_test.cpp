@@ -1,7 +1,9 @@
 // Index orders and seeking: choosing orders, Find on text, number and date keys (exact and
 // by prefix, ascending and descending), the first, last, next and prior key, and the engine's
 // GoTop, Skip and GoBottom following a tag with hidden deleted records and filters.
+#include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "platform/testing/child_process.h"
 #include "tables/engine/tzutils.h"
@@ -392,6 +394,82 @@ TEST_F(SeekTest, NavigationFollowsTheTag) {
     DbLastError = 0;
   }
   WorkAreas[1]->FilterMethod = nullptr;
+}
+
+// Trees of two levels with runs of equal keys across leaves: every Find, walk and change of
+// order agrees with a sorted model of the keys.
+class DeepSeekTest : public IndexTest {
+ protected:
+  static constexpr int kRecords = 2000;
+  void SetUp() override {
+    std::mt19937 random(5);
+    std::vector<std::string> records;
+    for (int r = 1; r <= kRecords; ++r) {
+      // Keys 0, 3, 6 ... 2097, most of them two or three times.
+      std::string id = std::to_string(3 * (random() % 700));
+      id.resize(6, ' ');
+      records.push_back(id);
+      model_.push_back({id, r});
+    }
+    OpenTable("deep.dbf", {{"ID", 'C', 6}}, records);
+    ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false}, {"DOWN", "id", "", true, false}}, ""));
+    ASSERT_TRUE(SetIndexTo(""));
+    std::sort(model_.begin(), model_.end());
+    // Equal keys keep the order of their records in a descending tag too.
+    down_ = model_;
+    std::stable_sort(down_.begin(), down_.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+  }
+  static std::vector<int32_t> Records(const std::vector<std::pair<std::string, int32_t>>& keys) {
+    std::vector<int32_t> out;
+    for (const auto& k : keys) out.push_back(k.second);
+    return out;
+  }
+  // The record Find must reach for `text` in `keys` (kRecords + 1 when none).
+  static int32_t Expected(const std::vector<std::pair<std::string, int32_t>>& keys,
+                          const std::string& text, bool exact) {
+    for (const auto& k : keys) {
+      bool match = exact ? RTrim(k.first) == text : k.first.compare(0, text.size(), text) == 0;
+      if (match) return k.second;
+    }
+    return kRecords + 1;
+  }
+
+  std::vector<std::pair<std::string, int32_t>> model_, down_;
+};
+
+TEST_F(DeepSeekTest, FindWalkAndChangeOfOrderAgreeWithTheModel) {
+  for (const char* tag : {"ID", "DOWN"}) {
+    SCOPED_TRACE(tag);
+    ASSERT_TRUE(SetOrderToTag(tag));
+    const auto& keys = std::string(tag) == "ID" ? model_ : down_;
+    EXPECT_EQ(Walk(), Records(keys));
+    EXPECT_EQ(WalkBack(), Records(keys));
+    for (bool exact : {true, false}) {
+      for (int k = 0; k < 2200; k += exact ? 1 : 7) {
+        std::string text = std::to_string(k);
+        if (exact) SetExactOn();
+        Find(text);
+        SetExactOff();
+        int32_t expected = Expected(keys, text, exact);
+        ASSERT_EQ(RecNo(), expected) << text << (exact ? " exact" : "");
+        ASSERT_EQ(IndexFound, expected <= kRecords) << text;
+      }
+    }
+  }
+  // A record inside a run of equal keys keeps its place when the order changes, and the walk
+  // goes on from there in the new order.
+  for (int32_t r = 1; r <= kRecords; r += 37) {
+    SCOPED_TRACE(r);
+    ASSERT_TRUE(SetOrderToTag("DOWN"));
+    GO(r);
+    ASSERT_TRUE(SetOrderToTag("ID"));
+    ASSERT_EQ(RecNo(), r);
+    auto at = std::find_if(model_.begin(), model_.end(), [r](const auto& k) { return k.second == r; });
+    Skip(1);
+    ASSERT_EQ(RecNo(), at + 1 == model_.end() ? kRecords + 1 : (at + 1)->second);
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+  }
 }
 
 // One table and its index shared by two work areas of this program and by a second program
