@@ -393,6 +393,11 @@ void Find(const std::string& text) {
   TDbfTable& t = wa.Table;
   TOrder& o = *ia.At(1);
   RefreshRecCount(wa);
+  {
+    // Another program may have given an empty tag its first key: look before judging.
+    ReadBracket bracket;
+    RefreshAfterChanges();
+  }
   if (t.RecordCount == 0 || o.EmptyByFor()) {
     GoEofInKeyOrder(ia);
     IndexFound = 0;

@@ -597,6 +597,23 @@ TEST_F(SharedSeekTest, ASecondProgramAppendsWhileThisOneWalks) {
   EXPECT_EQ(run("close"), "ok");
 }
 
+// A FOR tag that was empty here gets its first key from the other program: Find sees it.
+TEST_F(SharedSeekTest, FindSeesTheFirstKeyAnotherProgramGaveAnEmptyForTag) {
+  OpenIn(1);
+  ASSERT_TRUE(SetOrderToTag("BIG"));
+  Find("60");
+  ASSERT_EQ(IndexFound, 0);
+  platform::ChildProcess other(INDEX_STATION, {});
+  other.WriteLine("open " + table_);
+  ASSERT_EQ(other.ReadLine(), "ok");
+  other.WriteLine("append 60");
+  ASSERT_EQ(other.ReadLine(), "ok 4");
+  Find("60");
+  EXPECT_EQ(IndexFound, 1);
+  EXPECT_EQ(RecNo(), 4);
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{4}));
+}
+
 // Another program's change is noticed while the orders are chosen, by a tag the current
 // record does not belong to: the current order still stands on its record afterwards.
 TEST_F(SharedSeekTest, AChangeNoticedWhileChoosingAnOrderKeepsThePosition) {
