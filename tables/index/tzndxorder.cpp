@@ -102,6 +102,14 @@ void GoEofInKeyOrder(TIndexArea& ia) {
   }
 }
 
+// A Find that found nothing: end of file, and the tables that follow this one (through its
+// hook) follow it there rather than stay on the last record they were shown.
+void FindMissed(TIndexArea& ia) {
+  GoEofInKeyOrder(ia);
+  IndexFound = 0;
+  RunAreaHook();
+}
+
 bool IndexOpenTest(const std::string& routine) {
   TIndexArea* ia = FindArea();
   if (ia && ia->At(1)) return false;
@@ -399,8 +407,7 @@ void Find(const std::string& text) {
     RefreshAfterChanges();
   }
   if (t.RecordCount == 0 || o.EmptyByFor()) {
-    GoEofInKeyOrder(ia);
-    IndexFound = 0;
+    FindMissed(ia);
     return;
   }
   const size_t length = static_cast<size_t>(o.KeyLength());
@@ -442,7 +449,7 @@ void Find(const std::string& text) {
       TPathItem& leaf = o.path.back();
       leaf.index = std::max(0, leaf.node.Count() - 1);
       if (leaf.node.Count() == 0) {
-        GoEofInKeyOrder(ia);
+        FindMissed(ia);
         return;
       }
     }
@@ -466,8 +473,7 @@ void Find(const std::string& text) {
     MakeCurrentKey();
     IndexFound = 1;
   } else {
-    GoEofInKeyOrder(ia);
-    IndexFound = 0;
+    FindMissed(ia);
   }
 }
 

@@ -261,6 +261,22 @@ TEST_F(SeekTest, FindPassesOverHiddenDeletedRecords) {
   EXPECT_EQ(RecNo(), 2);
 }
 
+// A table that follows this one through its hook is shown where Find went: the record found,
+// or the end of file when nothing was found.
+TEST_F(SeekTest, FindRunsTheHookWhereItEnds) {
+  ASSERT_TRUE(SetOrderToTag("NAME"));
+  std::vector<int32_t> shown;
+  SetAreaHook([&shown] { shown.push_back(RecNo()); });
+  shown.clear();
+  Find("charlie");
+  Find("beta");
+  Find("x");
+  Find("zulu");
+  SetAreaHook(nullptr);
+  EXPECT_EQ(shown, (std::vector<int32_t>{4, 8, 7, 8}));
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+}
+
 // Text keys are stored in the table's character set: the sought text is converted like them.
 TEST_F(IndexTest, FindConvertsTheTextToTheTablesCharacterSet) {
   struct Case {
