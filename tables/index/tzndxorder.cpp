@@ -401,11 +401,10 @@ void Find(const std::string& text) {
   TDbfTable& t = wa.Table;
   TOrder& o = *ia.At(1);
   RefreshRecCount(wa);
-  {
-    // Another program may have given an empty tag its first key: look before judging.
-    ReadBracket bracket;
-    RefreshAfterChanges();
-  }
+  // One read bracket for the whole search; another program may have given an empty tag its
+  // first key, so its changes are looked at before the tag is judged.
+  ReadBracket bracket;
+  RefreshAfterChanges();
   if (t.RecordCount == 0 || o.EmptyByFor()) {
     FindMissed(ia);
     return;
@@ -439,35 +438,30 @@ void Find(const std::string& text) {
       break;
     }
   }
-  bool found = false;
-  {
-    ReadBracket bracket;
-    RefreshAfterChanges();
-    SeekKey(ia, o, key.data());
-    if (DbLastError != 0) return;
-    if (o.eof) {
-      TPathItem& leaf = o.path.back();
-      leaf.index = std::max(0, leaf.node.Count() - 1);
-      if (leaf.node.Count() == 0) {
-        FindMissed(ia);
-        return;
-      }
-    }
-    int32_t record = TakeEntry(o);
-    Dbf4RawGo(record);
-    while (DbLastError == 0 && !o.eof && t.HideDeleted && t.Record[0] == '*') {
-      if (!StepEntry(ia, o, true)) {
-        o.eof = true;
-        break;
-      }
-      record = TakeEntry(o);
-      Dbf4RawGo(record);
-    }
-    if (DbLastError != 0) return;
+  SeekKey(ia, o, key.data());
+  if (DbLastError != 0) return;
+  if (o.eof) {
     TPathItem& leaf = o.path.back();
-    found =
-        !o.eof && o.compare(leaf.node.Key(leaf.index, o.EntryLength()), key.data(), compared) == 0;
+    leaf.index = std::max(0, leaf.node.Count() - 1);
+    if (leaf.node.Count() == 0) {
+      FindMissed(ia);
+      return;
+    }
   }
+  int32_t record = TakeEntry(o);
+  Dbf4RawGo(record);
+  while (DbLastError == 0 && !o.eof && t.HideDeleted && t.Record[0] == '*') {
+    if (!StepEntry(ia, o, true)) {
+      o.eof = true;
+      break;
+    }
+    record = TakeEntry(o);
+    Dbf4RawGo(record);
+  }
+  if (DbLastError != 0) return;
+  TPathItem& leaf = o.path.back();
+  bool found =
+      !o.eof && o.compare(leaf.node.Key(leaf.index, o.EntryLength()), key.data(), compared) == 0;
   if (found) {
     RunAreaHook();
     MakeCurrentKey();
