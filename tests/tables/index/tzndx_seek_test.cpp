@@ -613,6 +613,31 @@ TEST_F(SharedSeekTest, ASecondProgramAppendsWhileThisOneWalks) {
   EXPECT_EQ(run("close"), "ok");
 }
 
+// The other program appends enough keys to split the root while this one stands inside the
+// tag: the walk goes on through the grown tree.
+TEST_F(SharedSeekTest, TheWalkGoesOnThroughATreeAnotherProgramGrew) {
+  OpenIn(1);
+  platform::ChildProcess other(INDEX_STATION, {});
+  other.WriteLine("open " + table_);
+  ASSERT_EQ(other.ReadLine(), "ok");
+  GoTop();
+  Skip(1);
+  ASSERT_EQ(Id(), "30");
+  // "200" .. "299" sort before "30", "300" .. "399" between "30" and "50".
+  std::vector<std::string> expected = {"30"};
+  for (int k = 200; k < 400; ++k) {
+    other.WriteLine("append " + std::to_string(k));
+    ASSERT_EQ(other.ReadLine(), "ok " + std::to_string(k - 196));
+    if (k >= 300) expected.push_back(std::to_string(k));
+  }
+  expected.push_back("50");
+  std::vector<std::string> walked = {Id()};
+  for (Skip(1); !dEOF() && DbLastError == 0; Skip(1)) walked.push_back(Id());
+  EXPECT_EQ(walked, expected);
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  EXPECT_EQ(Walk().size(), 203u);
+}
+
 // A FOR tag that was empty here gets its first key from the other program: Find sees it.
 TEST_F(SharedSeekTest, FindSeesTheFirstKeyAnotherProgramGaveAnEmptyForTag) {
   OpenIn(1);
