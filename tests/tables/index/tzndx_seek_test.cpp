@@ -412,6 +412,37 @@ TEST_F(SeekTest, NavigationFollowsTheTag) {
   WorkAreas[1]->FilterMethod = nullptr;
 }
 
+// A record changed behind the index's back (another program without the index) is reported
+// when the engine goes to it: its key is missing, or the key belongs to other records.
+TEST_F(IndexTest, ARecordOutOfStepWithTheIndexIsReported) {
+  std::string path = OpenTable("step.dbf", {{"NAME", 'C', 8}}, {"alpha", "bravo", "charlie"});
+  ASSERT_TRUE(MakeIndex({{"NAME", "name", "", false, false}}, ""));
+  CloseAll();
+  std::string file = Bytes("step.dbf");
+  size_t header = Word16(file, 8);
+  file.replace(header + 1 + 9 * 1, 8, "zulu    ");   // record 2: a key the index lacks
+  file.replace(header + 1 + 9 * 2, 8, "alpha   ");   // record 3: record 1's key
+  dir_.Write("step.dbf", file);
+  Use(path);
+  ASSERT_TRUE(SetIndexTo(""));
+  const std::string tag = (dir_ / "step.MDX").string() + " [tag: NAME]";
+  struct Case {
+    int32_t record;
+    std::string context;
+  };
+  const Case cases[] = {
+      {2, "Key: \"zulu\" not in index: " + tag + ". [SyncIndex-1] Record: 2"},
+      {3, "Record with key: \"alpha\" not in index: " + tag + ". [SyncIndex-2]"},
+  };
+  for (const Case& c : cases) {
+    GO(c.record);
+    EXPECT_EQ(DbLastError, 212);
+    EXPECT_EQ(DbErrorContext, c.context);
+  }
+  GO(1);
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+}
+
 // Trees of two levels with runs of equal keys across leaves: every Find, walk and change of
 // order agrees with a sorted model of the keys.
 class DeepSeekTest : public IndexTest {
