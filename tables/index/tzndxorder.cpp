@@ -79,7 +79,8 @@ void RefreshAfterChanges() {
   TWorkArea& wa = Wa();
   TDbfTable& t = wa.Table;
   RefreshRecCount(wa);
-  if (t.CurrentRecord > t.RecordCount) {
+  // Records appended meanwhile may have taken the blank record's number: it stays blank.
+  if (t.OnBlankRecord || t.CurrentRecord > t.RecordCount) {
     SetPhantomRecord(wa);
     if (TOrder* o = FindArea()->At(1)) {
       ResetToEmpty(*o);

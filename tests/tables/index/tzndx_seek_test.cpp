@@ -669,6 +669,29 @@ TEST_F(SharedSeekTest, TheWalkGoesOnThroughATreeAnotherProgramGrew) {
   EXPECT_EQ(Walk().size(), 203u);
 }
 
+// At the end of file the table stands on the blank record; records the other program appends
+// meanwhile take the blank record's old number, but Skip(-1) still goes to the last key.
+TEST_F(SharedSeekTest, BackFromTheEndOfFileAfterAnotherProgramAppended) {
+  OpenIn(1);
+  platform::ChildProcess other(INDEX_STATION, {});
+  other.WriteLine("open " + table_);
+  ASSERT_EQ(other.ReadLine(), "ok");
+  GoBottom();
+  Skip(1);
+  ASSERT_TRUE(dEOF());
+  ASSERT_EQ(RecNo(), 4);
+  for (const char* id : {"20", "60"}) {
+    other.WriteLine(std::string("append ") + id);
+    other.ReadLine();
+  }
+  Skip(-1);
+  EXPECT_EQ(Id(), "60");
+  EXPECT_EQ(RecNo(), 5);
+  Skip(-1);
+  EXPECT_EQ(Id(), "50");
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+}
+
 // A FOR tag that was empty here gets its first key from the other program: Find sees it.
 TEST_F(SharedSeekTest, FindSeesTheFirstKeyAnotherProgramGaveAnEmptyForTag) {
   OpenIn(1);
