@@ -501,6 +501,17 @@ TEST_F(DeepSeekTest, FindWalkAndChangeOfOrderAgreeWithTheModel) {
         int32_t expected = Expected(keys, text, exact);
         ASSERT_EQ(RecNo(), expected) << text << (exact ? " exact" : "");
         ASSERT_EQ(IndexFound, expected <= kRecords) << text;
+        if (expected > kRecords || k % 5 != 0) continue;
+        // The walk goes on from the key found, both ways.
+        auto at = std::find_if(keys.begin(), keys.end(),
+                               [expected](const auto& key) { return key.second == expected; });
+        Skip(1);
+        ASSERT_EQ(RecNo(), at + 1 == keys.end() ? kRecords + 1 : (at + 1)->second) << text;
+        if (exact) SetExactOn();
+        Find(text);
+        SetExactOff();
+        Skip(-1);
+        ASSERT_EQ(RecNo(), at == keys.begin() ? expected : (at - 1)->second) << text;
       }
     }
   }
