@@ -343,6 +343,9 @@ void Set_Order_To(int n) {
       GoEofInKeyOrder(ia);
     } else {
       SyncIndex(true);
+      // The new order's FOR condition leaves the record out: the end of file in that order,
+      // so that the table and the order agree on where they stand.
+      if (ia.At(1)->eof && DbLastError == 0) GoEofInKeyOrder(ia);
     }
     MakeCurrentKey();
     IndexFound = saved;

@@ -33,7 +33,8 @@ class SeekTest : public IndexTest {
                            {"NUM", "n", "", false, false},
                            {"DATE", "d", "", false, false},
                            {"NUMDOWN", "n", "", true, false},
-                           {"NONE", "name", "n > 100", false, false}},
+                           {"NONE", "name", "n > 100", false, false},
+                           {"POS", "name", "n > 0", false, false}},
                           ""))
         << DbErrorContext;
     ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
@@ -141,10 +142,10 @@ TEST_F(SeekTest, ChoosingOrders) {
   EXPECT_EQ(RecNo(), 6);
   EXPECT_EQ(DbLastError, 0);
 
-  Set_Order_To(7);
+  Set_Order_To(8);
   EXPECT_EQ(DbLastError, 220);
   EXPECT_EQ(DbErrorContext,
-            "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(7)] (DBF=" + table_ + ")");
+            "Invalid Index Order Specified: SET_ORDER_TO. [Set_Order_To(8)] (DBF=" + table_ + ")");
   EXPECT_EQ(CurrentOrder(), 1);
 
   EXPECT_FALSE(SetOrderToTag("NUMD"));  // names match whole
@@ -229,6 +230,26 @@ TEST_F(SeekTest, ChangingTheOrderAtTheEndOfFileStaysThere) {
   EXPECT_EQ(RecNo(), 3);
   Skip(1);
   EXPECT_EQ(RecNo(), 7);
+}
+
+// A record the new order's FOR condition leaves out: the table goes to the end of file in the
+// new order, as it does at the end of any walk.
+TEST_F(SeekTest, ChoosingAForTagTheRecordFailsGoesToTheEndOfFile) {
+  GO(4);  // "charlie", N 0
+  ASSERT_TRUE(SetOrderToTag("POS"));
+  EXPECT_TRUE(dEOF());
+  EXPECT_EQ(RecNo(), 8);
+  Skip(1);
+  EXPECT_EQ(DbLastError, 212);
+  Skip(-1);
+  EXPECT_EQ(RecNo(), 7);
+  GO(6);  // "bravo" passes: it stays
+  ASSERT_TRUE(SetOrderToTag("NAME"));
+  ASSERT_TRUE(SetOrderToTag("POS"));
+  EXPECT_FALSE(dEOF());
+  EXPECT_EQ(RecNo(), 6);
+  Skip(1);
+  EXPECT_EQ(RecNo(), 1);
 }
 
 TEST_F(SeekTest, FindPassesOverHiddenDeletedRecords) {
