@@ -9,6 +9,7 @@
 //   walk                the record numbers in the current order
 //   append <text>       append a record whose first field holds the text (under the append
 //                       lock); answers its record number
+//   replace <n> <text>  write the text into the first field of record n (under its lock)
 #include <unistd.h>
 
 #include <algorithm>
@@ -88,6 +89,18 @@ int main() {
         tz::Unlock();
       }
       Answer(std::to_string(tz::RecNo()));
+    } else if (command == "replace") {
+      size_t gap = argument.find(' ');
+      tz::GO(Number(argument.substr(0, gap)));
+      if (tz::DbLastError == 0 && tz::RLock()) {
+        std::string text = gap == std::string::npos ? "" : argument.substr(gap + 1);
+        char* slot = tz::FieldAddress(1);
+        std::memset(slot + 1, ' ', tz::FieldLen(1));
+        std::memcpy(slot + 1, text.data(), std::min<size_t>(text.size(), tz::FieldLen(1)));
+        tz::Replace();
+        tz::Unlock();
+      }
+      Answer();
     } else if (command == "quit") {
       break;
     } else {

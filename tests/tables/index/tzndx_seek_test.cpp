@@ -724,6 +724,32 @@ TEST_F(SharedSeekTest, BackFromTheEndOfFileAfterAnotherProgramAppended) {
   EXPECT_EQ(DbLastError, 0) << DbErrorContext;
 }
 
+// The other program changes keys while this one stands inside the tag: its own record's new
+// key is where the walk goes on; another record's moved key is met at its new place.
+TEST_F(SharedSeekTest, TheWalkFollowsKeysAnotherProgramChanged) {
+  OpenIn(1);
+  platform::ChildProcess other(INDEX_STATION, {});
+  other.WriteLine("open " + table_);
+  ASSERT_EQ(other.ReadLine(), "ok");
+  GoTop();
+  Skip(1);
+  ASSERT_EQ(Id(), "30");
+  other.WriteLine("replace 2 45");  // the record this one stands on
+  ASSERT_EQ(other.ReadLine(), "ok");
+  Skip(1);
+  EXPECT_EQ(Id(), "50");
+  Skip(-1);
+  EXPECT_EQ(Id(), "45");
+  other.WriteLine("replace 3 20");  // the record after this one moves before it
+  ASSERT_EQ(other.ReadLine(), "ok");
+  Skip(-1);
+  EXPECT_EQ(Id(), "20");
+  Skip(-1);
+  EXPECT_EQ(Id(), "10");
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{1, 3, 2}));
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+}
+
 // A FOR tag that was empty here gets its first key from the other program: Find sees it.
 TEST_F(SharedSeekTest, FindSeesTheFirstKeyAnotherProgramGaveAnEmptyForTag) {
   OpenIn(1);
