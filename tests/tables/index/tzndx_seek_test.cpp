@@ -298,6 +298,35 @@ TEST_F(SeekTest, FindRunsTheHookWhereItEnds) {
   EXPECT_EQ(DbLastError, 0) << DbErrorContext;
 }
 
+TEST_F(IndexTest, OrdersOfAnEmptyTable) {
+  OpenTable("none.dbf", kTelFields, {});
+  ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false}, {"DOWN", "id", "", true, false}}, ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  ASSERT_TRUE(SetOrderToTag("DOWN"));
+  EXPECT_EQ(CurrentOrder(), 2);
+  EXPECT_TRUE(dEOF());
+  Find("1");
+  EXPECT_EQ(IndexFound, 0);
+  EXPECT_TRUE(dEOF());
+  EXPECT_TRUE(Walk().empty());
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  // The first records go into both tags.
+  for (const char* id : {"1", "2"}) {
+    ASSERT_TRUE(ALock());
+    ClearRecord();
+    std::memcpy(FieldAddress(1) + 1, id, 1);
+    Append();
+    Unlock();
+  }
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{2, 1}));
+  Find("1");
+  EXPECT_EQ(RecNo(), 1);
+  ASSERT_TRUE(SetOrderToTag("ID"));
+  EXPECT_EQ(RecNo(), 1);
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+}
+
 // Text keys are stored in the table's character set: the sought text is converted like them.
 TEST_F(IndexTest, FindConvertsTheTextToTheTablesCharacterSet) {
   struct Case {
