@@ -131,20 +131,12 @@ void SkipWalk(benchmark::State& state) {
       benchmark::Counter(kRecords, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// Argument: 1 the table opened exclusively, 0 shared.
-BENCHMARK(RandomFinds)
-    ->ArgName("exclusive")
-    ->Arg(1)
-    ->Arg(0)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->UseRealTime();
-BENCHMARK(SkipWalk)
-    ->ArgName("exclusive")
-    ->Arg(1)
-    ->Arg(0)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->UseRealTime();
+// Argument: 1 the table opened exclusively, 0 shared; one run each, in milliseconds.
+void ExclusiveAndShared(benchmark::internal::Benchmark* b) {
+  b->ArgName("exclusive")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(1);
+  b->UseRealTime();
+}
+BENCHMARK(RandomFinds)->Apply(ExclusiveAndShared);
+BENCHMARK(SkipWalk)->Apply(ExclusiveAndShared);
 
 }  // namespace

@@ -3,6 +3,7 @@
 // GoTop, Skip and GoBottom following a tag with hidden deleted records and filters.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "platform/testing/child_process.h"
@@ -597,6 +598,16 @@ class SharedSeekTest : public IndexTest {
     Use(table_ + " ALIAS A" + std::to_string(area));
     ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
   }
+  // Starts the other program (index_station) with the table and its index open.
+  void StartOther() {
+    other_ = std::make_unique<platform::ChildProcess>(INDEX_STATION, std::vector<std::string>{});
+    EXPECT_EQ(Other("open " + table_), "ok");
+  }
+  // One command of the other program and its answer.
+  std::string Other(const std::string& command) {
+    other_->WriteLine(command);
+    return other_->ReadLine();
+  }
   static std::string Id() { return RTrim(std::string(FieldAddress(1) + 1, 10)); }
   static void AppendId(const std::string& id) {
     ASSERT_TRUE(ALock());
@@ -608,6 +619,7 @@ class SharedSeekTest : public IndexTest {
   }
 
   std::string table_;
+  std::unique_ptr<platform::ChildProcess> other_;
 };
 
 TEST_F(SharedSeekTest, TwoWorkAreasSkipAlternatelyThroughOneTag) {
@@ -677,19 +689,14 @@ TEST_F(SharedSeekTest, AWorkAreaSeesTheKeysAnotherAppendsWhileItWalks) {
 // brackets: the walk goes on from where it stood and takes the new keys in.
 TEST_F(SharedSeekTest, ASecondProgramAppendsWhileThisOneWalks) {
   OpenIn(1);
-  platform::ChildProcess other(INDEX_STATION, {});
-  auto run = [&other](const std::string& command) {
-    other.WriteLine(command);
-    return other.ReadLine();
-  };
-  ASSERT_EQ(run("open " + table_), "ok");
+  StartOther();
   GoTop();
   ASSERT_EQ(Id(), "10");
   Skip(1);
   ASSERT_EQ(Id(), "30");
-  EXPECT_EQ(run("append 40"), "ok 4");
-  EXPECT_EQ(run("append 20"), "ok 5");
-  EXPECT_EQ(run("append 60"), "ok 6");
+  EXPECT_EQ(Other("append 40"), "ok 4");
+  EXPECT_EQ(Other("append 20"), "ok 5");
+  EXPECT_EQ(Other("append 60"), "ok 6");
   std::vector<std::string> rest;
   for (Skip(1); !dEOF() && DbLastError == 0; Skip(1)) rest.push_back(Id());
   EXPECT_EQ(rest, (std::vector<std::string>{"40", "50", "60"}));
@@ -699,27 +706,24 @@ TEST_F(SharedSeekTest, ASecondProgramAppendsWhileThisOneWalks) {
   EXPECT_EQ(RecNo(), 5);
   // And the other way round: what this program appends, the other one walks.
   AppendId("35");
-  EXPECT_EQ(run("walk"), "ok 1 5 2 7 4 3 6");
+  EXPECT_EQ(Other("walk"), "ok 1 5 2 7 4 3 6");
   SetOrderToTag("DOWN");
   EXPECT_EQ(Walk(), (std::vector<int32_t>{6, 3, 4, 7, 2, 5, 1}));
-  EXPECT_EQ(run("close"), "ok");
+  EXPECT_EQ(Other("close"), "ok");
 }
 
 // The other program appends enough keys to split the root while this one stands inside the
 // tag: the walk goes on through the grown tree.
 TEST_F(SharedSeekTest, TheWalkGoesOnThroughATreeAnotherProgramGrew) {
   OpenIn(1);
-  platform::ChildProcess other(INDEX_STATION, {});
-  other.WriteLine("open " + table_);
-  ASSERT_EQ(other.ReadLine(), "ok");
+  StartOther();
   GoTop();
   Skip(1);
   ASSERT_EQ(Id(), "30");
   // "200" .. "299" sort before "30", "300" .. "399" between "30" and "50".
   std::vector<std::string> expected = {"30"};
   for (int k = 200; k < 400; ++k) {
-    other.WriteLine("append " + std::to_string(k));
-    ASSERT_EQ(other.ReadLine(), "ok " + std::to_string(k - 196));
+    ASSERT_EQ(Other("append " + std::to_string(k)), "ok " + std::to_string(k - 196));
     if (k >= 300) expected.push_back(std::to_string(k));
   }
   expected.push_back("50");
@@ -734,16 +738,13 @@ TEST_F(SharedSeekTest, TheWalkGoesOnThroughATreeAnotherProgramGrew) {
 // meanwhile take the blank record's old number, but Skip(-1) still goes to the last key.
 TEST_F(SharedSeekTest, BackFromTheEndOfFileAfterAnotherProgramAppended) {
   OpenIn(1);
-  platform::ChildProcess other(INDEX_STATION, {});
-  other.WriteLine("open " + table_);
-  ASSERT_EQ(other.ReadLine(), "ok");
+  StartOther();
   GoBottom();
   Skip(1);
   ASSERT_TRUE(dEOF());
   ASSERT_EQ(RecNo(), 4);
   for (const char* id : {"20", "60"}) {
-    other.WriteLine(std::string("append ") + id);
-    other.ReadLine();
+    Other(std::string("append ") + id);
   }
   Skip(-1);
   EXPECT_EQ(Id(), "60");
@@ -757,20 +758,16 @@ TEST_F(SharedSeekTest, BackFromTheEndOfFileAfterAnotherProgramAppended) {
 // key is where the walk goes on; another record's moved key is met at its new place.
 TEST_F(SharedSeekTest, TheWalkFollowsKeysAnotherProgramChanged) {
   OpenIn(1);
-  platform::ChildProcess other(INDEX_STATION, {});
-  other.WriteLine("open " + table_);
-  ASSERT_EQ(other.ReadLine(), "ok");
+  StartOther();
   GoTop();
   Skip(1);
   ASSERT_EQ(Id(), "30");
-  other.WriteLine("replace 2 45");  // the record this one stands on
-  ASSERT_EQ(other.ReadLine(), "ok");
+  ASSERT_EQ(Other("replace 2 45"), "ok");  // the record this one stands on
   Skip(1);
   EXPECT_EQ(Id(), "50");
   Skip(-1);
   EXPECT_EQ(Id(), "45");
-  other.WriteLine("replace 3 20");  // the record after this one moves before it
-  ASSERT_EQ(other.ReadLine(), "ok");
+  ASSERT_EQ(Other("replace 3 20"), "ok");  // the record after this one moves before it
   Skip(-1);
   EXPECT_EQ(Id(), "20");
   Skip(-1);
@@ -785,11 +782,8 @@ TEST_F(SharedSeekTest, FindSeesTheFirstKeyAnotherProgramGaveAnEmptyForTag) {
   ASSERT_TRUE(SetOrderToTag("BIG"));
   Find("60");
   ASSERT_EQ(IndexFound, 0);
-  platform::ChildProcess other(INDEX_STATION, {});
-  other.WriteLine("open " + table_);
-  ASSERT_EQ(other.ReadLine(), "ok");
-  other.WriteLine("append 60");
-  ASSERT_EQ(other.ReadLine(), "ok 4");
+  StartOther();
+  ASSERT_EQ(Other("append 60"), "ok 4");
   Find("60");
   EXPECT_EQ(IndexFound, 1);
   EXPECT_EQ(RecNo(), 4);
@@ -800,14 +794,11 @@ TEST_F(SharedSeekTest, FindSeesTheFirstKeyAnotherProgramGaveAnEmptyForTag) {
 // record does not belong to: the current order still stands on its record afterwards.
 TEST_F(SharedSeekTest, AChangeNoticedWhileChoosingAnOrderKeepsThePosition) {
   OpenIn(1);
-  platform::ChildProcess other(INDEX_STATION, {});
-  other.WriteLine("open " + table_);
-  ASSERT_EQ(other.ReadLine(), "ok");
+  StartOther();
   GoTop();
   Skip(2);
   ASSERT_EQ(Id(), "50");
-  other.WriteLine("append 40");
-  ASSERT_EQ(other.ReadLine(), "ok 4");
+  ASSERT_EQ(Other("append 40"), "ok 4");
   ASSERT_TRUE(SetOrderToTag("DOWN"));
   EXPECT_EQ(Id(), "50");
   Skip(1);
