@@ -776,6 +776,27 @@ TEST_F(SharedSeekTest, TheWalkFollowsKeysAnotherProgramChanged) {
   EXPECT_EQ(DbLastError, 0) << DbErrorContext;
 }
 
+// The other program appends at its own pace while this one walks again and again: each walk
+// is in key order, without errors, and the last one holds every key.
+TEST_F(SharedSeekTest, WalksWhileAnotherProgramAppendsAtTheSameTime) {
+  OpenIn(1);
+  StartOther();
+  const int appends = 1000;
+  for (int k = 0; k < appends; ++k) other_->WriteLine("append 3" + std::to_string(10000 + k));
+  size_t walked = 0;
+  for (int round = 0; round < 5000 && walked < appends + 3; ++round) {
+    std::vector<std::string> ids;
+    for (GoTop(); !dEOF() && DbLastError == 0; Skip(1)) ids.push_back(Id());
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+    ASSERT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+    ASSERT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
+    walked = ids.size();
+  }
+  for (int k = 0; k < appends; ++k) ASSERT_EQ(other_->ReadLine(), "ok " + std::to_string(k + 4));
+  EXPECT_EQ(Walk().size(), size_t{appends + 3});
+  EXPECT_EQ(WalkBack().size(), size_t{appends + 3});
+}
+
 // A FOR tag that was empty here gets its first key from the other program: Find sees it.
 TEST_F(SharedSeekTest, FindSeesTheFirstKeyAnotherProgramGaveAnEmptyForTag) {
   OpenIn(1);
