@@ -72,9 +72,9 @@ void IndexSetEof() {
   if (TOrder* o = Position1()) o->eof = true;
 }
 
-void AppendNewKey() {
-  TIndexArea* ia = FindArea();
-  if (!ia) return;
+// The new record's key into every open tag; false (error stored) when one failed and the
+// keys added to the others were taken back.
+bool AddNewKeys(TIndexArea* ia) {
   IndexOrderOn order(*ia);
   IndexChanged();
   TWorkArea& wa = Wa();
@@ -98,16 +98,22 @@ void AppendNewKey() {
       if (DeleteKey(*ia, *it->order, it->key.data(), record) != 0) {
         SetDbError(254,
                    "Index file corrupted. " + OrderDescription(it->order->tag) + " [AppendNewKey]");
-        return;
+        return false;
       }
     }
     if (code == 0)
       code = 254, context = "Key not added: " + OrderDescription(tag) + " [AppendNewKey]";
     SetDbError(code, context);
-    return;
+    return false;
   }
+  return true;
+}
+
+void AppendNewKey() {
+  TIndexArea* ia = FindArea();
+  if (!ia || !AddNewKeys(ia)) return;
   FlushHeader(*ia);
-  SyncIndex(false);
+  SyncIndex(false);  // after the natural order is back: there the table stays on the new record
   MakeCurrentKey();
 }
 

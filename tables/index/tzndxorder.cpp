@@ -119,13 +119,18 @@ bool IndexOpenTest(const std::string& routine) {
 }
 
 // Finds the current record in one order (the work of SyncIndex); false on error 212.
-bool SyncOrder(TIndexArea& ia, TOrder& o, bool position_one, const char* soft_tag) {
+// `to_eof`: the table itself goes to the end of file when the order leaves the record out.
+bool SyncOrder(TIndexArea& ia, TOrder& o, bool position_one, bool to_eof, const char* soft_tag) {
   TWorkArea& wa = Wa();
   TDbfTable& t = wa.Table;
   int32_t record = t.CurrentRecord;
   bool in_table = record >= 1 && record <= t.RecordCount;
   if (!in_table || !PassesFor(o)) {
-    if (position_one) {
+    if (to_eof) {
+      // The table follows its order to the end of file, so that a record the order leaves out
+      // is never current while the order reports EOF (Skip would start from nowhere).
+      GoEofInKeyOrder(ia);
+    } else if (position_one) {
       ResetToEmpty(o);
       o.eof = true;
     } else {
@@ -342,10 +347,7 @@ void Set_Order_To(int n) {
     } else if (at_end) {
       GoEofInKeyOrder(ia);
     } else {
-      SyncIndex(true);
-      // The new order's FOR condition leaves the record out: the end of file in that order,
-      // so that the table and the order agree on where they stand.
-      if (ia.At(1)->eof && DbLastError == 0) GoEofInKeyOrder(ia);
+      SyncIndex(true);  // a record the new order's FOR condition leaves out: end of file
     }
     MakeCurrentKey();
     IndexFound = saved;
@@ -483,7 +485,8 @@ void SyncIndex(bool all) {
   for (int p = 1; p <= (all ? kMaxTags : 1); ++p) {
     TOrder* o = ia->At(p);
     if (!o) continue;
-    if (!SyncOrder(*ia, *o, p == 1, nullptr)) break;
+    // In natural order the table stays where it is whatever the tag holds.
+    if (!SyncOrder(*ia, *o, p == 1, p == 1 && !natural, nullptr)) break;
   }
   ia->natural = natural;
 }
@@ -491,7 +494,7 @@ void SyncIndex(bool all) {
 void SoftSyncIndex() {
   TIndexArea* ia = FindArea();
   if (!ia || !ia->At(1)) return;
-  SyncOrder(*ia, *ia->At(1), true, "SoftSyncIndex");
+  SyncOrder(*ia, *ia->At(1), true, false, "SoftSyncIndex");
 }
 
 void MakeCurrentKeys(bool all) {

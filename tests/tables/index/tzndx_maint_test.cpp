@@ -354,19 +354,27 @@ TEST_P(ModelTest, EveryTagFollowsRandomAppendsReplacesAndDeletes) {
   bool hide = false;
   for (int step = 0; step < param.steps / kStepScale; ++step) {
     SCOPED_TRACE("step " + std::to_string(step));
-    // Maintenance must not depend on the order that is current.
-    Set_Order_To(random.Below(kTagCount + 1));
-    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
     int what = random.Below(100);
     auto record = static_cast<int32_t>(1 + random.Below(static_cast<int>(rows.size())));
     Row& row = rows[static_cast<size_t>(record - 1)];
+    // Maintenance must not depend on the order that is current. A record that an order's FOR
+    // condition leaves out cannot be gone to in that order (the table goes to the end of file),
+    // so it is written to in natural order instead.
+    int order = random.Below(kTagCount + 1);
+    if (what >= 30 && what < 95 && order > 0 && !models[size_t(order - 1)].Passes(row)) order = 0;
+    Set_Order_To(order);
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
     if (what < 30) {
       Row r = random.Make();
       if (random.Below(4) == 0) r.code = rows[static_cast<size_t>(record - 1)].code;  // unique dups
       AppendRow(r, param.shared);
       rows.push_back(r);
-      ASSERT_EQ(RecNo(), static_cast<int32_t>(rows.size()));
-      for (TagModel& m : models) m.Add(r, RecNo());
+      auto added = static_cast<int32_t>(rows.size());
+      // A new record the current order's FOR condition leaves out: the end of file there.
+      bool left_out = order > 0 && !models[size_t(order - 1)].Passes(r);
+      ASSERT_EQ(RecNo(), left_out ? added + 1 : added);
+      ASSERT_EQ(dEOF(), left_out);
+      for (TagModel& m : models) m.Add(r, added);
     } else if (what < 80) {
       Row r = row;
       switch (random.Below(6)) {

@@ -253,6 +253,32 @@ TEST_F(SeekTest, ChoosingAForTagTheRecordFailsGoesToTheEndOfFile) {
   EXPECT_EQ(RecNo(), 1);
 }
 
+// Going to a record the current FOR order leaves out, or replacing the current record so that
+// it leaves the order, ends at the end of file too, and Skip(-1) goes on from the order's last key.
+TEST_F(SeekTest, ARecordThatLeavesTheForOrderEndsAtTheEndOfFile) {
+  ASSERT_TRUE(SetOrderToTag("POS"));  // alphabet 5, bravo 6, delta 1, delta 3, x 7
+  GO(4);                              // "charlie", N 0
+  EXPECT_TRUE(dEOF());
+  EXPECT_EQ(RecNo(), 8);
+  Skip(-1);
+  EXPECT_EQ(RecNo(), 7);
+  GO(6);  // "bravo", N 12.25: in the order
+  EXPECT_FALSE(dEOF());
+  ASSERT_TRUE(RLock());
+  double minus_one = -1;
+  std::memcpy(FieldAddress(2), &minus_one, sizeof minus_one);
+  Replace();
+  Unlock();
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  EXPECT_TRUE(dEOF());
+  EXPECT_EQ(RecNo(), 8);
+  Skip(-1);
+  EXPECT_FALSE(dBOF());
+  EXPECT_EQ(RecNo(), 7);
+  Skip(-3);
+  EXPECT_EQ(RecNo(), 5);  // bravo is gone from the order
+}
+
 TEST_F(SeekTest, FindPassesOverHiddenDeletedRecords) {
   GO(2);  // "alpha"
   ASSERT_TRUE(RLock());
@@ -831,3 +857,4 @@ TEST_F(SharedSeekTest, AChangeNoticedWhileChoosingAnOrderKeepsThePosition) {
 
 }  // namespace
 }  // namespace tz
+
