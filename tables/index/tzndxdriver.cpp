@@ -122,7 +122,7 @@ void SaveKeysBeforeReplace() {
   // old tag headers would lead the key changes into a part of the tree and write it back as
   // the whole.
   IndexChanged();
-  SyncIndex(false);
+  SyncOrders(false, false);
   MakeCurrentKeys(true);
 }
 

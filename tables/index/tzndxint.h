@@ -245,6 +245,9 @@ bool StepEntry(TIndexArea& ia, TOrder& o, bool forward);
 // next leaf unless `insert`); true when an entry equal over the key length was found. At the
 // end of the tag the order's EOF flag is set and it stands behind the last entry.
 bool SeekKey(TIndexArea& ia, TOrder& o, const uint8_t* key, bool insert = false);
+// SyncIndex, with the table kept on its record when `table_follows` is false (before a replace,
+// whose record must stay the one written even when the order leaves it out).
+void SyncOrders(bool all, bool table_follows);
 // The semaphore change test: true when another program wrote the index since the last look
 // (the tag headers and the record count have then been read again; positions on an entry
 // are found again from their saved keys when next used).

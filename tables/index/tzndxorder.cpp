@@ -477,18 +477,29 @@ void Find(const std::string& text) {
   }
 }
 
-void SyncIndex(bool all) {
+namespace ndx {
+
+void SyncOrders(bool all, bool table_follows) {
   TIndexArea* ia = FindArea();
   if (!ia) return;
+  // Another program may have grown the tree since the last look: the old root would hold only
+  // a part of the keys.
+  IndexChanged();
   bool natural = ia->natural;
   ia->natural = false;
   for (int p = 1; p <= (all ? kMaxTags : 1); ++p) {
     TOrder* o = ia->At(p);
     if (!o) continue;
     // In natural order the table stays where it is whatever the tag holds.
-    if (!SyncOrder(*ia, *o, p == 1, p == 1 && !natural, nullptr)) break;
+    if (!SyncOrder(*ia, *o, p == 1, p == 1 && !natural && table_follows, nullptr)) break;
   }
   ia->natural = natural;
+}
+
+}  // namespace ndx
+
+void SyncIndex(bool all) {
+  SyncOrders(all, true);
 }
 
 void SoftSyncIndex() {

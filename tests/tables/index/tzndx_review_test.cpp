@@ -1,0 +1,96 @@
+// Index orders as the engine drives them, in the corners: a shared table whose index another
+// work area changed meanwhile, and records the current order leaves out.
+#include <cstring>
+
+#include "tables/engine/tzutils.h"
+#include "tests/tables/index/ndx_test_support.h"
+
+namespace tz {
+namespace {
+
+// One table and its index opened twice, in work areas 1 and 2, shared.
+class TwoAreasTest : public IndexTest {
+ protected:
+  void SetUp() override {
+    table_ = OpenTable("pair.dbf", kTelFields, {"10", "30", "50"});
+    ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false},
+                           {"BIG", "id", "id > '25'", false, false}},
+                          ""));
+    CloseAll();
+    for (uint8_t area : {1, 2}) {
+      Select(area);
+      Use(table_ + " ALIAS A" + std::to_string(area));
+      ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+    }
+  }
+  static std::string Id() { return RTrim(std::string(FieldAddress(1) + 1, 10)); }
+  static void SetId(const std::string& id) {
+    std::memset(FieldAddress(1) + 1, ' ', 10);
+    std::memcpy(FieldAddress(1) + 1, id.data(), id.size());
+  }
+  static void AppendId(const std::string& id) {
+    ASSERT_TRUE(ALock());
+    ClearRecord();
+    SetId(id);
+    Append();
+    Unlock();
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+  }
+  static void ReplaceId(int32_t record, const std::string& id) {
+    GO(record);
+    ASSERT_EQ(RecNo(), record);
+    ASSERT_TRUE(RLock());
+    SetId(id);
+    Replace();
+    Unlock();
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+  }
+
+  std::string table_;
+};
+
+// The other area's appends split the root: this area's tag header still names the old root,
+// which now holds only the lower half of the keys.
+TEST_F(TwoAreasTest, GoFindsItsRecordInATreeTheOtherAreaGrew) {
+  Select(1);
+  GoTop();
+  Select(2);
+  for (int k = 100; k < 300; ++k) AppendId(std::to_string(k));  // records 4 .. 203
+  Select(1);
+  GO(200);
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  EXPECT_EQ(RecNo(), 200);
+  EXPECT_EQ(Id(), "296");
+  Skip(1);
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  EXPECT_EQ(Id(), "297");
+  Skip(-2);
+  EXPECT_EQ(Id(), "295");
+}
+
+// The other area changed the record so that the current order (its FOR condition) leaves it
+// out; this area, still standing on it, replaces it back into the order.
+TEST_F(TwoAreasTest, AReplaceOfARecordTheOtherAreaMovedOutOfTheOrderWritesThatRecord) {
+  Select(1);
+  ASSERT_TRUE(SetOrderToTag("BIG"));
+  GO(2);
+  ASSERT_EQ(Id(), "30");
+  Select(2);
+  ReplaceId(2, "20");
+  Select(1);
+  ASSERT_TRUE(RLock());
+  SetId("40");
+  Replace();
+  Unlock();
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  EXPECT_EQ(RecNo(), 2);
+  EXPECT_EQ(RecCount(), 3);
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{2, 3}));
+  ASSERT_TRUE(SetOrderToTag("ID"));
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{1, 2, 3}));
+  GO(2);
+  EXPECT_EQ(Id(), "40");
+}
+
+}  // namespace
+}  // namespace tz
