@@ -360,6 +360,7 @@ bool SetOrderToTag(const std::string& name) {
   if (CheckDbInUse("SetOrderToTag")) return false;
   std::string wanted = Upper(AllTrim(name));
   if (wanted.empty()) {
+    DbLastError = 0;  // the answer is this choice's, not an earlier command's
     Set_Order_To(0);
     return DbLastError == 0;
   }

@@ -1,5 +1,6 @@
 // Index orders as the engine drives them, in the corners: a shared table whose index another
-// work area changed meanwhile, and records the current order leaves out.
+// work area changed meanwhile, records the current order leaves out, and the flags of an order
+// whose records are all hidden.
 #include <cstring>
 
 #include "tables/engine/tzutils.h"
@@ -90,6 +91,20 @@ TEST_F(TwoAreasTest, AReplaceOfARecordTheOtherAreaMovedOutOfTheOrderWritesThatRe
   EXPECT_EQ(Walk(), (std::vector<int32_t>{1, 2, 3}));
   GO(2);
   EXPECT_EQ(Id(), "40");
+}
+
+// Choosing natural order by an empty name answers for itself, whatever error an earlier
+// command left.
+TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
+  OpenTable("nat.dbf", kTelFields, {"10"});
+  ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false}}, ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  GoBottom();
+  Skip(1);
+  Skip(1);
+  ASSERT_EQ(DbLastError, 212);
+  EXPECT_TRUE(SetOrderToTag(""));
+  EXPECT_EQ(CurrentOrder(), 0);
 }
 
 }  // namespace
