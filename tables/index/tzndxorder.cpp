@@ -128,8 +128,11 @@ bool SyncOrder(TIndexArea& ia, TOrder& o, bool position_one, bool to_eof, const 
   if (!in_table || !PassesFor(o)) {
     if (to_eof) {
       // The table follows its order to the end of file, so that a record the order leaves out
-      // is never current while the order reports EOF (Skip would start from nowhere).
+      // is never current while the order reports EOF (Skip would start from nowhere). A table
+      // already at both ends (GoTop found every record hidden) stays at both in the order too.
+      bool bof = !in_table && t.AtBeginning;
       GoEofInKeyOrder(ia);
+      t.AtBeginning = o.bof = bof;
     } else if (position_one) {
       ResetToEmpty(o);
       o.eof = true;

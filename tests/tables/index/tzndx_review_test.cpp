@@ -93,6 +93,41 @@ TEST_F(TwoAreasTest, AReplaceOfARecordTheOtherAreaMovedOutOfTheOrderWritesThatRe
   EXPECT_EQ(Id(), "40");
 }
 
+// GoTop and GoBottom over records that are all hidden end on the blank record at both ends,
+// whichever order the table follows; Skip then goes nowhere.
+TEST_F(IndexTest, EveryRecordHiddenLeavesTheTableAtBothEnds) {
+  OpenTable("hid.dbf", kTelFields, {"10", "30", "50"});
+  ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false}, {"DOWN", "id", "", true, false}}, ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  for (int32_t r = 1; r <= 3; ++r) {
+    GO(r);
+    ASSERT_TRUE(RLock());
+    DeleteRec();
+    Unlock();
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+  }
+  SetIgnoreDel(true);
+  struct Case {
+    const char* tag;  // empty: natural order
+    bool top;
+  };
+  const Case cases[] = {{"ID", true}, {"ID", false}, {"DOWN", true},
+                        {"DOWN", false}, {"", true}, {"", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tag) + (c.top ? " GoTop" : " GoBottom"));
+    ASSERT_TRUE(SetOrderToTag(c.tag));
+    c.top ? GoTop() : GoBottom();
+    EXPECT_EQ(RecNo(), 4);
+    EXPECT_TRUE(dEOF());
+    EXPECT_TRUE(dBOF());
+    Skip(-1);
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), 4);
+    Skip(1);
+    EXPECT_EQ(DbLastError, 212);
+  }
+}
+
 // Choosing natural order by an empty name answers for itself, whatever error an earlier
 // command left.
 TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
