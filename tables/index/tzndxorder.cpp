@@ -73,23 +73,35 @@ bool Reestablish(TIndexArea& ia, TOrder& o, const char* routine) {
   return false;
 }
 
-// After another program changed the index: the current record again, or end of file.
-void RefreshAfterChanges() {
-  if (!IndexChanged()) return;
+// After another program changed the index: the current record again, or end of file. True
+// when the other program changed the current record so that the current order leaves it out:
+// the order then stands where the record's old key was, on the first entry not below it (EOF
+// when there is none), so a walk goes on to the record's old neighbours.
+bool RefreshAfterChanges() {
+  if (!IndexChanged()) return false;
   TWorkArea& wa = Wa();
   TDbfTable& t = wa.Table;
+  TIndexArea& ia = *FindArea();
   RefreshRecCount(wa);
   // Records appended meanwhile may have taken the blank record's number: it stays blank.
   if (t.OnBlankRecord || t.CurrentRecord > t.RecordCount) {
     SetPhantomRecord(wa);
-    if (TOrder* o = FindArea()->At(1)) {
+    if (TOrder* o = ia.At(1)) {
       ResetToEmpty(*o);
       o->eof = true;
     }
-    return;
+    return false;
   }
   if (GetDbfRecord(t, t.CurrentRecord)) UnpackRecord(t, wa.FieldValues);
-  if (!FindArea()->natural) SoftSyncIndex();
+  if (ia.natural) return false;
+  TOrder& o = *ia.At(1);
+  if (!PassesFor(o)) {
+    std::vector<uint8_t> key(o.key.begin(), o.key.end() - 1);
+    SeekKey(ia, o, key.data());
+    return DbLastError == 0;
+  }
+  SoftSyncIndex();
+  return false;
 }
 
 // The engine's end of file in key order.
@@ -264,7 +276,7 @@ namespace {
 int32_t FindNeighbour(bool forward) {
   IndexFound = 0;
   if (IndexOpenTest(forward ? "_FindNextRec" : "_FindPriorRec")) return 0;
-  RefreshAfterChanges();
+  bool left = RefreshAfterChanges();
   TIndexArea& ia = *FindArea();
   TOrder& o = *ia.At(1);
   TDbfTable& t = Wa().Table;
@@ -278,6 +290,20 @@ int32_t FindNeighbour(bool forward) {
     if (forward ? current < t.RecordCount : current > 1) return forward ? current + 1 : current - 1;
     (forward ? t.AtEnd : t.AtBeginning) = true;
     return current;
+  }
+  if (left) {
+    // The entry behind the gap is the next one; the one before it the prior. With none, the
+    // record itself tells the engine it reached the end (or the start).
+    bool stepped = forward ? !o.eof : StepEntry(ia, o, false);
+    if (DbLastError != 0) return 0;
+    o.eof = false;
+    if (!stepped) {
+      ResetToEmpty(o);
+      (forward ? o.eof : o.bof) = true;
+      return current;
+    }
+    IndexFound = 1;
+    return TakeEntry(o);
   }
   if (forward && o.eof) {
     int32_t last = FirstOrLastKey(ia, o, false);
@@ -414,7 +440,7 @@ void Find(const std::string& text) {
   // One read bracket for the whole search; another program may have given an empty tag its
   // first key, so its changes are looked at before the tag is judged.
   ReadBracket bracket;
-  RefreshAfterChanges();
+  RefreshAfterChanges();  // Find seeks anew: where the record left the order does not matter
   if (t.RecordCount == 0 || o.EmptyByFor()) {
     FindMissed(ia);
     return;

@@ -93,6 +93,43 @@ TEST_F(TwoAreasTest, AReplaceOfARecordTheOtherAreaMovedOutOfTheOrderWritesThatRe
   EXPECT_EQ(Id(), "40");
 }
 
+// The other area changed the record this area stands on so that the current order leaves it
+// out: this area's Skip goes on from the gap the record left, to its neighbours in the order.
+TEST_F(TwoAreasTest, SkipGoesOnFromARecordTheOtherAreaMovedOutOfTheOrder) {
+  // In BIG (id > '25'): "30" record 2, "40" record 4, "50" record 3.
+  struct Case {
+    int32_t stand;
+    int32_t skip;
+    int32_t record;  // 5: the blank record past the end
+    bool eof, bof;
+  };
+  const Case cases[] = {
+      {2, 1, 4, false, false}, {2, -1, 4, false, true},  // the first key: back to the top
+      {4, 1, 3, false, false}, {4, -1, 2, false, false},
+      {3, 1, 5, true, false},  {3, -1, 4, false, false},
+  };
+  Select(1);
+  AppendId("40");
+  const char* ids[] = {"", "10", "30", "50", "40"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.stand) + " Skip " + std::to_string(c.skip));
+    Select(1);
+    ASSERT_TRUE(SetOrderToTag("BIG"));
+    GO(c.stand);
+    ASSERT_EQ(RecNo(), c.stand);
+    Select(2);
+    ReplaceId(c.stand, "20");
+    Select(1);
+    Skip(c.skip);
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), c.record);
+    EXPECT_EQ(dEOF(), c.eof);
+    EXPECT_EQ(dBOF(), c.bof);
+    Select(2);
+    ReplaceId(c.stand, ids[c.stand]);
+  }
+}
+
 // GoTop and GoBottom over records that are all hidden end on the blank record at both ends,
 // whichever order the table follows; Skip then goes nowhere.
 TEST_F(IndexTest, EveryRecordHiddenLeavesTheTableAtBothEnds) {
