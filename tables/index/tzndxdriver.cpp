@@ -54,8 +54,10 @@ void SyncIndexPosition() {
 
 bool IndexEof() {
   TIndexArea* ia = FindArea();
-  if (!ia || ia->natural || !ia->At(1)) return Wa().Table.AtEnd;
-  return ia->At(1)->eof;
+  const TDbfTable& t = Wa().Table;
+  if (!ia || ia->natural || !ia->At(1)) return t.AtEnd;
+  // The blank record past the end (GO past the table) is the end in every order.
+  return ia->At(1)->eof || t.OnBlankRecord || t.CurrentRecord > t.RecordCount;
 }
 
 bool IndexBof() {

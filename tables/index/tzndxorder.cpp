@@ -285,6 +285,11 @@ int32_t FindNeighbour(bool forward) {
     o.eof = o.bof = true;
     return t.RecordCount + 1;
   }
+  // GO past the table leaves the order where it stood: the blank record is its end too.
+  if (!ia.natural && (t.OnBlankRecord || current > t.RecordCount) && !o.eof) {
+    ResetToEmpty(o);
+    o.eof = true;
+  }
   (forward ? o.bof : o.eof) = false;
   if (ia.natural) {
     if (forward ? current < t.RecordCount : current > 1) return forward ? current + 1 : current - 1;

@@ -165,6 +165,34 @@ TEST_F(IndexTest, EveryRecordHiddenLeavesTheTableAtBothEnds) {
   }
 }
 
+// GO to a number outside the table puts it at the end of file in its order too: dEOF answers
+// true and Skip(-1) goes to the order's last key, as in natural order to the last record.
+TEST_F(IndexTest, GoOutsideTheTableIsTheEndOfFileInTheOrder) {
+  OpenTable("go.dbf", kTelFields, {"30", "10", "50"});
+  ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false}, {"DOWN", "id", "", true, false}}, ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  struct Case {
+    const char* tag;  // empty: natural order
+    int32_t go;
+    int32_t last;  // where Skip(-1) goes from there
+  };
+  const Case cases[] = {{"ID", 0, 3},   {"ID", 4, 3},   {"ID", 9, 3},  {"DOWN", 0, 2},
+                        {"DOWN", 9, 2}, {"", 0, 3},     {"", 9, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tag) + " GO " + std::to_string(c.go));
+    ASSERT_TRUE(SetOrderToTag(c.tag));
+    GO(1);
+    GO(c.go);
+    EXPECT_EQ(DbLastError, 212);
+    EXPECT_EQ(RecNo(), 4);
+    EXPECT_TRUE(dEOF());
+    Skip(-1);
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), c.last);
+    EXPECT_FALSE(dEOF());
+  }
+}
+
 // Choosing natural order by an empty name answers for itself, whatever error an earlier
 // command left.
 TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
