@@ -331,10 +331,12 @@ int32_t FindNeighbour(bool forward) {
   }
   if (!StepEntry(ia, o, forward)) {
     if (DbLastError != 0) return 0;
-    int32_t edge = FirstOrLastKey(ia, o, !forward);
+    FirstOrLastKey(ia, o, !forward);
     (forward ? o.eof : o.bof) = true;
     IndexFound = 0;
-    return edge;
+    // The engine knows the end by its own record coming back. That is the edge entry's record,
+    // except in a unique tag where a later record with the same key stands on the first's entry.
+    return current;
   }
   IndexFound = 1;
   return TakeEntry(o);

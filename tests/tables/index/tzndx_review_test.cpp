@@ -193,6 +193,37 @@ TEST_F(IndexTest, GoOutsideTheTableIsTheEndOfFileInTheOrder) {
   }
 }
 
+// A unique tag holds a key for its first record only; a later record with the same key stands
+// on that entry. A walk from there ends when the entry was the tag's last, rather than showing
+// the key's first record with the order already at its end.
+TEST_F(IndexTest, AWalkFromARecordAUniqueTagHoldsUnderAnotherEnds) {
+  OpenTable("uniq.dbf", kTelFields, {"a", "b", "b", "a"});
+  ASSERT_TRUE(MakeIndex({{"U", "id", "", false, true}, {"UDOWN", "id", "", true, true}}, ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  struct Case {
+    const char* tag;
+    int32_t go;
+    int32_t skip;
+    int32_t record;  // 5: the blank record past the end
+    bool eof;
+  };
+  const Case cases[] = {
+      {"U", 3, 1, 5, true},       {"U", 3, -1, 1, false},     {"U", 4, 1, 2, false},
+      {"UDOWN", 4, 1, 5, true},   {"UDOWN", 4, -1, 2, false}, {"UDOWN", 3, 1, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tag) + " GO " + std::to_string(c.go) + " Skip " +
+                 std::to_string(c.skip));
+    ASSERT_TRUE(SetOrderToTag(c.tag));
+    GO(c.go);
+    ASSERT_EQ(RecNo(), c.go);
+    Skip(c.skip);
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), c.record);
+    EXPECT_EQ(dEOF(), c.eof);
+  }
+}
+
 // Choosing natural order by an empty name answers for itself, whatever error an earlier
 // command left.
 TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
