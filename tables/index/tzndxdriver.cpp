@@ -113,7 +113,20 @@ bool AddNewKeys(TIndexArea* ia) {
 
 void AppendNewKey() {
   TIndexArea* ia = FindArea();
-  if (!ia || !AddNewKeys(ia)) return;
+  if (!ia) return;
+  if (!AddNewKeys(ia)) {
+    // The record stays in the table, in no tag; the current order stands where its key would
+    // be, so that a walk from it goes on to its neighbours.
+    TOrder* o = ia->At(1);
+    if (!o || ia->natural) return;
+    std::vector<uint8_t> key(static_cast<size_t>(o->KeyLength()));
+    uint16_t code = DbLastError;
+    std::string context = DbErrorContext;
+    bool made = MakeKey(Wa(), *o, key.data()) && DbLastError == code;
+    DbLastError = code, DbErrorContext = context;
+    StandInGap(*ia, *o, made ? key.data() : nullptr);
+    return;
+  }
   FlushHeader(*ia);
   SyncIndex(false);  // after the natural order is back: there the table stays on the new record
   MakeCurrentKey();

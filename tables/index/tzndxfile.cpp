@@ -282,7 +282,7 @@ int SearchNode(const TOrder& o, const TNode& node, const uint8_t* key) {
 
 bool DescendByKey(TIndexArea& ia, TOrder& o, const uint8_t* key) {
   o.path.clear();
-  o.on_empty = false;
+  o.on_empty = o.gap = false;
   int32_t block = o.Root();
   int length = o.EntryLength();
   while (true) {
@@ -303,7 +303,7 @@ bool DescendByKey(TIndexArea& ia, TOrder& o, const uint8_t* key) {
 
 bool DescendToEdge(TIndexArea& ia, TOrder& o, bool first) {
   int length = o.EntryLength();
-  o.on_empty = false;
+  o.on_empty = o.gap = false;
   if (o.path.empty()) {
     TPathItem root;
     root.block = o.Root();
@@ -335,6 +335,7 @@ bool DescendToEdge(TIndexArea& ia, TOrder& o, bool first) {
 void ResetToEmpty(TOrder& o) {
   o.path.clear();
   o.on_empty = true;
+  o.gap = false;
 }
 
 // --- Header and tag table --------------------------------------------------------------------

@@ -114,6 +114,10 @@ struct TOrder {
   // Root to the current node; empty when none is read. Each order keeps its own.
   std::vector<TPathItem> path;
   bool on_empty = true;  // the current entry is the empty entry (record -1)
+  // The current record is not in the tag (another program changed it out, or its append
+  // failed): the position is where its key would be, on the first entry not below it or
+  // behind the last, and the next step takes that entry (or the one before it).
+  bool gap = false;
   ExprPtr key_expr;
   ExprPtr for_expr;
   // The stored record's key and FOR result, made before a replace.
@@ -238,6 +242,9 @@ int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record);
 int32_t FirstOrLastKey(TIndexArea& ia, TOrder& o, bool first);
 // Puts the order on the empty entry.
 void ResetToEmpty(TOrder& o);
+// Puts the order in the gap where `key` would be (nullptr: behind the last entry). Keeps
+// DbLastError as it was.
+void StandInGap(TIndexArea& ia, TOrder& o, const uint8_t* key);
 // Moves the order's position to the next (forward) or previous entry, across leaves. False
 // when there is none (the position stays) or a node could not be read (DbLastError).
 bool StepEntry(TIndexArea& ia, TOrder& o, bool forward);

@@ -73,12 +73,11 @@ bool Reestablish(TIndexArea& ia, TOrder& o, const char* routine) {
   return false;
 }
 
-// After another program changed the index: the current record again, or end of file. True
-// when the other program changed the current record so that the current order leaves it out:
-// the order then stands where the record's old key was, on the first entry not below it (EOF
-// when there is none), so a walk goes on to the record's old neighbours.
-bool RefreshAfterChanges() {
-  if (!IndexChanged()) return false;
+// After another program changed the index: the current record again, or end of file. When
+// the other program changed the current record so that the current order leaves it out, the
+// order stands in the gap of the record's old key, so a walk goes on to its old neighbours.
+void RefreshAfterChanges() {
+  if (!IndexChanged()) return;
   TWorkArea& wa = Wa();
   TDbfTable& t = wa.Table;
   TIndexArea& ia = *FindArea();
@@ -90,18 +89,17 @@ bool RefreshAfterChanges() {
       ResetToEmpty(*o);
       o->eof = true;
     }
-    return false;
+    return;
   }
   if (GetDbfRecord(t, t.CurrentRecord)) UnpackRecord(t, wa.FieldValues);
-  if (ia.natural) return false;
+  if (ia.natural) return;
   TOrder& o = *ia.At(1);
   if (!PassesFor(o)) {
     std::vector<uint8_t> key(o.key.begin(), o.key.end() - 1);
-    SeekKey(ia, o, key.data());
-    return DbLastError == 0;
+    StandInGap(ia, o, key.data());
+    return;
   }
   SoftSyncIndex();
-  return false;
 }
 
 // The engine's end of file in key order.
@@ -228,6 +226,23 @@ bool SeekKey(TIndexArea& ia, TOrder& o, const uint8_t* key, bool insert) {
   return o.Compare(leaf.node.Key(leaf.index, el), key) == 0;
 }
 
+void StandInGap(TIndexArea& ia, TOrder& o, const uint8_t* key) {
+  uint16_t code = DbLastError;
+  std::string context = DbErrorContext;
+  DbLastError = 0;
+  if (key) {
+    std::vector<uint8_t> sought(key, key + o.KeyLength());  // `key` may be the key buffer
+    KeyToBuffer(o, sought.data());
+    SeekKey(ia, o, sought.data());
+  } else if (DescendToEdge(ia, o, false)) {
+    o.path.back().index = o.path.back().node.Count();
+  }
+  // Behind the last entry is no end of file: the table stands on a record.
+  o.bof = o.eof = false;
+  o.gap = DbLastError == 0;
+  if (code != 0) DbLastError = code, DbErrorContext = context;
+}
+
 int32_t FirstOrLastKey(TIndexArea& ia, TOrder& o, bool first) {
   TDbfTable& t = Wa().Table;
   IndexChanged();
@@ -276,7 +291,7 @@ namespace {
 int32_t FindNeighbour(bool forward) {
   IndexFound = 0;
   if (IndexOpenTest(forward ? "_FindNextRec" : "_FindPriorRec")) return 0;
-  bool left = RefreshAfterChanges();
+  RefreshAfterChanges();
   TIndexArea& ia = *FindArea();
   TOrder& o = *ia.At(1);
   TDbfTable& t = Wa().Table;
@@ -296,12 +311,16 @@ int32_t FindNeighbour(bool forward) {
     (forward ? t.AtEnd : t.AtBeginning) = true;
     return current;
   }
-  if (left) {
+  if (o.gap) {
     // The entry behind the gap is the next one; the one before it the prior. With none, the
     // record itself tells the engine it reached the end (or the start).
-    bool stepped = forward ? !o.eof : StepEntry(ia, o, false);
+    if (o.path.empty()) {  // the tag headers were read again meanwhile
+      std::vector<uint8_t> key(o.key.begin(), o.key.end() - 1);
+      StandInGap(ia, o, key.data());
+    }
+    bool stepped = forward ? o.CurrentRecord() != -1 : StepEntry(ia, o, false);
     if (DbLastError != 0) return 0;
-    o.eof = false;
+    o.gap = false;
     if (!stepped) {
       ResetToEmpty(o);
       (forward ? o.eof : o.bof) = true;

@@ -224,6 +224,46 @@ TEST_F(IndexTest, AWalkFromARecordAUniqueTagHoldsUnderAnotherEnds) {
   }
 }
 
+// An append whose keys could not all be made leaves its record in the table and in no tag
+// (N = 0: RATIO's 100/N fails). The table stays on it, and a walk goes on to the keys beside
+// the one the record would have had.
+TEST_F(IndexTest, AWalkGoesOnFromARecordWhoseAppendFailedInTheIndex) {
+  struct Case {
+    const char* tag;
+    const char* name;  // the new record's NAME
+    int32_t skip;
+    int32_t record;  // 5: the blank record past the end
+  };
+  const Case cases[] = {
+      {"NAME", "c", 1, 2},  {"NAME", "c", -1, 1},
+      {"NAME", "a", 1, 1},  {"NAME", "a", -1, 1},  // below every key: back to the top
+      {"NAME", "e", 1, 5},  {"NAME", "e", -1, 3},  // above every key
+      {"RATIO", "c", 1, 5}, {"RATIO", "c", -1, 1},  // no key at all: behind the last one
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tag) + " " + c.name + " Skip " + std::to_string(c.skip));
+    CloseAll();
+    OpenTable("ratio.dbf", {{"NAME", 'C', 10}, {"N", 'N', 6}},
+              {"b              4", "d              5", "d              5"}, " EXCLUSIVE");
+    ASSERT_TRUE(MakeIndex({{"NAME", "name", "", false, false},
+                           {"RATIO", "100/n", "", false, false}},
+                          ""));
+    ASSERT_TRUE(SetIndexTo(""));
+    ASSERT_TRUE(SetOrderToTag(c.tag));
+    GoTop();
+    ClearRecord();
+    std::memcpy(FieldAddress(1) + 1, c.name, 1);
+    Append();
+    ASSERT_EQ(DbLastError, 358);
+    EXPECT_EQ(RecNo(), 4);
+    EXPECT_FALSE(dEOF());
+    Skip(c.skip);
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), c.record);
+    EXPECT_EQ(dEOF(), c.record == 5);
+  }
+}
+
 // Choosing natural order by an empty name answers for itself, whatever error an earlier
 // command left.
 TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
