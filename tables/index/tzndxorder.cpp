@@ -157,8 +157,12 @@ bool SyncOrder(TIndexArea& ia, TOrder& o, bool position_one, bool to_eof, const 
   bool found = SeekKey(ia, o, key.data());
   if (DbLastError != 0) return false;
   // A unique tag holds each key for one record only, and a key whose record changed away is
-  // gone although other records still have it: the record is simply not in the tag.
-  if (o.Unique()) return true;
+  // gone although other records still have it: the record is simply not in the tag, and the
+  // order stands where its key would be.
+  if (o.Unique()) {
+    if (!found) StandInGap(ia, o, key.data());
+    return true;
+  }
   if (found && FindEntry(ia, o, record)) return true;
   if (DbLastError != 0 && DbLastError != 212) return false;
   if (found || soft_tag)

@@ -224,6 +224,41 @@ TEST_F(IndexTest, AWalkFromARecordAUniqueTagHoldsUnderAnotherEnds) {
   }
 }
 
+// Once a unique key's first record changes away, the key is gone from the tag although a
+// later record still has it. GO to that record stands where its key would be: the walk goes
+// on to the keys beside it, and the record is not taken for the end of file.
+TEST_F(IndexTest, AWalkGoesOnFromARecordWhoseKeyAUniqueTagLost) {
+  struct Case {
+    const char* moved;  // record 2's new key ("b" is record 3's too)
+    int32_t skip;
+    int32_t record;  // 4: the blank record past the end
+  };
+  const Case cases[] = {
+      {"z", 1, 2}, {"z", -1, 1},  // U: a 1, z 2
+      {"0", 1, 4}, {"0", -1, 1},  // U: 0 2, a 1; "b" above every key
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.moved) + " Skip " + std::to_string(c.skip));
+    CloseAll();
+    OpenTable("lost.dbf", kTelFields, {"a", "b", "b"}, " EXCLUSIVE");
+    ASSERT_TRUE(MakeIndex({{"U", "id", "", false, true}}, ""));
+    ASSERT_TRUE(SetIndexTo(""));
+    GO(2);
+    std::memset(FieldAddress(1) + 1, ' ', 10);
+    std::memcpy(FieldAddress(1) + 1, c.moved, 1);
+    Replace();
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+    GO(3);
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), 3);
+    EXPECT_FALSE(dEOF());
+    Skip(c.skip);
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), c.record);
+    EXPECT_EQ(dEOF(), c.record == 4);
+  }
+}
+
 // An append whose keys could not all be made leaves its record in the table and in no tag
 // (N = 0: RATIO's 100/N fails). The table stays on it, and a walk goes on to the keys beside
 // the one the record would have had.
