@@ -249,6 +249,7 @@ void StandInGap(TIndexArea& ia, TOrder& o, const uint8_t* key) {
 
 int32_t FirstOrLastKey(TIndexArea& ia, TOrder& o, bool first) {
   TDbfTable& t = Wa().Table;
+  IndexFound = 0;  // an empty tag has no first or last key to find
   IndexChanged();
   ResetToEmpty(o);
   if (!DescendToEdge(ia, o, first)) return t.RecordCount + 1;
@@ -337,6 +338,7 @@ int32_t FindNeighbour(bool forward) {
     int32_t last = FirstOrLastKey(ia, o, false);
     ResetToEmpty(o);
     o.eof = true;
+    IndexFound = 0;  // the end, not a record found
     return last;
   }
   if (!forward && o.on_empty) {
@@ -350,6 +352,7 @@ int32_t FindNeighbour(bool forward) {
     int32_t last = FirstOrLastKey(ia, o, false);
     ResetToEmpty(o);
     o.eof = true;
+    IndexFound = 0;
     return last;
   }
   if (!StepEntry(ia, o, forward)) {

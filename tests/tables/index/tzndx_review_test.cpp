@@ -299,6 +299,30 @@ TEST_F(IndexTest, AWalkGoesOnFromARecordWhoseAppendFailedInTheIndex) {
   }
 }
 
+// The first or last key of a tag that holds none is no find, whatever the search before found;
+// nor is the next key at the end of file.
+TEST_F(IndexTest, NoFirstOrLastKeyOfAnEmptyTagIsFound) {
+  OpenTable("none.dbf", kTelFields, {"10", "30"});
+  ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false}, {"NONE", "id", "id > '50'", false, false}},
+                        ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  for (int32_t (*routine)() : {FindFirstRec, FindLastRec}) {
+    ASSERT_TRUE(SetOrderToTag("ID"));
+    Find("30");
+    ASSERT_EQ(IndexFound, 1);
+    ASSERT_TRUE(SetOrderToTag("NONE"));
+    EXPECT_EQ(routine(), 3);
+    EXPECT_EQ(IndexFound, 0);
+  }
+  ASSERT_TRUE(SetOrderToTag("ID"));
+  GoBottom();
+  Skip(1);
+  ASSERT_TRUE(dEOF());
+  EXPECT_EQ(_FindNextRec(), 2);
+  EXPECT_EQ(IndexFound, 0);
+  EXPECT_TRUE(dEOF());
+}
+
 // Choosing natural order by an empty name answers for itself, whatever error an earlier
 // command left.
 TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
