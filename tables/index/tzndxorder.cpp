@@ -275,7 +275,7 @@ int32_t FindFirstRec() {
     IndexFound = t.RecordCount != 0;
     return 1;
   }
-  if (IndexOpenTest("_FindFirstRec")) return 0;
+  if (IndexOpenTest("_FindFirst/LastRec")) return 0;
   return FirstOrLastKey(*ia, *ia->At(1), true);
 }
 
@@ -286,7 +286,7 @@ int32_t FindLastRec() {
     IndexFound = t.RecordCount != 0;
     return std::max(t.RecordCount, 1);
   }
-  if (IndexOpenTest("_FindLastRec")) return 0;
+  if (IndexOpenTest("_FindFirst/LastRec")) return 0;
   return FirstOrLastKey(*ia, *ia->At(1), false);
 }
 

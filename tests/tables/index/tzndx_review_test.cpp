@@ -323,6 +323,16 @@ TEST_F(IndexTest, NoFirstOrLastKeyOfAnEmptyTagIsFound) {
   EXPECT_TRUE(dEOF());
 }
 
+// The first and last key share one routine, and its name is in the report.
+TEST_F(IndexTest, FirstOrLastKeyWithoutAnIndex) {
+  std::string table = OpenTable("bare.dbf", kTelFields, {"10"});
+  for (int32_t (*routine)() : {FindFirstRec, FindLastRec}) {
+    routine();
+    EXPECT_EQ(DbLastError, 221);
+    EXPECT_EQ(TakeErrorContext(), "Index not open. (DBF=" + table + ") [_FindFirst/LastRec]");
+  }
+}
+
 // Choosing natural order by an empty name answers for itself, whatever error an earlier
 // command left.
 TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
