@@ -169,7 +169,9 @@ bool SyncOrder(TIndexArea& ia, TOrder& o, bool position_one, bool to_eof, const 
     return Fail(212, "Record with key: \"" + KeyText(o, key.data()) +
                          "\" not in index: " + OrderDescription(o.tag) + ". [" +
                          (soft_tag ? soft_tag : "SyncIndex-2") + "]");
-  return Fail(212, "Key: \"" + KeyText(o, key.data()) +
+  // This report shows the key whole, blanks included; the one above cuts them.
+  return Fail(212, "Key: \"" +
+                       std::string(reinterpret_cast<const char*>(key.data()), key.size()) +
                        "\" not in index: " + OrderDescription(o.tag) +
                        ". [SyncIndex-1] Record: " + std::to_string(record));
 }

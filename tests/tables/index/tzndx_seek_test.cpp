@@ -508,7 +508,7 @@ TEST_F(IndexTest, ARecordOutOfStepWithTheIndexIsReported) {
     std::string context;
   };
   const Case cases[] = {
-      {2, "Key: \"zulu\" not in index: " + tag + ". [SyncIndex-1] Record: 2"},
+      {2, "Key: \"zulu    \" not in index: " + tag + ". [SyncIndex-1] Record: 2"},
       {3, "Record with key: \"alpha\" not in index: " + tag + ". [SyncIndex-2]"},
   };
   for (const Case& c : cases) {
