@@ -381,6 +381,8 @@ int32_t _FindPriorRec() {
 }
 
 void Set_Order_To(int n) {
+  // Its steps stop at an error: one an earlier command left must not stop them.
+  DbLastError = 0;
   if (CheckDbInUse("Set_Order_To") || IndexOpenTest("Set_Order_To")) return;
   TIndexArea& ia = *FindArea();
   TWorkArea& wa = Wa();
@@ -424,8 +426,7 @@ bool SetOrderToTag(const std::string& name) {
   if (CheckDbInUse("SetOrderToTag")) return false;
   std::string wanted = Upper(AllTrim(name));
   if (wanted.empty()) {
-    DbLastError = 0;  // the answer is this choice's, not an earlier command's
-    Set_Order_To(0);
+    Set_Order_To(0);  // the answer is this choice's, not an earlier command's
     return DbLastError == 0;
   }
   TIndexArea* ia = FindArea();
@@ -460,6 +461,7 @@ bool SetExactOff() {
 }
 
 void Find(const std::string& text) {
+  DbLastError = 0;  // as in Set_Order_To
   if (CheckDbInUse("Find") || IndexOpenTest("Find")) return;
   IndexFound = 0;
   TIndexArea& ia = *FindArea();

@@ -333,6 +333,26 @@ TEST_F(IndexTest, FirstOrLastKeyWithoutAnIndex) {
   }
 }
 
+// An error an earlier command left (here SetOrderToTag of a name no tag has) is no error of
+// the next choice of order or search: they do their whole work.
+TEST_F(IndexTest, OrdersAndFindAfterAnEarlierError) {
+  OpenTable("late.dbf", kTelFields, {"30", "10", "50"});
+  ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false}, {"DOWN", "id", "", true, false}}, ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  GO(1);
+  EXPECT_FALSE(SetOrderToTag("NOSUCH"));
+  ASSERT_EQ(DbLastError, 220);
+  ASSERT_TRUE(SetOrderToTag("DOWN"));
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  Skip(1);
+  EXPECT_EQ(RecNo(), 2);  // "30" then "10" going down
+  EXPECT_FALSE(SetOrderToTag("NOSUCH"));
+  Find("50");
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  EXPECT_EQ(IndexFound, 1);
+  EXPECT_EQ(RecNo(), 3);
+}
+
 // Choosing natural order by an empty name answers for itself, whatever error an earlier
 // command left.
 TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
