@@ -307,10 +307,13 @@ int32_t FindNeighbour(bool forward) {
     o.eof = o.bof = true;
     return t.RecordCount + 1;
   }
-  // GO past the table leaves the order where it stood: the blank record is its end too.
-  if (!ia.natural && (t.OnBlankRecord || current > t.RecordCount) && !o.eof) {
+  // GO past the table leaves the order where it stood: the blank record is its end too. An
+  // append the order leaves out puts the table there, but with the table's flags cleared, so
+  // the engine walks on: its own record number coming back tells it the end.
+  if (!ia.natural && (t.OnBlankRecord || current > t.RecordCount)) {
     ResetToEmpty(o);
     o.eof = true;
+    if (forward && !t.AtEnd) return current;
   }
   (forward ? o.bof : o.eof) = false;
   if (ia.natural) {

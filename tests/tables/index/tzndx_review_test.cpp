@@ -353,6 +353,28 @@ TEST_F(IndexTest, OrdersAndFindAfterAnEarlierError) {
   EXPECT_EQ(RecNo(), 3);
 }
 
+// An append the current order's FOR condition leaves out puts the table at the end of file in
+// that order: Skip(1) stays there rather than going back to the order's last key.
+TEST_F(IndexTest, AfterAnAppendTheOrderLeavesOutTheTableStaysAtTheEnd) {
+  OpenTable("for.dbf", kTelFields, {"30", "10", "50"});
+  ASSERT_TRUE(MakeIndex({{"BIG", "id", "id > '25'", false, false}}, ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  GoTop();
+  ClearRecord();
+  std::memcpy(FieldAddress(1) + 1, "20", 2);
+  ASSERT_TRUE(ALock());
+  Append();
+  Unlock();
+  ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+  EXPECT_EQ(RecNo(), 5);
+  Skip(1);
+  EXPECT_EQ(RecNo(), 5);
+  EXPECT_TRUE(dEOF());
+  Skip(-1);
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  EXPECT_EQ(RecNo(), 3);
+}
+
 // Choosing natural order by an empty name answers for itself, whatever error an earlier
 // command left.
 TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
