@@ -107,6 +107,8 @@ void GoEofInKeyOrder(TIndexArea& ia) {
   FindLastRec();
   TDbfTable& t = Wa().Table;
   Dbf4RawGo(t.RecordCount + 1);
+  // The end of file, not the beginning: in natural order Skip(-1) goes on from here too.
+  t.AtBeginning = false;
   if (TOrder* o = ia.At(1)) {
     o->eof = true;
     ResetToEmpty(*o);

@@ -1,13 +1,22 @@
 // Index orders as the engine drives them, in the corners: a shared table whose index another
 // work area changed meanwhile, records the current order leaves out, and the flags of an order
 // whose records are all hidden.
+#include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "tables/engine/tzutils.h"
 #include "tests/tables/index/ndx_test_support.h"
 
 namespace tz {
 namespace {
+
+// The sanitizer build runs everything several times slower: fewer steps there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kStepScale = 5;
+#else
+constexpr int kStepScale = 1;
+#endif
 
 // One table and its index opened twice, in work areas 1 and 2, shared.
 class TwoAreasTest : public IndexTest {
@@ -388,6 +397,207 @@ TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
   EXPECT_TRUE(SetOrderToTag(""));
   EXPECT_EQ(CurrentOrder(), 0);
 }
+
+// Where every command of a random mix leaves the table, against a model of the tags: appends,
+// replaces, deletes and recalls, hiding deleted records, changes of order (natural, ascending,
+// descending, a FOR tag), GO, GoTop, GoBottom, Skip by one and two both ways and Find. Every
+// tag starts empty, so each holds its entries in the order the writes gave them: a new entry
+// goes before the entries with an equal key.
+class NavigationModel : public IndexTest, public ::testing::WithParamInterface<unsigned> {
+ protected:
+  static constexpr int kTags = 3;  // ID, DOWN, BIG (id > 'c')
+  // A shorter text that begins the other is the smaller: "c   " passes too.
+  static bool Passes(int tag, const std::string& key) { return tag != 3 || key > "c"; }
+  static bool Below(int tag, const std::string& a, const std::string& b) {
+    return tag == 2 ? a > b : a < b;
+  }
+  bool Visible(int32_t r) const { return !(hide_ && deleted_[r]); }
+  int32_t Count() const { return static_cast<int32_t>(keys_.size()) - 1; }
+  int32_t End() const { return Count() + 1; }
+  // The records of an order in its sequence; order 0 counts them.
+  std::vector<int32_t> List(int order) const {
+    if (order > 0) return tags_[order];
+    std::vector<int32_t> out;
+    for (int32_t r = 1; r <= Count(); ++r) out.push_back(r);
+    return out;
+  }
+  bool InOrder(int order, int32_t r) const {
+    const std::vector<int32_t> list = List(order);
+    return std::find(list.begin(), list.end(), r) != list.end();
+  }
+  void Insert(int tag, int32_t r) {
+    std::vector<int32_t>& list = tags_[tag];
+    auto at = std::find_if(list.begin(), list.end(),
+                           [&](int32_t e) { return !Below(tag, keys_[e], keys_[r]); });
+    list.insert(at, r);
+  }
+  void Remove(int tag, int32_t r) {
+    std::vector<int32_t>& list = tags_[tag];
+    list.erase(std::find(list.begin(), list.end(), r));
+  }
+  int32_t Top() const {
+    for (int32_t r : List(order_))
+      if (Visible(r)) return r;
+    return End();
+  }
+  int32_t Bottom() const {
+    const std::vector<int32_t> list = List(order_);
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+      if (Visible(*it)) return *it;
+    return End();
+  }
+  // The record `n` visible records on in the order, the end (forward) or 0 (the start).
+  int32_t Walk(int32_t n) const {
+    const std::vector<int32_t> list = List(order_);
+    auto size = static_cast<ptrdiff_t>(list.size());
+    ptrdiff_t at = current_ == End() ? size
+                                     : std::find(list.begin(), list.end(), current_) - list.begin();
+    int32_t counted = 0;
+    for (at += n > 0 ? 1 : -1; at >= 0 && at < size; at += n > 0 ? 1 : -1) {
+      if (Visible(list[static_cast<size_t>(at)]) && ++counted == std::abs(n))
+        return list[static_cast<size_t>(at)];
+    }
+    return n > 0 ? End() : 0;
+  }
+  static std::string Padded(const std::string& id) { return id + std::string(4 - id.size(), ' '); }
+  static void SetId(const std::string& id) { std::memcpy(FieldAddress(1) + 1, id.data(), 4); }
+
+  std::vector<std::string> keys_{""};  // by record number
+  std::vector<bool> deleted_{false};
+  std::vector<int32_t> tags_[kTags + 1];
+  int order_ = 1;
+  int32_t current_ = 1;
+  bool hide_ = false;
+  // The beginning-of-file flags: the table's, which natural order answers with, and the
+  // current order's. Moves set or clear both; reading the record again clears the table's.
+  bool table_bof_ = false, order_bof_ = false;
+  bool Bof() const { return order_ == 0 ? table_bof_ : order_bof_; }
+  void SetBof(bool bof) { table_bof_ = order_bof_ = bof; }
+};
+
+TEST_P(NavigationModel, EveryCommandEndsWhereTheModelSays) {
+  OpenTable("nav.dbf", {{"ID", 'C', 4}}, {}, " EXCLUSIVE");
+  ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false},
+                         {"DOWN", "id", "", true, false},
+                         {"BIG", "id", "id > 'c'", false, false}},
+                        ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  const char* const tag_names[] = {"", "ID", "DOWN", "BIG"};
+  std::mt19937 random(GetParam());
+  auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  auto key = [&] { return Padded(std::string(1, static_cast<char>('a' + pick(8)))); };
+  const int steps = 3000 / kStepScale;
+  for (int step = 0; step < steps; ++step) {
+    std::string what;
+    bool past_end = false;
+    int op = Count() < 3 ? 0 : pick(13);
+    bool on_record = current_ != End();
+    if (op == 0) {  // append
+      std::string k = key();
+      what = "Append " + k;
+      ClearRecord();
+      SetId(k);
+      Append();
+      keys_.push_back(k);
+      deleted_.push_back(false);
+      for (int t = 1; t <= kTags; ++t)
+        if (Passes(t, k)) Insert(t, Count());
+      current_ = InOrder(order_, Count()) ? Count() : End();
+      SetBof(false);
+    } else if (op == 1 && on_record) {  // replace
+      std::string k = key();
+      what = "Replace " + std::to_string(current_) + " " + k;
+      SetId(k);
+      Replace();
+      std::string old = keys_[current_];
+      for (int t = 1; t <= kTags; ++t) {
+        if (old == k) continue;
+        if (Passes(t, old)) Remove(t, current_);
+        keys_[current_] = k;
+        if (Passes(t, k)) Insert(t, current_);
+        keys_[current_] = old;
+      }
+      keys_[current_] = k;
+      if (!InOrder(order_, current_)) current_ = End();
+      SetBof(false);
+    } else if (op == 2 && on_record) {  // delete or recall
+      bool del = pick(2) == 0;
+      what = std::string(del ? "DeleteRec " : "RecallRec ") + std::to_string(current_);
+      del ? DeleteRec() : RecallRec();
+      deleted_[current_] = del;
+    } else if (op == 3) {
+      hide_ = !hide_;
+      what = std::string("SetIgnoreDel ") + (hide_ ? "on" : "off");
+      SetIgnoreDel(hide_);
+      if (current_ != End()) table_bof_ = false;
+    } else if (op == 4) {
+      int order = pick(kTags + 1);
+      what = std::string("SetOrderToTag ") + tag_names[order];
+      ASSERT_TRUE(SetOrderToTag(tag_names[order]));
+      if (order != 0 && order != order_) {
+        if (current_ != End() && !InOrder(order, current_)) current_ = End();
+        SetBof(false);
+      }
+      order_ = order;
+    } else if (op == 5) {
+      int32_t r = 1 + pick(Count());
+      what = "GO " + std::to_string(r);
+      GO(r);
+      current_ = order_ == 0 || InOrder(order_, r) ? r : End();
+      SetBof(false);
+    } else if (op == 6) {
+      what = "GoTop";
+      GoTop();
+      current_ = Top();
+      SetBof(current_ == End());
+    } else if (op == 7) {
+      what = "GoBottom";
+      GoBottom();
+      current_ = Bottom();
+      SetBof(current_ == End());
+    } else if (op == 8 && order_ != 0) {
+      std::string k = key();
+      what = "Find " + k;
+      SetExactOn();
+      Find(k);
+      SetExactOff();
+      const std::vector<int32_t>& list = tags_[order_];
+      auto at = std::find_if(list.begin(), list.end(),
+                             [&](int32_t e) { return !Below(order_, keys_[e], k); });
+      while (at != list.end() && !Visible(*at)) ++at;
+      current_ = at != list.end() && keys_[*at] == k ? *at : End();
+      SetBof(false);
+    } else {
+      int32_t n = pick(2) == 0 ? 1 : 2;
+      if (pick(2) == 0) n = -n;
+      what = "Skip " + std::to_string(n);
+      Skip(n);
+      if (n > 0) {
+        past_end = current_ == End();
+        if (!past_end) current_ = Walk(n);
+        SetBof(false);
+      } else if (!Bof()) {
+        current_ = Walk(n);
+        if (current_ == 0) {
+          current_ = Top();
+          SetBof(true);
+        }
+      }
+    }
+    if (what.empty()) continue;
+    SCOPED_TRACE("seed " + std::to_string(GetParam()) + " step " + std::to_string(step) + ": " +
+                 what + " in " + (order_ ? tag_names[order_] : "natural order"));
+    if (past_end) {
+      ASSERT_EQ(DbLastError, 212);
+    } else {
+      ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+    }
+    ASSERT_EQ(RecNo(), current_);
+    ASSERT_EQ(dEOF(), current_ == End());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, NavigationModel, ::testing::Values(1u, 12u, 20261210u));
 
 }  // namespace
 }  // namespace tz
