@@ -402,8 +402,15 @@ TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
 // replaces, deletes and recalls, hiding deleted records, changes of order (natural, ascending,
 // descending, a FOR tag), GO, GoTop, GoBottom, Skip by one and two both ways and Find. Every
 // tag starts empty, so each holds its entries in the order the writes gave them: a new entry
-// goes before the entries with an equal key.
-class NavigationModel : public IndexTest, public ::testing::WithParamInterface<unsigned> {
+// goes before the entries with an equal key. Shared, a second work area changes records under
+// the first; one it changes out of the current order leaves a gap at its old key, and the
+// first area's next Skip goes on from there.
+struct NavigationCase {
+  unsigned seed;
+  bool shared;  // then work area 2 of this program replaces, deletes and recalls records too
+};
+
+class NavigationModel : public IndexTest, public ::testing::WithParamInterface<NavigationCase> {
  protected:
   static constexpr int kTags = 3;  // ID, DOWN, BIG (id > 'c')
   // A shorter text that begins the other is the smaller: "c   " passes too.
@@ -446,12 +453,19 @@ class NavigationModel : public IndexTest, public ::testing::WithParamInterface<u
       if (Visible(*it)) return *it;
     return End();
   }
-  // The record `n` visible records on in the order, the end (forward) or 0 (the start).
+  // The record `n` visible records on in the order, the end (forward) or 0 (the start). A
+  // record the order no longer holds stands in the gap at the key it had.
   int32_t Walk(int32_t n) const {
     const std::vector<int32_t> list = List(order_);
     auto size = static_cast<ptrdiff_t>(list.size());
     ptrdiff_t at = current_ == End() ? size
                                      : std::find(list.begin(), list.end(), current_) - list.begin();
+    if (current_ != End() && at == size) {
+      at = std::find_if(list.begin(), list.end(),
+                        [&](int32_t e) { return !Below(order_, keys_[e], made_key_); }) -
+           list.begin();
+      if (n > 0) --at;
+    }
     int32_t counted = 0;
     for (at += n > 0 ? 1 : -1; at >= 0 && at < size; at += n > 0 ? 1 : -1) {
       if (Visible(list[static_cast<size_t>(at)]) && ++counted == std::abs(n))
@@ -462,6 +476,31 @@ class NavigationModel : public IndexTest, public ::testing::WithParamInterface<u
   static std::string Padded(const std::string& id) { return id + std::string(4 - id.size(), ' '); }
   static void SetId(const std::string& id) { std::memcpy(FieldAddress(1) + 1, id.data(), 4); }
 
+  // A replace of record r with key k, in every tag.
+  void ReplaceInTags(int32_t r, const std::string& k) {
+    std::string old = keys_[r];
+    for (int t = 1; t <= kTags && old != k; ++t) {
+      if (Passes(t, old)) Remove(t, r);
+      keys_[r] = k;
+      if (Passes(t, k)) Insert(t, r);
+      keys_[r] = old;
+    }
+    keys_[r] = k;
+  }
+  // A write of this work area, with the lock a shared table asks for.
+  template <typename Write>
+  void Locked(bool append, Write write) {
+    if (GetParam().shared) {
+      ASSERT_TRUE(append ? ALock() : RLock()) << DbErrorContext;
+    }
+    write();
+    uint16_t code = DbLastError;
+    std::string context = DbErrorContext;
+    if (GetParam().shared) Unlock();
+    DbLastError = code, DbErrorContext = context;
+  }
+
+  std::string made_key_;  // the current record's key when this area last positioned
   std::vector<std::string> keys_{""};  // by record number
   std::vector<bool> deleted_{false};
   std::vector<int32_t> tags_[kTags + 1];
@@ -476,28 +515,39 @@ class NavigationModel : public IndexTest, public ::testing::WithParamInterface<u
 };
 
 TEST_P(NavigationModel, EveryCommandEndsWhereTheModelSays) {
-  OpenTable("nav.dbf", {{"ID", 'C', 4}}, {}, " EXCLUSIVE");
+  const bool shared = GetParam().shared;
+  std::string table = OpenTable("nav.dbf", {{"ID", 'C', 4}}, {}, shared ? "" : " EXCLUSIVE");
   ASSERT_TRUE(MakeIndex({{"ID", "id", "", false, false},
                          {"DOWN", "id", "", true, false},
                          {"BIG", "id", "id > 'c'", false, false}},
                         ""));
-  ASSERT_TRUE(SetIndexTo(""));
+  if (shared) {
+    CloseAll();
+    for (uint8_t area : {2, 1}) {
+      Select(area);
+      Use(table + " ALIAS A" + std::to_string(area));
+      ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+    }
+  } else {
+    ASSERT_TRUE(SetIndexTo(""));
+  }
   const char* const tag_names[] = {"", "ID", "DOWN", "BIG"};
-  std::mt19937 random(GetParam());
+  std::mt19937 random(GetParam().seed);
   auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   auto key = [&] { return Padded(std::string(1, static_cast<char>('a' + pick(8)))); };
   const int steps = 3000 / kStepScale;
   for (int step = 0; step < steps; ++step) {
     std::string what;
     bool past_end = false;
-    int op = Count() < 3 ? 0 : pick(13);
+    int op = Count() < 3 ? 0 : pick(shared ? 15 : 13);
     bool on_record = current_ != End();
+    bool positioned = true;  // the command makes the current record's key
     if (op == 0) {  // append
       std::string k = key();
       what = "Append " + k;
       ClearRecord();
       SetId(k);
-      Append();
+      Locked(true, Append);
       keys_.push_back(k);
       deleted_.push_back(false);
       for (int t = 1; t <= kTags; ++t)
@@ -508,28 +558,25 @@ TEST_P(NavigationModel, EveryCommandEndsWhereTheModelSays) {
       std::string k = key();
       what = "Replace " + std::to_string(current_) + " " + k;
       SetId(k);
-      Replace();
-      std::string old = keys_[current_];
-      for (int t = 1; t <= kTags; ++t) {
-        if (old == k) continue;
-        if (Passes(t, old)) Remove(t, current_);
-        keys_[current_] = k;
-        if (Passes(t, k)) Insert(t, current_);
-        keys_[current_] = old;
-      }
-      keys_[current_] = k;
+      // The whole record buffer is written, its deleted mark as this area last read it.
+      bool marked = FieldAddress(0)[0] != 0;
+      Locked(false, Replace);
+      ReplaceInTags(current_, k);
+      deleted_[current_] = marked;
       if (!InOrder(order_, current_)) current_ = End();
       SetBof(false);
     } else if (op == 2 && on_record) {  // delete or recall
       bool del = pick(2) == 0;
       what = std::string(del ? "DeleteRec " : "RecallRec ") + std::to_string(current_);
-      del ? DeleteRec() : RecallRec();
+      Locked(false, del ? DeleteRec : RecallRec);
       deleted_[current_] = del;
+      positioned = false;
     } else if (op == 3) {
       hide_ = !hide_;
       what = std::string("SetIgnoreDel ") + (hide_ ? "on" : "off");
       SetIgnoreDel(hide_);
       if (current_ != End()) table_bof_ = false;
+      positioned = false;
     } else if (op == 4) {
       int order = pick(kTags + 1);
       what = std::string("SetOrderToTag ") + tag_names[order];
@@ -537,6 +584,8 @@ TEST_P(NavigationModel, EveryCommandEndsWhereTheModelSays) {
       if (order != 0 && order != order_) {
         if (current_ != End() && !InOrder(order, current_)) current_ = End();
         SetBof(false);
+      } else {
+        positioned = false;
       }
       order_ = order;
     } else if (op == 5) {
@@ -567,25 +616,54 @@ TEST_P(NavigationModel, EveryCommandEndsWhereTheModelSays) {
       while (at != list.end() && !Visible(*at)) ++at;
       current_ = at != list.end() && keys_[*at] == k ? *at : End();
       SetBof(false);
+    } else if (op >= 13) {
+      // The other work area changes a record, half the time the one this area stands on.
+      int32_t r = on_record && pick(2) == 0 ? current_ : 1 + pick(Count());
+      std::string k = key();
+      bool replace = op == 13;
+      bool del = pick(2) == 0;
+      what = replace ? "other area: Replace " + std::to_string(r) + " " + k
+                     : std::string("other area: ") + (del ? "DeleteRec " : "RecallRec ") +
+                           std::to_string(r);
+      Select(2);
+      GO(r);
+      ASSERT_TRUE(RLock());
+      if (replace) {
+        SetId(k);
+        Replace();
+      } else {
+        del ? DeleteRec() : RecallRec();
+      }
+      ASSERT_EQ(DbLastError, 0) << what << ": " << DbErrorContext;
+      Unlock();
+      Select(1);
+      replace ? ReplaceInTags(r, k) : void(deleted_[r] = del);
+      continue;
     } else {
       int32_t n = pick(2) == 0 ? 1 : 2;
       if (pick(2) == 0) n = -n;
       what = "Skip " + std::to_string(n);
       Skip(n);
       if (n > 0) {
-        past_end = current_ == End();
-        if (!past_end) current_ = Walk(n);
-        SetBof(false);
+        past_end = current_ == End();  // an error: nothing moves, no flag changes
+        if (!past_end) {
+          current_ = Walk(n);
+          SetBof(false);
+        }
+        positioned = !past_end;
       } else if (!Bof()) {
         current_ = Walk(n);
         if (current_ == 0) {
           current_ = Top();
           SetBof(true);
         }
+      } else {
+        positioned = false;
       }
     }
     if (what.empty()) continue;
-    SCOPED_TRACE("seed " + std::to_string(GetParam()) + " step " + std::to_string(step) + ": " +
+    if (positioned) made_key_ = current_ != End() ? keys_[current_] : "";
+    SCOPED_TRACE("seed " + std::to_string(GetParam().seed) + " step " + std::to_string(step) + ": " +
                  what + " in " + (order_ ? tag_names[order_] : "natural order"));
     if (past_end) {
       ASSERT_EQ(DbLastError, 212);
@@ -597,7 +675,14 @@ TEST_P(NavigationModel, EveryCommandEndsWhereTheModelSays) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, NavigationModel, ::testing::Values(1u, 12u, 20261210u));
+INSTANTIATE_TEST_SUITE_P(Seeds, NavigationModel,
+                         ::testing::Values(NavigationCase{1, false}, NavigationCase{12, false},
+                                           NavigationCase{20261210, false},
+                                           NavigationCase{3, true}, NavigationCase{20261211, true}),
+                         [](const auto& info) {
+                           return std::string(info.param.shared ? "Shared" : "Exclusive") +
+                                  std::to_string(info.param.seed);
+                         });
 
 }  // namespace
 }  // namespace tz
