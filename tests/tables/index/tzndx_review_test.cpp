@@ -398,6 +398,47 @@ TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
   EXPECT_EQ(CurrentOrder(), 0);
 }
 
+// The routine table's key texts, directions and descriptions of the orders, as the table
+// components ask for them.
+TEST_F(IndexTest, TheRoutineTableDescribesTheOrders) {
+  std::string table = OpenTable("keys.dbf", {{"N", 'N', 8, 2}, {"D", 'D', 8}, {"C", 'C', 4}},
+                                {"    1.5020240229abcd", "  -12.2519991231wxyz"});
+  const TIndexDriver& d = IndexDriver;
+  EXPECT_EQ(d.GetCurrentKeyProc(), nullptr);  // no index open
+  ASSERT_TRUE(MakeIndex({{"NUM", "n", "", false, false},
+                         {"DAT", "d", "", true, false},
+                         {"TXT", "c", "", false, false},
+                         {"PART", "left(c, 2)", "", true, false}},
+                        ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  GO(2);
+  struct Case {
+    int tag;
+    std::string key;  // of record 2
+    int ascending;
+  };
+  const Case cases[] = {
+      {1, "  -12.25", 1}, {2, "12/31/99", 0}, {3, "wxyz", 1}, {4, "wx", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tag);
+    KeyTextProc key = d.GetOrderKeyProc(c.tag);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key(), c.key);
+    EXPECT_EQ(d.OrderIsAscending(c.tag), c.ascending);
+    EXPECT_EQ(d.OrderKeyFlag(c.tag), 0);
+    std::string text;
+    d.GetOrderDescription(c.tag, text);
+    EXPECT_EQ(text, (dir_ / "keys.MDX").string() + " [tag: " + MdxTagName(c.tag) + "]");
+  }
+  EXPECT_EQ(d.GetOrderKeyProc(5), nullptr);
+  ASSERT_TRUE(SetOrderToTag("DAT"));
+  GO(1);
+  EXPECT_EQ(d.GetCurrentKeyProc()(), "02/29/24");
+  Set_Order_To(0);
+  EXPECT_EQ(d.GetCurrentKeyProc()(), "Rec:         1");
+}
+
 // Where every command of a random mix leaves the table, against a model of the tags: appends,
 // replaces, deletes and recalls, hiding deleted records, changes of order (natural, ascending,
 // descending, a FOR tag), GO, GoTop, GoBottom, Skip by one and two both ways and Find. Every
