@@ -114,17 +114,27 @@ bool AddNewKeys(TIndexArea* ia) {
 void AppendNewKey() {
   TIndexArea* ia = FindArea();
   if (!ia) return;
-  if (!AddNewKeys(ia)) {
-    // The record stays in the table, in no tag; the current order stands where its key would
-    // be, so that a walk from it goes on to its neighbours.
-    TOrder* o = ia->At(1);
-    if (!o || ia->natural) return;
-    std::vector<uint8_t> key(static_cast<size_t>(o->KeyLength()));
-    uint16_t code = DbLastError;
-    std::string context = DbErrorContext;
-    bool made = MakeKey(Wa(), *o, key.data()) && DbLastError == code;
-    DbLastError = code, DbErrorContext = context;
-    StandInGap(*ia, *o, made ? key.data() : nullptr);
+  uint16_t code = 0;
+  std::string context;
+  {
+    // An error raised in the middle would skip the take-back: it is reported once that is done.
+    ScopedReporting quiet(false);
+    if (!AddNewKeys(ia)) {
+      code = DbLastError;
+      context = DbErrorContext;
+      // The record stays in the table, in no tag; the current order stands where its key
+      // would be, so that a walk from it goes on to its neighbours.
+      TOrder* o = ia->At(1);
+      if (o && !ia->natural) {
+        std::vector<uint8_t> key(static_cast<size_t>(o->KeyLength()));
+        bool made = MakeKey(Wa(), *o, key.data()) && DbLastError == code;
+        DbLastError = code, DbErrorContext = context;
+        StandInGap(*ia, *o, made ? key.data() : nullptr);
+      }
+    }
+  }
+  if (code != 0) {
+    SetDbError(code, context);
     return;
   }
   FlushHeader(*ia);

@@ -398,6 +398,30 @@ TEST_F(IndexTest, AnEmptyTagNameSelectsNaturalOrderAfterAnEarlierError) {
   EXPECT_EQ(CurrentOrder(), 0);
 }
 
+// With errors raised as exceptions, an append whose last tag's key cannot be made (N = 0:
+// 100/N fails) still takes back the keys it gave the tags before, and then raises the error.
+TEST_F(IndexTest, ARaisedAppendErrorComesAfterTheTakeBack) {
+  OpenTable("raise.dbf", {{"NAME", 'C', 10}, {"N", 'N', 6}}, {"b              4"}, " EXCLUSIVE");
+  ASSERT_TRUE(MakeIndex({{"NAME", "NAME", "", false, false},
+                         {"ONCE", "NAME", "", true, true},
+                         {"RATIO", "100/N", "", false, false}},
+                        ""));
+  ASSERT_TRUE(SetIndexTo(""));
+  std::string file = Bytes("raise.MDX");
+  ClearRecord();
+  std::memcpy(FieldAddress(1) + 1, "c", 1);
+  DbReportErrors = DbRaiseErrors = true;
+  EXPECT_THROW(Append(), ETarazedError);
+  DbReportErrors = DbRaiseErrors = false;
+  EXPECT_EQ(DbLastError, 358);
+  EXPECT_TRUE(Bytes("raise.MDX") == file);
+  for (const char* tag : {"NAME", "ONCE", "RATIO"}) {
+    SCOPED_TRACE(tag);
+    ASSERT_TRUE(SetOrderToTag(tag));
+    EXPECT_EQ(Walk(), std::vector<int32_t>{1});
+  }
+}
+
 // The routine table's key texts, directions and descriptions of the orders, as the table
 // components ask for them.
 TEST_F(IndexTest, TheRoutineTableDescribesTheOrders) {
