@@ -397,8 +397,10 @@ void Skip(int32_t n) {
     if (n < 0) {
       if (RecordVisible(wa) && WhileCondition(wa)) last_good = current;
       if (order) {
+        // Against the record number after the call: at the end of file the index may find that
+        // another program's append took the blank record's number, and renumber the blank.
         candidate = Call(IndexDriver.IndexPriorRec, current);
-        reached = candidate == current;
+        reached = candidate == t.CurrentRecord;
       } else {
         candidate = current - 1;
         reached = candidate <= 0;
@@ -406,7 +408,7 @@ void Skip(int32_t n) {
       }
     } else if (order) {
       candidate = Call(IndexDriver.IndexNextRec, current);
-      reached = candidate == current;
+      reached = candidate == t.CurrentRecord;
     } else {
       RefreshRecCount(wa);
       candidate = current + 1;

@@ -59,6 +59,30 @@ class TwoAreasTest : public IndexTest {
   std::string table_;
 };
 
+// This area stands at the end of file, on the blank record after its last record; the other
+// area appends a record with the largest key, which takes the blank record's number. Skip(-1)
+// goes to that record, the order's last key, and not back to the top.
+TEST_F(TwoAreasTest, BackFromTheEndOfFileToARecordTheOtherAreaAppendedThere) {
+  Select(1);
+  const std::pair<const char*, const char*> cases[] = {{"ID", "x1"}, {"BIG", "x2"}};
+  for (const auto& [tag, id] : cases) {
+    SCOPED_TRACE(tag);
+    ASSERT_TRUE(SetOrderToTag(tag));
+    GoBottom();
+    Skip(1);
+    ASSERT_TRUE(dEOF());
+    int32_t blank = RecNo();
+    Select(2);
+    AppendId(id);  // record `blank`
+    Select(1);
+    Skip(-1);
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), blank);
+    EXPECT_EQ(Id(), id);
+    EXPECT_FALSE(dBOF());
+  }
+}
+
 // The other area's appends split the root: this area's tag header still names the old root,
 // which now holds only the lower half of the keys.
 TEST_F(TwoAreasTest, GoFindsItsRecordInATreeTheOtherAreaGrew) {
