@@ -779,7 +779,9 @@ TEST_P(NavigationModel, EveryCommandEndsWhereTheModelSays) {
     }
     // At the end of file the blank record keeps its number until this area next looks at the
     // index, although the other area's appends may have given that number to a record.
-    if (current_ != End()) ASSERT_EQ(RecNo(), current_);
+    if (current_ != End()) {
+      ASSERT_EQ(RecNo(), current_);
+    }
     ASSERT_EQ(dEOF(), current_ == End());
   }
 }
