@@ -18,6 +18,14 @@
 
 namespace tz {
 
+// Random and model tests take fewer steps in the sanitizer build, which runs several times
+// slower.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kStepScale = 5;
+#else
+constexpr int kStepScale = 1;
+#endif
+
 inline void FixedIndexDate(int& year, int& month, int& day) {
   year = 2024, month = 3, day = 15;
 }

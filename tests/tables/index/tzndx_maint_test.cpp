@@ -18,13 +18,6 @@
 namespace tz {
 namespace {
 
-// The sanitizer build runs everything several times slower: fewer steps there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kStepScale = 5;
-#else
-constexpr int kStepScale = 1;
-#endif
-
 // NAME C60, CODE C4, N N8.2, D D8. The long names keep only 14 keys in a node, so a few hundred
 // records give trees of three levels.
 const std::vector<RawField> kFields = {

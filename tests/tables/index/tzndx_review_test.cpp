@@ -11,13 +11,6 @@
 namespace tz {
 namespace {
 
-// The sanitizer build runs everything several times slower: fewer steps there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kStepScale = 5;
-#else
-constexpr int kStepScale = 1;
-#endif
-
 // One table and its index opened twice, in work areas 1 and 2, shared.
 class TwoAreasTest : public IndexTest {
  protected:
