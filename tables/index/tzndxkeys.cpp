@@ -193,8 +193,7 @@ int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   for (const auto& [block, node] : rewrites)
     if (!SeekAndWrite(ia, o, block, node)) return -1;
   if (new_root != 0) o.SetRoot(new_root);
-  o.path.clear();
-  o.on_empty = true;
+  ResetToEmpty(o);
   o.anchor_changed = true;
   return WriteAnchor(o.tag) ? 1 : -1;
 }
@@ -252,14 +251,12 @@ int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
         o.SetRoot(static_cast<int32_t>(root.Trailing(el)));
         o.anchor_changed = true;
       }
-      o.path.clear();
-      o.on_empty = true;
+      ResetToEmpty(o);
       return o.anchor_changed && !WriteAnchor(o.tag) ? -1 : 0;
     }
     if (!StepEntry(ia, o, true)) break;
   }
-  o.path.clear();
-  o.on_empty = true;
+  ResetToEmpty(o);
   // A unique tag holds a key for one record only, and once that record changes away the key
   // is gone although other records still have it: when one of those changes, there is
   // nothing to remove. Likewise a FOR tag never held the keys of the records that fail it.

@@ -81,8 +81,8 @@ void RefreshAfterChanges() {
   TWorkArea& wa = Wa();
   TDbfTable& t = wa.Table;
   TIndexArea& ia = *FindArea();
-  RefreshRecCount(wa);
-  // Records appended meanwhile may have taken the blank record's number: it stays blank.
+  // The change test has refreshed the record count. Records appended meanwhile may have
+  // taken the blank record's number: it stays blank.
   if (t.OnBlankRecord || t.CurrentRecord > t.RecordCount) {
     SetPhantomRecord(wa);
     if (TOrder* o = ia.At(1)) {
