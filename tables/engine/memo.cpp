@@ -71,10 +71,6 @@ uint32_t RunOfValue(TMemoArea& memo, int32_t block) {
                             static_cast<uint32_t>(std::min<uint64_t>(blocks, INT32_MAX)));
 }
 
-int WriteAt(TMemoArea& memo, uint64_t offset, const std::string& bytes) {
-  return memo.File.WriteAt(offset, bytes.data(), bytes.size());
-}
-
 }  // namespace
 
 // --- Shared with the unit's other files ---------------------------------------------------
@@ -342,8 +338,7 @@ int32_t AddMemo(const std::string& text) {
   uint64_t offset = 0;
   if (!LockMemoPadAndSeekEOF(memo, lock, "AddMemo()", offset)) return 0;
   std::string stored = StoredValue(memo.MemoType, memo.BlockSize, bytes, false);
-  if (int rc = WriteAt(memo, offset, stored); rc != 0) {
-    memo.File.Truncate(offset);  // no partial value stays behind
+  if (int rc = WriteStoredValue(memo, offset, stored); rc != 0) {
     MemoFail(&lock, static_cast<uint16_t>(rc), memo.FileName + " [AddMemo]");
     return 0;
   }
@@ -412,7 +407,7 @@ int32_t EditMemoLines(const TMemoLineTable& lines, int32_t block) {
   }
   if (rc == 0 && target == 0) target = static_cast<int32_t>(offset / memo.BlockSize);
   std::string stored = StoredValue(memo.MemoType, memo.BlockSize, bytes, false);
-  if (rc == 0) rc = WriteAt(memo, uint64_t(target) * memo.BlockSize, stored);
+  if (rc == 0) rc = WriteStoredValue(memo, uint64_t(target) * memo.BlockSize, stored);
   // The old run is given up only once the new value is on the disk.
   bool moved = target != old_block && old_run > 0;
   if (rc == 0 && moved) rc = FreeRun(memo, old_block, old_run);
@@ -462,7 +457,7 @@ int32_t CopyMemo(uint8_t source_area, int32_t block, int mode) {
   uint64_t same_block = uint64_t(BlockOf(block)) * memo.BlockSize;
   if (mode == 1 && same_block >= offset) offset = same_block;
   std::string stored = StoredValue(memo.MemoType, memo.BlockSize, bytes, headed_out);
-  if (int rc = WriteAt(memo, offset, stored); rc != 0) {
+  if (int rc = WriteStoredValue(memo, offset, stored); rc != 0) {
     MemoFail(&lock, rc == platform::kErrDiskFull ? 1005 : static_cast<uint16_t>(rc),
              memo.FileName + " [AppendFrom/CopyTo]");
     return 0;

@@ -46,6 +46,7 @@ struct TBlobDescriptor {
   int32_t Block = 0;       // first block number (0: no value)
   int32_t TextMode = 0;    // -1 decide from the first bytes, 0 binary, 1 text
   bool HoldsLock = false;  // a write descriptor holds the memo lock until it is destroyed
+  uint32_t ChainEnd = 0;   // write, dBASE IV: where the free chain's end was moved to
 };
 
 // One open memo file; owned through TWorkArea::MemoArea.
@@ -183,8 +184,8 @@ void PackMemofile();
 // failure.
 int32_t CreateBlobDescriptor(bool detect_text, int32_t block, int mode);
 // Finishes the descriptor: in write mode the block header with the length (the highest
-// position written) goes in front of the value, the header is updated, the file flushed and the
-// lock released. False on error.
+// position written) goes in front of the value, a .DBT file is padded to a whole block, the
+// header is updated, the file flushed and the lock released. False on error.
 bool DestroyBlobDescriptor();
 // Reads up to `count` bytes at the position (read mode); clipped to the value's end and the
 // file's. A dBASE III text value ends at its 1Ah. Answers the bytes read.

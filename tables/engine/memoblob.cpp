@@ -27,13 +27,28 @@ int32_t Signed(const TMemoArea& memo, int32_t block, bool headed) {
   return IsDbase3Memo(memo.MemoType) && headed ? -block : block;
 }
 
+// Before the value being written reaches `end`: in a dBASE IV file the free chain's end moves
+// past it (as WriteStoredValue does for a whole value), once per block.
+int ReserveUpTo(TMemoArea& memo, uint64_t end) {
+  if (!IsDbase4Memo(memo.MemoType)) return 0;
+  auto block = static_cast<uint32_t>(std::min<uint64_t>(BlocksOf(end, memo.BlockSize), INT32_MAX));
+  if (block <= memo.Blob.ChainEnd) return 0;
+  int rc = MoveFreeChainEnd(memo, block);
+  if (rc == 0) memo.Blob.ChainEnd = block;
+  return rc;
+}
+
 // Ends a write descriptor: the block header with the length (the highest position written) in
-// front of the value, the file flushed, the memo header updated, the lock released. 0 or the
-// first failure's code.
+// front of the value, a .DBT file padded to a whole block, the file flushed, the memo header
+// updated, the lock released. 0 or the first failure's code.
 int FinishWrite(TWorkArea& area, TMemoArea& memo) {
   TBlobDescriptor& d = memo.Blob;
   auto header = BlockHeader(memo.MemoType, static_cast<uint32_t>(d.Length));
-  int rc = memo.File.WriteAt(uint64_t(d.Block) * memo.BlockSize, header.data(), header.size());
+  uint64_t at = uint64_t(d.Block) * memo.BlockSize;
+  int rc = ReserveUpTo(memo, d.DataStart + uint64_t(d.Length));
+  if (rc == 0) rc = memo.File.WriteAt(at, header.data(), header.size());
+  uint64_t padded = 0;
+  if (rc == 0 && !IsFoxProMemo(memo.MemoType)) rc = PadToBlock(memo, padded);
   if (rc == 0) rc = memo.File.Flush();
   if (rc == 0)
     rc = UpdateMemoHeaderFields(
@@ -182,7 +197,9 @@ int32_t WriteBlobStream(const void* buffer, int32_t count) {
     if (d.TextMode < 0) d.TextMode = LooksLikeText(bytes.data(), bytes.size()) ? 1 : 0;
     ToFileForm(t.area->Table, bytes, d.TextMode == 1);
     uint64_t at = d.DataStart + static_cast<uint64_t>(d.Position) + done;
-    if (int rc = memo.File.WriteAt(at, bytes.data(), bytes.size()); rc != 0) {
+    int rc = ReserveUpTo(memo, at + bytes.size());
+    if (rc == 0) rc = memo.File.WriteAt(at, bytes.data(), bytes.size());
+    if (rc != 0) {
       FailBlob(*t.area, memo, rc, routine);
       return 0;
     }

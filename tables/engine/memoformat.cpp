@@ -196,7 +196,7 @@ std::string StoredValue(uint8_t type, uint16_t block_size, const std::string& by
     stored.assign(h.begin(), h.end());
     stored += bytes;
   }
-  if (IsDbase3Memo(type)) stored.resize(BlocksOf(stored.size(), block_size) * block_size, '\0');
+  if (!IsFoxProMemo(type)) stored.resize(BlocksOf(stored.size(), block_size) * block_size, '\0');
   return stored;
 }
 
@@ -218,6 +218,26 @@ int PadToBlock(TMemoArea& memo, uint64_t& offset) {
   offset = std::max(FirstDataOffset(memo.MemoType, memo.BlockSize),
                     BlocksOf(size, memo.BlockSize) * memo.BlockSize);
   return offset > size ? memo.File.Truncate(offset) : 0;
+}
+
+int WriteStoredValue(TMemoArea& memo, uint64_t offset, const std::string& stored) {
+  uint64_t size = 0;
+  if (int rc = memo.File.Size(&size); rc != 0) return rc;
+  uint64_t end = offset + stored.size();
+  bool grows = end > size;
+  uint32_t old_end = EndBlock(memo, size);
+  if (grows && IsDbase4Memo(memo.MemoType)) {
+    uint32_t new_end =
+        static_cast<uint32_t>(std::min<uint64_t>(BlocksOf(end, memo.BlockSize), INT32_MAX));
+    if (int rc = MoveFreeChainEnd(memo, new_end); rc != 0) return rc;
+  }
+  int rc = memo.File.WriteAt(offset, stored.data(), stored.size());
+  if (rc != 0 && grows) {
+    // No partial value stays behind, and the chain ends at the end of the file again.
+    memo.File.Truncate(size);
+    if (IsDbase4Memo(memo.MemoType)) MoveFreeChainEnd(memo, old_end);
+  }
+  return rc;
 }
 
 int UpdateMemoHeaderFields(TMemoArea& memo, uint32_t blocks) {
@@ -305,6 +325,24 @@ int FreeRun(TMemoArea& memo, int32_t block, uint32_t blocks) {
   if (int rc = memo.File.WriteAt(uint64_t(block) * memo.BlockSize, run, sizeof run); rc != 0)
     return rc;
   return WriteLong(memo, 0, static_cast<uint32_t>(block), false);
+}
+
+int MoveFreeChainEnd(TMemoArea& memo, uint32_t end_block) {
+  uint64_t size = 0;
+  if (int rc = memo.File.Size(&size); rc != 0) return rc;
+  uint32_t file_end = EndBlock(memo, size);
+  uint8_t bytes[4];
+  if (int rc = ReadExact(memo, 0, bytes, sizeof bytes); rc != 0) return rc;
+  uint64_t link = 0;  // where the pointer to `current` is stored
+  uint32_t current = Le32(bytes);
+  std::set<uint32_t> seen;  // a run seen before closes a cycle: the chain ends there
+  FreeRunHeader run;
+  while (current < file_end && seen.insert(current).second &&
+         ReadFreeRun(memo, current, file_end, run)) {
+    link = uint64_t{current} * memo.BlockSize;
+    current = run.next;
+  }
+  return current == end_block ? 0 : WriteLong(memo, link, end_block, false);
 }
 
 }  // namespace tz

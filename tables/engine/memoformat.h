@@ -19,7 +19,9 @@
 //
 // A value of n bytes takes ceil((n + 8) / block size) blocks with a block header and
 // ceil((n + 1) / block size) as dBASE III text; every length read from the file is checked
-// against the file's size. Routines answer 0 or an error code (a DOS-style I/O code, 1003 for a
+// against the file's size. A .DBT file (dBASE III and IV) always ends on a whole block, the last
+// value padded with zeros: other programs take the file's size in whole blocks for the next
+// free block. Routines answer 0 or an error code (a DOS-style I/O code, 1003 for a
 // block outside the file or a damaged value); they report nothing, take no lock and never
 // throw, block or pump.
 #pragma once
@@ -87,14 +89,20 @@ int ReadMemoValue(TMemoArea& memo, int32_t block, bool stop_at_zero, std::string
 // The block size values are copied out of `memo` in: a dBASE IV header without the mark 0102h
 // at offset 18 was not written with a block size at offset 20, so its blocks count as 512.
 uint16_t CopySourceBlockSize(TMemoArea& memo);
-// The value's bytes as stored at a block: dBASE III text with its 1Ah and the zeros up to a
-// whole block; otherwise the block header (`headed` for dBASE III) and the bytes.
+// The value's bytes as stored at a block: dBASE III text with its 1Ah, otherwise the block
+// header (`headed` for dBASE III) and the bytes; in a .DBT file zeros follow up to a whole
+// block.
 std::string StoredValue(uint8_t type, uint16_t block_size, const std::string& bytes, bool headed);
 
 // Pads the file with zeros to a whole block, at least to FirstDataOffset, and answers that
 // offset for a new value; a dBASE III file of exactly 513 bytes (the empty file) counts as 512
 // bytes long.
 int PadToBlock(TMemoArea& memo, uint64_t& offset);
+// Writes a value's stored bytes at `offset`. A dBASE IV value that reaches past the end of the
+// file first moves the free chain's end past itself (MoveFreeChainEnd): a process that dies in
+// between leaves a chain that ends past the file's end, never one that leads into a value. A
+// write past the end that fails is cut off again.
+int WriteStoredValue(TMemoArea& memo, uint64_t offset, const std::string& stored);
 // Header maintenance after a write: the next free block := the file size / block size rounded
 // up (BE in FoxPro files). dBASE IV files keep a valid free chain's first run there instead and
 // add `blocks` to the block counter.
@@ -116,5 +124,12 @@ int TakeFreeRun(TMemoArea& memo, uint32_t blocks, int32_t& block);
 uint32_t BlocksBeforeAValue(TMemoArea& memo, int32_t block, uint32_t blocks);
 // Puts `blocks` blocks from `block` at the head of the free chain.
 int FreeRun(TMemoArea& memo, int32_t block, uint32_t blocks);
+// The chain ends where it points at the end of the file: the last run's pointer, or the
+// header's when no run is free. Every write that makes the file longer moves that pointer to
+// the new end; left behind, it would lead into the value written there, and another program
+// following the chain would take that value's blocks for free ones. Sets the pointer that ends
+// the chain (at or past the file's end, at a block that starts no sound run, or back to a run
+// already seen) to `end_block`.
+int MoveFreeChainEnd(TMemoArea& memo, uint32_t end_block);
 
 }  // namespace tz

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <random>
 
 #include "memo_test_support.h"
 
@@ -30,7 +32,7 @@ TEST_F(MemoFormat, EmptyFileAndFirstValueByteForByte) {
       {0x8B, 512, Bytes({1, 0, 0, 0, 0, 0, 0, 0, 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 2, 0, 0}),
        Bytes({2, 0, 0, 0, 0, 0, 0, 0, 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 2, 0, 0}) +
            Zeros(8) + Bytes({1, 0, 0, 0}) + Zeros(476) +
-           Bytes({0xFF, 0xFF, 0x08, 0x00, 0x0B, 0, 0, 0}) + "abc",
+           Bytes({0xFF, 0xFF, 0x08, 0x00, 0x0B, 0, 0, 0}) + "abc" + Zeros(501),
        "         1"},
       {0xF5, 64, Bytes({0, 0, 0, 8, 0, 0, 0, 0x40}) + Zeros(504),
        Bytes({0, 0, 0, 9, 0, 0, 0, 0x40}) + Zeros(504) + Bytes({0, 0, 0, 1, 0, 0, 0, 3}) + "abc",
@@ -86,12 +88,143 @@ TEST_F(MemoFormat, ASixHundredByteDbaseFourValue) {
   MakeTable(0x8B);
   EXPECT_EQ(AddMemo(std::string(600, 'v')), 1);
   std::string file = MemoBytes(0x8B);
-  ASSERT_EQ(file.size(), 512u + 608u);
+  ASSERT_EQ(file.size(), 512u + 1024u);  // the second block padded at once
   EXPECT_EQ(file.substr(512, 8), Bytes({0xFF, 0xFF, 0x08, 0x00, 0x60, 0x02, 0x00, 0x00}));
   // The header: the next free block is the end of the file (3), the block counter 2.
   EXPECT_EQ(file.substr(0, 4), Bytes({3, 0, 0, 0}));
   EXPECT_EQ(file.substr(32, 4), Bytes({2, 0, 0, 0}));
   EXPECT_EQ(AddMemo("after"), 3);
+}
+
+// Writes `bytes` through a BLOB write descriptor; its block.
+int32_t WriteBlob(const std::string& bytes) {
+  int32_t block = CreateBlobDescriptor(false, 0, 2);
+  WriteBlobStream(bytes.data(), static_cast<int32_t>(bytes.size()));
+  DestroyBlobDescriptor();
+  return block;
+}
+
+// Writes one line of `text` through the line table as the new value of `block`; its block.
+int32_t Edit(int32_t block, const std::string& text) {
+  TMemoLineTable lines;
+  if (!text.empty()) {
+    lines.Lines = {text};
+    lines.Ends = {kNoLineEnd};
+  }
+  return EditMemoLines(lines, block);
+}
+
+TEST_F(MemoFormat, ADbtFileEndsOnAWholeBlockAfterEveryWrite) {
+  // Each write leaves its value's last block partly used: the file is padded at once, so a
+  // program that takes the file's size in whole blocks for the next free block never writes
+  // over it. FoxPro files keep their size as it is.
+  enum Write { kAdd, kEdit, kBlob, kCopy, kPack };
+  struct Case {
+    uint8_t version;
+    uint16_t block_size;
+    Write write;
+    uint64_t size;  // of the memo file afterwards
+  } cases[] = {
+      {0x8B, 512, kAdd, 1024},   // "abc" in block 1
+      {0x8B, 512, kEdit, 2048},  // "abc" in block 1, then 600 bytes in blocks 2-3
+      {0x8B, 512, kBlob, 1024},  // "abc" in block 1
+      {0x8B, 512, kCopy, 1536},  // "abc" in blocks 1 and 2
+      {0x8B, 512, kPack, 1024},  // "abc" in block 1 of the packed file
+      {0x8B, 64, kAdd, 128},     // "abc" in block 1
+      {0x8B, 64, kEdit, 768},    // 600 bytes in blocks 2-11
+      {0x8B, 64, kBlob, 128},    // "abc" in block 1
+      {0x83, 512, kAdd, 1024},   // "abc" and 1Ah in block 1 (as ever)
+      {0x83, 512, kBlob, 1024},  // "abc" with a block header in block 1
+      {0x83, 512, kCopy, 1536},  // "abc" in blocks 1 and 2
+      {0xF5, 64, kAdd, 523},     // "abc" in block 8, not padded
+      {0xF5, 64, kBlob, 523},    // the same through a BLOB
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << int(c.version) << std::dec << " " << c.block_size
+                                    << " write " << c.write);
+    MakeTable(c.version, c.block_size, "t", false, c.write == kPack ? " EXCLUSIVE" : "");
+    int32_t block = 0;
+    switch (c.write) {
+      case kAdd:
+        block = AddMemo("abc");
+        break;
+      case kEdit:
+        block = Edit(AddMemo("abc"), std::string(600, 'e'));  // moved to the end
+        break;
+      case kBlob:
+        block = WriteBlob("abc");
+        break;
+      case kCopy:
+        block = CopyMemo(GetWorkArea(), AddMemo("abc"), 0);
+        break;
+      case kPack:
+        AppendWithMemo(1, AddMemo("abc"));
+        AddMemo("not referred to");
+        PackMemofile();
+        block = 1;
+        break;
+    }
+    EXPECT_EQ(DbLastError, 0) << GetErrorMessage();
+    EXPECT_EQ(MemoBytes(c.version).size(), c.size);
+    EXPECT_EQ(ReadBytes(block), c.write == kEdit ? std::string(600, 'e') : "abc");
+    CloseDatabase();
+    std::filesystem::remove(dir_.path() / "t.dbf");
+  }
+}
+
+TEST_F(MemoFormat, TheFreeChainStaysTrueToTheFormatThroughRewritesAndAppends) {
+  // A seeded mix of new values, edits that grow, shrink or drop values (moving them and freeing
+  // their runs), BLOBs, copies and values no record refers to any more; after every write the
+  // file as another program walks it: every free run outside every live value, the chain
+  // ending at the end of the file, the file on a whole block.
+  for (uint16_t block_size : {512, 64}) {
+    SCOPED_TRACE(block_size);
+    MakeTable(0x8B, block_size);
+    std::mt19937 random(20261211 + block_size);
+    auto text = [&random] {
+      std::string t(1 + random() % 1300, ' ');
+      for (char& ch : t) ch = static_cast<char>('a' + random() % 26);
+      return t;
+    };
+    std::map<int32_t, std::string> live;  // block -> value
+    auto any_live = [&]() -> std::pair<const int32_t, std::string>& {
+      auto it = live.begin();
+      std::advance(it, random() % live.size());
+      return *it;
+    };
+    for (int step = 0; step < 300; ++step) {
+      SCOPED_TRACE(step);
+      int what = live.empty() ? 0 : static_cast<int>(random() % 6);
+      std::string value = text();
+      int32_t block = 0;
+      if (what == 0) {
+        block = AddMemo(value);
+      } else if (what <= 2) {
+        int32_t old = any_live().first;
+        if (random() % 8 == 0) value.clear();
+        block = Edit(old, value);
+        live.erase(old);
+      } else if (what == 3) {
+        value[random() % value.size()] = '\0';
+        block = WriteBlob(value);
+      } else if (what == 4) {
+        const auto& [source, copied] = any_live();
+        value = copied;
+        block = CopyMemo(GetWorkArea(), source, 0);
+      } else {
+        live.erase(any_live().first);  // its record deleted: dBASE keeps the blocks
+        continue;
+      }
+      ASSERT_EQ(DbLastError, 0) << GetErrorMessage();
+      if (!value.empty()) live[block] = value;
+      std::vector<int32_t> blocks;
+      for (const auto& [b, unused] : live) blocks.push_back(b);
+      ASSERT_EQ(Dbase4ChainFault(MemoBytes(0x8B), blocks), "");
+    }
+    for (const auto& [block, value] : live) EXPECT_EQ(ReadBytes(block), value) << block;
+    CloseDatabase();
+    std::filesystem::remove(dir_.path() / "t.dbf");
+  }
 }
 
 TEST_F(MemoFormat, FreedRunsAreReusedAndNeverOverlapALiveValue) {
@@ -106,14 +239,19 @@ TEST_F(MemoFormat, FreedRunsAreReusedAndNeverOverlapALiveValue) {
   EXPECT_EQ(EditMemo(1), 4);
   EXPECT_EQ(MemoBytes(0x8B).substr(0, 4), Bytes({1, 0, 0, 0}));  // the chain starts at block 1
   EXPECT_EQ(MemoBytes(0x8B).substr(512, 8), Bytes({7, 0, 0, 0, 2, 0, 0, 0}));
-  ASSERT_EQ(AddMemo(c), 7);  // appended at the end, where the freed run's pointer still points
+  // Appended at the end, where the freed run pointed: the run now points past C.
+  ASSERT_EQ(AddMemo(c), 7);
+  EXPECT_EQ(MemoBytes(0x8B).substr(512, 8), Bytes({8, 0, 0, 0, 2, 0, 0, 0}));
   // A value of one block takes the first block of the freed run; the second stays free.
   MemoLines.Lines = {"one block"};
   EXPECT_EQ(EditMemo(0), 1);
   EXPECT_EQ(MemoBytes(0x8B).substr(0, 4), Bytes({2, 0, 0, 0}));
-  // Two blocks do not fit the one left; its pointer leads into C, which is not taken.
+  EXPECT_EQ(MemoBytes(0x8B).substr(1024, 8), Bytes({8, 0, 0, 0, 1, 0, 0, 0}));
+  // Two blocks do not fit the one left; they go to the end, and the run's pointer past them.
   MemoLines.Lines = {std::string(700, 'B')};
   EXPECT_EQ(EditMemo(0), 8);
+  EXPECT_EQ(MemoBytes(0x8B).substr(1024, 8), Bytes({10, 0, 0, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(Dbase4ChainFault(MemoBytes(0x8B), {1, 3, 4, 7, 8}), "");
   EXPECT_EQ(Read(1), "one block");
   EXPECT_EQ(ReadBytes(3), b);
   EXPECT_EQ(ReadBytes(4), std::string(1100, 'A'));
@@ -142,6 +280,9 @@ TEST_F(MemoFormat, DamagedChainsAreLeftAtTheEndOfTheFile) {
       {"a run over a value", 2, Bytes({4, 0, 0, 0, 2, 0, 0, 0}) + Zeros(504), value, 3},
       {"a run whose rest would start on a value", 2, Bytes({5, 0, 0, 0, 3, 0, 0, 0}) + Zeros(504),
        Zeros(512) + value, 4, 5},
+      // As the engine left a run once the file had grown past it.
+      {"a run that leads into the value after it", 2, Bytes({3, 0, 0, 0, 1, 0, 0, 0}) + Zeros(504),
+       value, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -158,9 +299,13 @@ TEST_F(MemoFormat, DamagedChainsAreLeftAtTheEndOfTheFile) {
     EXPECT_EQ(DbLastError, 0) << GetErrorMessage();
     EXPECT_EQ(Read(1), "alive");
     EXPECT_EQ(ReadBytes(c.end), std::string(600, 'n'));
+    std::vector<int32_t> live = {1, c.end};
     if (c.live != 0) {
       EXPECT_EQ(Read(c.live), "alive");
+      live.push_back(c.live);
     }
+    // What the file holds now is sound for another program, whatever the damage was.
+    EXPECT_EQ(Dbase4ChainFault(MemoBytes(0x8B), live), "");
     CloseDatabase();
     std::filesystem::remove(dir_.path() / "t.dbf");
   }
