@@ -465,6 +465,16 @@ TEST_F(MemoOps, TwoProcessesWritingNeverOverlap) {
     }
     EXPECT_EQ(writer.Wait(), 0);
     for (const auto& [block, value] : values) EXPECT_EQ(ReadBytes(block), value) << block;
+    // What the two left behind is sound for a third program.
+    std::string file = MemoBytes(c.version);
+    if (c.version == 0x83) {
+      EXPECT_EQ(file.size() % 512, 0u);
+    }
+    if (c.version == 0x8B) {
+      std::vector<int32_t> blocks;
+      for (const auto& [block, value] : values) blocks.push_back(block);
+      EXPECT_EQ(Dbase4ChainFault(file, blocks), "");
+    }
     CloseDatabase();
     std::filesystem::remove(table);
   }
