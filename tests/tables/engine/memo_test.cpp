@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <thread>
 
 #include "memo_test_support.h"
@@ -477,6 +478,62 @@ TEST_F(MemoOps, TwoProcessesWritingNeverOverlap) {
     }
     CloseDatabase();
     std::filesystem::remove(table);
+  }
+}
+
+TEST_F(MemoOps, AWriterKilledInTheMiddleLeavesASoundFileForTheNextProgram) {
+  // Rounds of a second process that adds, edits and streams values into new records of a shared
+  // table until it is killed at a seeded random moment. After each round this program finds
+  // every record's value whole, a free chain that leads into no value, and goes on writing; what
+  // it leaves is exactly as the format has it.
+  std::string table = MakeTable(0x8B, 64);
+  CloseDatabase();
+  std::mt19937 random(20261212);
+  std::vector<std::string> expected;  // record n's memo at [n - 1]
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    std::string prefix = "round " + std::to_string(round) + " ";
+    {
+      platform::ChildProcess writer(MEMO_WRITER, {table, "100000", prefix, "records"});
+      ASSERT_EQ(writer.ReadLine(), "ready");
+      writer.CloseInput();
+      for (int acknowledged = random() % 8; acknowledged > 0; --acknowledged) {
+        std::string line = writer.ReadLine();
+        ASSERT_TRUE(!line.empty() && line[0] != 'e') << line;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+      writer.Kill();
+    }
+    Use(table);
+    ASSERT_EQ(DbLastError, 0) << GetErrorMessage();
+    for (int32_t n = static_cast<int32_t>(expected.size()) + 1; n <= RecCount(); ++n) {
+      GO(n);
+      int32_t id;
+      std::memcpy(&id, FieldAddress(1), sizeof id);
+      expected.push_back(MemoWriterStored(prefix, id));
+    }
+    auto live = [&] {
+      std::vector<int32_t> blocks;
+      for (int32_t n = 1; n <= RecCount(); ++n) {
+        GO(n);
+        int32_t block;
+        std::memcpy(&block, FieldAddress(2), sizeof block);
+        EXPECT_EQ(ReadBytes(block), expected[size_t(n - 1)]) << n;
+        blocks.push_back(block);
+      }
+      return blocks;
+    };
+    EXPECT_EQ(Dbase4ChainFault(MemoBytes(0x8B), live(), true), "");
+    // This program adds a value, moves it by an edit and adds one more at the end.
+    std::string own = "next program " + std::to_string(round);
+    int32_t moved = EditMemoLines({{own + std::string(700, '+')}, {kNoLineEnd}}, AddMemo(own));
+    AppendWithMemo(-1, moved);
+    expected.push_back(own + std::string(700, '+'));
+    AppendWithMemo(-2, AddMemo(own));
+    expected.push_back(own);
+    ASSERT_EQ(DbLastError, 0) << GetErrorMessage();
+    EXPECT_EQ(Dbase4ChainFault(MemoBytes(0x8B), live()), "");
+    CloseDatabase();
   }
 }
 

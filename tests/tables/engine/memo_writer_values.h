@@ -14,4 +14,15 @@ inline std::string MemoWriterValue(const std::string& prefix, int i, bool edited
   return prefix + std::to_string(i) + std::string(i * 37 % 1500, '.');
 }
 
+// How the writer stores value i in its record mode, by turns: added; added and at once
+// replaced by its edited form; streamed in two pieces through a BLOB write descriptor.
+enum class MemoWriterWay { kAdd, kEdit, kBlob };
+inline MemoWriterWay MemoWriterWayOf(int i) {
+  return static_cast<MemoWriterWay>(i % 3);
+}
+// The bytes that record i's memo holds then.
+inline std::string MemoWriterStored(const std::string& prefix, int i) {
+  return MemoWriterValue(prefix, i, MemoWriterWayOf(i) == MemoWriterWay::kEdit);
+}
+
 }  // namespace tz
