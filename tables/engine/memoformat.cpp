@@ -74,6 +74,34 @@ bool ReadFreeRun(TMemoArea& memo, uint32_t block, uint32_t end_block, FreeRunHea
   return run.count >= 1 && uint64_t{block} + run.count <= end_block;
 }
 
+// A walk along the free chain from the header's pointer on.
+struct ChainWalk {
+  uint32_t end_block = 0;  // the end of the file, in blocks
+  uint64_t link = 0;       // where the pointer to `current` is stored
+  uint32_t current = 0;    // the block it leads to
+  std::set<uint32_t> seen;
+
+  int Start(TMemoArea& memo) {
+    uint64_t size = 0;
+    if (int rc = memo.File.Size(&size); rc != 0) return rc;
+    end_block = EndBlock(memo, size);
+    uint8_t bytes[4];
+    if (int rc = ReadExact(memo, 0, bytes, sizeof bytes); rc != 0) return rc;
+    current = Le32(bytes);
+    return 0;
+  }
+  // The pointer leads to the end of the file (or past it): the chain's proper end.
+  bool AtEnd() const { return current >= end_block; }
+  // The run the pointer leads to; false when it is no sound run, or one seen before (a cycle).
+  bool Read(TMemoArea& memo, FreeRunHeader& run) {
+    return seen.insert(current).second && ReadFreeRun(memo, current, end_block, run);
+  }
+  void Follow(const TMemoArea& memo, const FreeRunHeader& run) {
+    link = uint64_t{current} * memo.BlockSize;
+    current = run.next;
+  }
+};
+
 // The chain's first run, or the end of the file when the header points at no sound run.
 int FreeChainHead(TMemoArea& memo, uint32_t end_block, uint32_t& head) {
   uint8_t bytes[4];
@@ -263,27 +291,22 @@ int WriteNextFreeBlock(TMemoArea& memo) {
 
 int TakeFreeRun(TMemoArea& memo, uint32_t blocks, int32_t& block) {
   block = 0;
-  uint64_t size = 0;
-  if (int rc = memo.File.Size(&size); rc != 0) return rc;
-  uint32_t end_block = EndBlock(memo, size);
-  uint8_t bytes[4];
-  if (int rc = ReadExact(memo, 0, bytes, sizeof bytes); rc != 0) return rc;
-  uint64_t link = 0;  // where the pointer to `current` is stored
-  uint32_t current = Le32(bytes);
-  std::set<uint32_t> seen;
+  ChainWalk walk;
+  if (int rc = walk.Start(memo); rc != 0) return rc;
   for (int examined = 0; examined < kMaxRunsExamined; ++examined) {
     FreeRunHeader run;
-    if (current >= end_block) return 0;  // the end of the chain
-    if (!seen.insert(current).second || !ReadFreeRun(memo, current, end_block, run)) {
+    if (walk.AtEnd()) return 0;
+    if (!walk.Read(memo, run)) {
       // A cycle, or a pointer into the header or into a value: the chain ends here.
-      return WriteLong(memo, link, end_block, false);
+      return WriteLong(memo, walk.link, walk.end_block, false);
     }
+    uint32_t current = walk.current;
     if (run.count >= blocks) {
       // A value that starts in the blocks taken, or where the rest's run header would go,
       // shows a damaged run: the chain ends before it.
       uint32_t checked = std::min(run.count, blocks + 1);
       if (BlocksBeforeAValue(memo, static_cast<int32_t>(current), checked) < checked)
-        return WriteLong(memo, link, end_block, false);
+        return WriteLong(memo, walk.link, walk.end_block, false);
       uint32_t next = run.next;
       if (run.count > blocks) {
         next = current + blocks;
@@ -293,12 +316,11 @@ int TakeFreeRun(TMemoArea& memo, uint32_t blocks, int32_t& block) {
         if (int rc = memo.File.WriteAt(uint64_t{next} * memo.BlockSize, rest, sizeof rest); rc != 0)
           return rc;
       }
-      if (int rc = WriteLong(memo, link, next, false); rc != 0) return rc;
+      if (int rc = WriteLong(memo, walk.link, next, false); rc != 0) return rc;
       block = static_cast<int32_t>(current);
       return 0;
     }
-    link = uint64_t{current} * memo.BlockSize;
-    current = run.next;
+    walk.Follow(memo, run);
   }
   return 0;
 }
@@ -328,21 +350,10 @@ int FreeRun(TMemoArea& memo, int32_t block, uint32_t blocks) {
 }
 
 int MoveFreeChainEnd(TMemoArea& memo, uint32_t end_block) {
-  uint64_t size = 0;
-  if (int rc = memo.File.Size(&size); rc != 0) return rc;
-  uint32_t file_end = EndBlock(memo, size);
-  uint8_t bytes[4];
-  if (int rc = ReadExact(memo, 0, bytes, sizeof bytes); rc != 0) return rc;
-  uint64_t link = 0;  // where the pointer to `current` is stored
-  uint32_t current = Le32(bytes);
-  std::set<uint32_t> seen;  // a run seen before closes a cycle: the chain ends there
-  FreeRunHeader run;
-  while (current < file_end && seen.insert(current).second &&
-         ReadFreeRun(memo, current, file_end, run)) {
-    link = uint64_t{current} * memo.BlockSize;
-    current = run.next;
-  }
-  return current == end_block ? 0 : WriteLong(memo, link, end_block, false);
+  ChainWalk walk;
+  if (int rc = walk.Start(memo); rc != 0) return rc;
+  for (FreeRunHeader run; !walk.AtEnd() && walk.Read(memo, run);) walk.Follow(memo, run);
+  return walk.current == end_block ? 0 : WriteLong(memo, walk.link, end_block, false);
 }
 
 }  // namespace tz
