@@ -23,14 +23,6 @@ namespace {
 
 using MemoOps = MemoTest;
 
-// Writes `bytes` as a new value exactly as given (a binary BLOB); its block.
-int32_t WriteRaw(const std::string& bytes) {
-  int32_t block = CreateBlobDescriptor(false, 0, 2);
-  WriteBlobStream(bytes.data(), static_cast<int32_t>(bytes.size()));
-  DestroyBlobDescriptor();
-  return block;
-}
-
 void SetLines(std::vector<std::string> lines, std::vector<uint8_t> ends) {
   MemoLines.Clear();
   MemoLines.Lines = std::move(lines);
@@ -69,7 +61,7 @@ TEST_F(MemoOps, StoredBytesSplitIntoLines) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
-    EXPECT_EQ(Read(WriteRaw(c.stored)), c.lines);
+    EXPECT_EQ(Read(WriteBlob(c.stored)), c.lines);
   }
   EXPECT_EQ(Read(0), "");
 }
@@ -214,7 +206,7 @@ TEST_F(MemoOps, TextIsConvertedTheSameWayOnTheTextAndTheBlobPath) {
 TEST_F(MemoOps, CopyMemoBetweenLayouts) {
   MakeTable(0x83, 512, "src");
   int32_t text = AddMemo("hello\r\nworld");
-  int32_t binary = WriteRaw(std::string("bin\x1A\0ary", 8));  // a dBASE III BLOB
+  int32_t binary = WriteBlob(std::string("bin\x1A\0ary", 8));  // a dBASE III BLOB
   int32_t fifth = 0;
   for (int i = 0; i < 3; ++i) fifth = AddMemo("filler " + std::to_string(i));
   ASSERT_EQ(binary, -2);
@@ -526,7 +518,7 @@ TEST_F(MemoOps, AWriterKilledInTheMiddleLeavesASoundFileForTheNextProgram) {
     EXPECT_EQ(Dbase4ChainFault(MemoBytes(0x8B), live(), true), "");
     // This program adds a value, moves it by an edit and adds one more at the end.
     std::string own = "next program " + std::to_string(round);
-    int32_t moved = EditMemoLines({{own + std::string(700, '+')}, {kNoLineEnd}}, AddMemo(own));
+    int32_t moved = EditTo(AddMemo(own), own + std::string(700, '+'));
     AppendWithMemo(-1, moved);
     expected.push_back(own + std::string(700, '+'));
     AppendWithMemo(-2, AddMemo(own));

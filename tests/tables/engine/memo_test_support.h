@@ -107,6 +107,25 @@ class MemoTest : public EngineTest {
   platform::TempDir dir_;
 };
 
+// Writes `bytes` as a new binary value through a BLOB write descriptor; its block.
+inline int32_t WriteBlob(const std::string& bytes) {
+  int32_t block = CreateBlobDescriptor(false, 0, 2);
+  WriteBlobStream(bytes.data(), static_cast<int32_t>(bytes.size()));
+  DestroyBlobDescriptor();
+  return block;
+}
+
+// Writes `text` as one line without a line end (so the value is exactly `text`; empty: no
+// value) through the line table as the new value of `block`; its block.
+inline int32_t EditTo(int32_t block, const std::string& text) {
+  TMemoLineTable lines;
+  if (!text.empty()) {
+    lines.Lines = {text};
+    lines.Ends = {kNoLineEnd};
+  }
+  return EditMemoLines(lines, block);
+}
+
 // Bytes from a list of values (for expected file contents written out literally).
 inline std::string Bytes(std::initializer_list<int> values) {
   std::string s;

@@ -96,24 +96,6 @@ TEST_F(MemoFormat, ASixHundredByteDbaseFourValue) {
   EXPECT_EQ(AddMemo("after"), 3);
 }
 
-// Writes `bytes` through a BLOB write descriptor; its block.
-int32_t WriteBlob(const std::string& bytes) {
-  int32_t block = CreateBlobDescriptor(false, 0, 2);
-  WriteBlobStream(bytes.data(), static_cast<int32_t>(bytes.size()));
-  DestroyBlobDescriptor();
-  return block;
-}
-
-// Writes one line of `text` through the line table as the new value of `block`; its block.
-int32_t Edit(int32_t block, const std::string& text) {
-  TMemoLineTable lines;
-  if (!text.empty()) {
-    lines.Lines = {text};
-    lines.Ends = {kNoLineEnd};
-  }
-  return EditMemoLines(lines, block);
-}
-
 TEST_F(MemoFormat, ADbtFileEndsOnAWholeBlockAfterEveryWrite) {
   // Each write leaves its value's last block partly used: the file is padded at once, so a
   // program that takes the file's size in whole blocks for the next free block never writes
@@ -149,7 +131,7 @@ TEST_F(MemoFormat, ADbtFileEndsOnAWholeBlockAfterEveryWrite) {
         block = AddMemo("abc");
         break;
       case kEdit:
-        block = Edit(AddMemo("abc"), std::string(600, 'e'));  // moved to the end
+        block = EditTo(AddMemo("abc"), std::string(600, 'e'));  // moved to the end
         break;
       case kBlob:
         block = WriteBlob("abc");
@@ -202,7 +184,7 @@ TEST_F(MemoFormat, TheFreeChainStaysTrueToTheFormatThroughRewritesAndAppends) {
       } else if (what <= 2) {
         int32_t old = any_live().first;
         if (random() % 8 == 0) value.clear();
-        block = Edit(old, value);
+        block = EditTo(old, value);
         live.erase(old);
       } else if (what == 3) {
         value[random() % value.size()] = '\0';

@@ -24,13 +24,6 @@ class MemoPack : public MemoTest {
     UnpackRecord(wa.Table, wa.FieldValues);
   }
 
-  static int32_t WriteRaw(const std::string& bytes) {
-    int32_t block = CreateBlobDescriptor(false, 0, 2);
-    WriteBlobStream(bytes.data(), static_cast<int32_t>(bytes.size()));
-    DestroyBlobDescriptor();
-    return block;
-  }
-
   // Three records: (first, none), (600 x, a binary value), (none, th\0rd); an orphan value, an
   // edited one and a freed run in between.
   void FillTable() {
@@ -41,7 +34,7 @@ class MemoPack : public MemoTest {
     MemoLines.Lines = {std::string(200, 'e'), std::string(200, 'e'), std::string(200, 'e')};
     MemoLines.Ends.assign(3, kHardLineEnd);
     EditMemo(AddMemo("edited away"));
-    int32_t binary = WriteRaw(std::string("bin\0", 4));
+    int32_t binary = WriteBlob(std::string("bin\0", 4));
     int32_t third = AddMemo(std::string("th\0rd", 5));  // a text with a zero byte stays whole
     AppendRecord(1, first, 0);
     AppendRecord(2, big, binary);
