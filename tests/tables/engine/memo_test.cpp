@@ -1,6 +1,6 @@
 // Memo operations: adding, reading and editing values through the line table, the text
-// conversions, copying, the text device and the memo search, errors, and the memo lock against
-// a second process.
+// conversions, copying, the text device and the memo search, errors, the memo lock against a
+// second process, and what a second process killed in the middle of its writes leaves.
 #include "tables/engine/memo.h"
 
 #include <gtest/gtest.h>
@@ -510,7 +510,7 @@ TEST_F(MemoOps, AWriterKilledInTheMiddleLeavesASoundFileForTheNextProgram) {
         GO(n);
         int32_t block;
         std::memcpy(&block, FieldAddress(2), sizeof block);
-        EXPECT_EQ(ReadBytes(block), expected[size_t(n - 1)]) << n;
+        EXPECT_EQ(ReadBytes(block), expected.at(size_t(n - 1))) << n;
         blocks.push_back(block);
       }
       return blocks;
