@@ -16,9 +16,6 @@ namespace {
 
 constexpr uint8_t kVersions[] = {0x02, 0x03, 0x04, 0x83, 0x8B, 0x8C, 0xF5};
 constexpr uint16_t kDbase2HeaderSize = 521;
-constexpr int32_t kDbase2MaxRecords = 65535;
-// Keeps count + 1 and the offsets computed from it inside 32 bits.
-constexpr int64_t kMaxRecordCount = 0x7FFFFFFE;
 
 uint16_t Word(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -217,7 +214,7 @@ bool OpenDbfFile(TDbfTable& t) {
     t.RecordCount = 0;
   } else if (DbRecountOnOpen) {
     t.RecordCount = static_cast<int32_t>(
-        std::min<uint64_t>((size - t.HeaderSize) / t.RecordSize, kMaxRecordCount));
+        std::min<uint64_t>((size - t.HeaderSize) / t.RecordSize, MaxRecordCount(t)));
   }
   t.CurrentRecord = t.RecordCount > 0 ? 1 : 0;
   t.OnBlankRecord = t.RecordCount <= 0;
@@ -257,7 +254,7 @@ bool OpenDbf(TDbfTable& t, uint64_t file_size) {
         TableFileName(t.FileName) +
             " is not a dBASE database. (Number of fields is out of range) [Use/OpenDbf]");
   t.LastUpdate = DateText(p[1] + 1900, p[2], p[3]);
-  t.RecordCount = static_cast<int32_t>(std::min<int64_t>(Long(p + 4), kMaxRecordCount));
+  t.RecordCount = static_cast<int32_t>(std::min<int64_t>(Long(p + 4), MaxRecordCount(t)));
   t.HeaderSize = Word(p + 8);
   t.RecordSize = Word(p + 10);
   size_t descriptor = wide ? 48 : 32;
@@ -298,10 +295,10 @@ bool GetDbfRecord(TDbfTable& t, int32_t n) {
 bool PutDbfRecord(TDbfTable& t, int32_t n) {
   if (!RecordNumberInRange(t, n, t.RecordCount + 1, "Replace/Append/PutDbfRecord")) return false;
   bool append = n == t.RecordCount + 1;
-  if (append && IsDbase2Table(t) && t.RecordCount >= kDbase2MaxRecords) {
-    SetDbError(212, "Database \"" + t.FileName +
-                        "\" holds 65535 records, the most a dBASE II "
-                        "table can hold [Replace/Append/PutDbfRecord]");
+  if (append && t.RecordCount >= MaxRecordCount(t)) {
+    SetDbError(212, "Database \"" + t.FileName + "\" holds " + std::to_string(MaxRecordCount(t)) +
+                        " records, the most a " + (IsDbase2Table(t) ? "dBASE II table" : "table") +
+                        " can hold [Replace/Append/PutDbfRecord]");
     return false;
   }
   std::vector<char> scratch = t.Record;
@@ -527,6 +524,10 @@ void TranslateBuffer(bool to_file, bool oem, TranslateProc proc, size_t byte_cou
 
 bool IsDbase2Table(const TDbfTable& t) {
   return t.Version() == 0x02;
+}
+
+int32_t MaxRecordCount(const TDbfTable& t) {
+  return IsDbase2Table(t) ? 65535 : 0x7FFFFFFE;
 }
 
 bool Uses48ByteDescriptors(const TDbfTable& t) {

@@ -102,7 +102,7 @@ bool OpenDbf(TDbfTable& table, uint64_t file_size);
 bool GetDbfRecord(TDbfTable& table, int32_t n);
 // Writes the record buffer as record n; n = count + 1 appends (the count goes up once the whole
 // record is on the disk; a partial write is cut back). n outside 1..count + 1 is 212, and an
-// append to a full version-02 table (65535 records) too. The buffer is never changed.
+// append to a table that holds MaxRecordCount records too. The buffer is never changed.
 bool PutDbfRecord(TDbfTable& table, int32_t n);
 bool AppendDbfRecord(TDbfTable& table);
 // Writes only byte 0 of the record buffer (the deleted mark) to record n (1..count; else 212).
@@ -134,6 +134,9 @@ bool CreateEmptyMemofile(const std::string& table_path, uint8_t version, uint16_
 void TranslateBuffer(bool to_file, bool oem, TranslateProc proc, size_t byte_count,
                      uint16_t record_size, char* buffer);
 bool IsDbase2Table(const TDbfTable& table);
+// The most records the table can count: 65535 in a version-02 header, else 7FFFFFFEh, so that
+// the number past the last record (the blank record) is still a record number.
+int32_t MaxRecordCount(const TDbfTable& table);
 // The table's descriptors are 48 bytes long (a 04h or 8Ch table in the long layout).
 bool Uses48ByteDescriptors(const TDbfTable& table);
 uint32_t SwapLong(uint32_t value);

@@ -41,6 +41,15 @@ std::string Bytes(std::initializer_list<int> values) {
   return s;
 }
 
+// The first `count` bytes of a file (too big to read whole).
+std::string FirstBytes(const std::string& path, size_t count) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(count, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(count));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
+}
+
 std::string Descriptor(const std::string& name, char type, int length, int decimals) {
   std::string d(32, '\0');
   d.replace(0, name.size(), name);
@@ -351,6 +360,46 @@ TEST_F(TableFiles, RandomAndTruncatedHeadersOnlyEverGiveErrors) {
     table.Record.assign(table.Record.size(), 'w');
     PutDbfRecord(table, table.RecordCount + 1);
     CloseDbf(table);
+  }
+}
+
+TEST_F(TableFiles, AppendsStopAtTheMostRecordsATableCanCount) {
+  // One C 1 field: record size 2. The file is extended without writing (a sparse file of
+  // about 4 GiB) so that it really holds the records its header counts.
+  struct Case {
+    uint32_t header_count;
+    uint64_t records_in_file;
+    int32_t count;
+    int appends;  // that succeed before the limit
+  } cases[] = {
+      {0x7FFFFFFD, 0x7FFFFFFD, 0x7FFFFFFD, 1},
+      {0x7FFFFFFE, 0x7FFFFFFE, 0x7FFFFFFE, 0},
+      {0xFFFFFFFF, 0x7FFFFFFF, 0x7FFFFFFE, 0},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = RawTable(0x03, {{"A", 'C', 1}}, {});
+    bytes.pop_back();  // the end mark
+    for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<char>(c.header_count >> (8 * i));
+    std::string path = dir_.Write("huge.dbf", bytes).string();
+    uint64_t size = bytes.size() + 2 * c.records_in_file;
+    std::filesystem::resize_file(path, size);
+    TDbfTable table;
+    ASSERT_TRUE(Open(table, path)) << c.header_count;
+    EXPECT_EQ(table.RecordCount, c.count) << c.header_count;
+    table.Record.assign({' ', 'z'});
+    for (int i = 0; i < c.appends; ++i) ASSERT_TRUE(AppendDbfRecord(table)) << c.header_count;
+    EXPECT_EQ(table.RecordCount, 0x7FFFFFFE);
+    EXPECT_FALSE(AppendDbfRecord(table)) << c.header_count;
+    EXPECT_EQ(DbLastError, 212);
+    EXPECT_EQ(TakeErrorContext(), "Database \"" + path +
+                                      "\" holds 2147483646 records, the most a table can hold "
+                                      "[Replace/Append/PutDbfRecord]");
+    EXPECT_EQ(table.RecordCount, 0x7FFFFFFE);
+    EXPECT_EQ(std::filesystem::file_size(path), size + 2 * c.appends) << c.header_count;
+    ASSERT_TRUE(CloseDbf(table)) << c.header_count;
+    if (c.appends > 0) {
+      EXPECT_EQ(FirstBytes(path, 8).substr(4), "\xFE\xFF\xFF\x7F");
+    }
   }
 }
 
