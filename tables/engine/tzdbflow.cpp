@@ -210,12 +210,12 @@ bool OpenDbfFile(TDbfTable& t) {
     return FailOpen(t, static_cast<uint16_t>(rc),
                     "Failure to open " + t.FileName + " [USE/OpenDbf]");
   if (!OpenDbf(t, size)) return false;
-  if (size < t.HeaderSize) {
-    t.RecordCount = 0;
-  } else if (DbRecountOnOpen) {
-    t.RecordCount = static_cast<int32_t>(
-        std::min<uint64_t>((size - t.HeaderSize) / t.RecordSize, MaxRecordCount(t)));
-  }
+  // The file decides, not the header: a header that counts fewer records than the file holds
+  // is stale (its writer died before it rewrote it), one that counts more names records that
+  // are not there (the file was cut short). The table is the whole records the file holds, so
+  // an append goes right after the last of them; a last record cut short is not one of them.
+  uint64_t whole = size < t.HeaderSize ? 0 : (size - t.HeaderSize) / t.RecordSize;
+  t.RecordCount = static_cast<int32_t>(std::min<uint64_t>(whole, MaxRecordCount(t)));
   t.CurrentRecord = t.RecordCount > 0 ? 1 : 0;
   t.OnBlankRecord = t.RecordCount <= 0;
   t.AtEnd = t.AtBeginning = t.RecordCount <= 0;

@@ -33,8 +33,8 @@
 
 namespace tz {
 
-// When true, the record count after opening is what the file size holds instead of the
-// header's count [false].
+// Asks for the record count after opening to be what the file holds [false]. The file
+// dataset sets it around its open; OpenDbfFile counts that way whatever it says.
 extern bool DbRecountOnOpen;
 
 struct TFieldEntry {
@@ -90,7 +90,9 @@ struct TDbfTable {
 };
 
 // Opens the file named in `table.FileName` (the extension "DBF" added when it has none) in the
-// library's FileMode and reads its header. On failure the file is closed again: 2/3/5/32...
+// library's FileMode and reads its header. The record count is the whole records the file
+// holds, whatever the header counts (at most MaxRecordCount). On failure the file is closed
+// again: 2/3/5/32...
 // "Failure to open " + path + " [USE/OpenDbf]", 210 for what is no table, 211 for a bad field,
 // 100 for a short header.
 bool OpenDbfFile(TDbfTable& table);

@@ -305,7 +305,16 @@ TEST_F(TableFiles, TruncatedFilesReadWhatIsThere) {
   std::string path = dir_.Write("t.dbf", full.substr(0, full.size() - 4)).string();
   TDbfTable table;
   ASSERT_TRUE(Open(table, path));
+  EXPECT_EQ(table.RecordCount, 1);  // the header's second record is not there
+  EXPECT_TRUE(GetDbfRecord(table, 1));
+  EXPECT_FALSE(GetDbfRecord(table, 2));
+  EXPECT_EQ(DbLastError, 212);
+
+  // A file cut short while it is open reads what is left of it.
+  path = dir_.Write("t.dbf", full).string();
+  ASSERT_TRUE(Open(table, path));
   EXPECT_EQ(table.RecordCount, 2);
+  std::filesystem::resize_file(path, full.size() - 4);
   EXPECT_TRUE(GetDbfRecord(table, 1));
   EXPECT_FALSE(GetDbfRecord(table, 2));
   EXPECT_EQ(DbLastError, 213);
@@ -319,6 +328,49 @@ TEST_F(TableFiles, TruncatedFilesReadWhatIsThere) {
   EXPECT_EQ(table.RecordCount, 0);
   EXPECT_EQ(table.CurrentRecord, 0);
   EXPECT_TRUE(table.AtEnd && table.AtBeginning);
+}
+
+TEST_F(TableFiles, OpeningCountsTheWholeRecordsTheFileHolds) {
+  // A writer that died leaves a header that counts too few records and perhaps a last record
+  // cut short; a file cut short has a header that counts too many. Either way the table is
+  // what the file holds, and an append goes right after its last whole record.
+  struct Case {
+    const char* what;
+    int header_count;
+    std::string records;  // after the header, as on the disk
+    int32_t count;
+  } cases[] = {
+      {"the header is right", 3, " aaaa bbbb cccc\x1A", 3},
+      {"stale header", 1, " aaaa bbbb cccc\x1A", 3},
+      {"stale header, no end mark", 1, " aaaa bbbb cccc", 3},
+      {"stale header, no record counted", 0, " aaaa bbbb cccc", 3},
+      {"stale header, last record cut short", 1, " aaaa bbbb cc", 2},
+      {"file cut short", 200, " aaaa bbbb", 2},
+      {"file cut short inside a record", 200, " aaaa bbbb c", 2},
+      {"file cut short after the header", 200, "", 0},
+  };
+  for (const Case& c : cases) {
+    std::string header = RawTable(0x03, {{"A", 'C', 4}}, {}, -1, -1, c.header_count);
+    header.pop_back();  // the end mark
+    std::string path = dir_.Write("t.dbf", header + c.records).string();
+    TDbfTable table;
+    ASSERT_TRUE(Open(table, path)) << c.what;
+    EXPECT_EQ(table.RecordCount, c.count) << c.what;
+    EXPECT_EQ(table.CurrentRecord, c.count > 0 ? 1 : 0) << c.what;
+    if (c.count > 0) {
+      EXPECT_TRUE(GetDbfRecord(table, c.count)) << c.what;
+    }
+    EXPECT_FALSE(GetDbfRecord(table, c.count + 1)) << c.what;
+    table.Record.assign({' ', 'z', 'z', 'z', 'z'});
+    ASSERT_TRUE(AppendDbfRecord(table)) << c.what;
+    EXPECT_EQ(table.RecordCount, c.count + 1) << c.what;
+    ASSERT_TRUE(CloseDbf(table)) << c.what;
+    std::string file = platform::TempDir::Read(path);
+    EXPECT_EQ(static_cast<int>(file[4]), c.count + 1) << c.what;
+    EXPECT_EQ(file.substr(header.size()),
+              std::string(" aaaa bbbb cccc").substr(0, 5 * c.count) + " zzzz\x1A")
+        << c.what;
+  }
 }
 
 TEST_F(TableFiles, RandomAndTruncatedHeadersOnlyEverGiveErrors) {
@@ -436,6 +488,11 @@ TEST_F(TableFiles, DbaseTwoTables) {
   std::string file = platform::TempDir::Read(path);
   EXPECT_EQ(file[1], 3);
   EXPECT_EQ(file.substr(521), " Anna   1T Bernd 22F Carl 333T\x1A");
+  // A header that counts fewer records than the file holds is stale here too.
+  file[1] = 1;
+  dir_.Write("two.dbf", file);
+  ASSERT_TRUE(Open(table, path));
+  EXPECT_EQ(table.RecordCount, 3);
 
   // All 32 descriptors in use (no terminator) open; a full table takes no more records.
   std::string full(521, '\0');
@@ -450,6 +507,7 @@ TEST_F(TableFiles, DbaseTwoTables) {
     d[12] = 1;
   }
   path = dir_.Write("full.dbf", full).string();
+  std::filesystem::resize_file(path, 521 + 65535 * 33);  // blank records: zeros
   ASSERT_TRUE(Open(table, path));
   EXPECT_EQ(table.FieldCount, 32);
   EXPECT_EQ(table.RecordCount, 65535);
