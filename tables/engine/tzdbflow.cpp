@@ -143,7 +143,9 @@ bool OpenDbase2(TDbfTable& t, uint64_t file_size) {
   return true;
 }
 
-int WriteHeaderBytes(TDbfTable& t) {
+// Puts today's date and the record count into the prolog and LastUpdate. Answers where they
+// end in the prolog: they take bytes 1 to 5 of a version-02 table, else 1 to 7.
+size_t StampProlog(TDbfTable& t) {
   uint16_t year, month, day, dow;
   DayOfWeekOf(year, month, day, dow);
   uint8_t* p = t.Prolog.data();
@@ -154,6 +156,19 @@ int WriteHeaderBytes(TDbfTable& t) {
     p[3] = static_cast<uint8_t>(month);
     p[4] = static_cast<uint8_t>(day);
     p[5] = static_cast<uint8_t>(year - 1900);
+    return 6;
+  }
+  p[1] = static_cast<uint8_t>(year - 1900);
+  p[2] = static_cast<uint8_t>(month);
+  p[3] = static_cast<uint8_t>(day);
+  PutLong(p + 4, count);
+  return 8;
+}
+
+int WriteHeaderBytes(TDbfTable& t) {
+  uint8_t* p = t.Prolog.data();
+  if (IsDbase2Table(t)) {
+    StampProlog(t);
     return t.File.WriteAt(0, p, 8);
   }
   uint8_t others[12];
@@ -161,10 +176,7 @@ int WriteHeaderBytes(TDbfTable& t) {
   int rc = t.File.ReadAt(16, others, sizeof others, &got);
   if (rc != 0) return rc;
   std::memcpy(p + 16, others, got);
-  p[1] = static_cast<uint8_t>(year - 1900);
-  p[2] = static_cast<uint8_t>(month);
-  p[3] = static_cast<uint8_t>(day);
-  PutLong(p + 4, count);
+  StampProlog(t);
   return t.File.WriteAt(0, p, 32);
 }
 
@@ -303,6 +315,9 @@ bool PutDbfRecord(TDbfTable& t, int32_t n) {
   }
   std::vector<char> scratch = t.Record;
   TranslateBuffer(true, t.Oem, t.ToFile, scratch.size(), t.RecordSize, scratch.data());
+  // An appended record takes the end mark with it in the same write, so the file ends as a
+  // close would leave it also when the program dies before it closes.
+  if (append) scratch.push_back(0x1A);
   uint64_t offset = RecordOffset(t, n);
   uint64_t old_size = 0;
   int rc = append ? t.File.Size(&old_size) : 0;
@@ -336,6 +351,16 @@ bool WriteDeleteFlag(TDbfTable& t, int32_t n) {
     return false;
   }
   if (t.HeaderState != kHeaderAppended) t.HeaderState = kHeaderRewritten;
+  return true;
+}
+
+bool WriteRecordCount(TDbfTable& t) {
+  size_t end = StampProlog(t);
+  if (int rc = t.File.WriteAt(1, t.Prolog.data() + 1, end - 1); rc != 0) {
+    SetDbError(static_cast<uint16_t>(rc),
+               "File:  " + t.FileName + " [Replace/Append/PutDbfRecord]");
+    return false;
+  }
   return true;
 }
 

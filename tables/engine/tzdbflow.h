@@ -102,13 +102,19 @@ bool OpenDbf(TDbfTable& table, uint64_t file_size);
 // ("Invalid record number = " n " (" path ")  [GetDbfRecord]"), 213 for a short record, the I/O
 // code otherwise ("File:  " path "  [GetDbfRecord]"). A failed read changes nothing.
 bool GetDbfRecord(TDbfTable& table, int32_t n);
-// Writes the record buffer as record n; n = count + 1 appends (the count goes up once the whole
-// record is on the disk; a partial write is cut back). n outside 1..count + 1 is 212, and an
+// Writes the record buffer as record n; n = count + 1 appends, the end mark 1Ah after the
+// record in the same write (the count goes up once the whole record is on the disk; a partial
+// write is cut back). The header on the disk is left as it is. n outside 1..count + 1 is 212, and an
 // append to a table that holds MaxRecordCount records too. The buffer is never changed.
 bool PutDbfRecord(TDbfTable& table, int32_t n);
 bool AppendDbfRecord(TDbfTable& table);
 // Writes only byte 0 of the record buffer (the deleted mark) to record n (1..count; else 212).
 bool WriteDeleteFlag(TDbfTable& table, int32_t n);
+// Writes today's date and the record count into the header on the disk (bytes 1 to 7, 1 to 5
+// of a version-02 table) and the prolog, every other header byte left as it is on the disk.
+// The work-area engine calls it after each append to a shared table. A failure is the I/O code
+// with "File:  " path " [Replace/Append/PutDbfRecord]".
+bool WriteRecordCount(TDbfTable& table);
 // Rewrites the prolog with today's date and the record count (bytes 16-27 re-read first). A
 // failure leaves its I/O code in DbLastError and is reported without a new context.
 bool WriteDbfHeader(TDbfTable& table);
