@@ -178,6 +178,42 @@ TEST_F(TableFiles, AppendedRecordsReadBackAndTheHeaderKeepsOtherProgramsBytes) {
   EXPECT_EQ(file.substr(16, 12), "OTHER-PROGRA");
 }
 
+TEST_F(TableFiles, TheRecordCountIsWrittenWithTheDateAndNothingElse) {
+  std::string three = RawTable(0x03, {{"A", 'C', 4}}, {" aaaa"});
+  three.replace(1, 3, "\x63\x01\x01");  // 1999-01-01
+  three.replace(16, 12, "OTHER-PROGRA");
+  std::string two(521, '\0');
+  two.replace(0, 8, Bytes({0x02, 1, 0, 1, 1, 99, 5, 0}));  // one record, 01-01-1999
+  two.replace(8, 12, std::string("A\0\0\0\0\0\0\0\0\0\0C", 12));
+  two[8 + 12] = 4;
+  two[8 + 16] = 0x0D;
+  two += " aaaa";
+  uint16_t y, m, d, dow;
+  DayOfWeekOf(y, m, d, dow);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    size_t header;
+    std::string stamp;  // bytes 1 on after the append
+  } cases[] = {
+      {"dBASE III", three, 65, Bytes({y - 1900, m, d, 2, 0, 0, 0})},
+      {"dBASE II", two, 521, Bytes({2, 0, m, d, y - 1900})},
+  };
+  for (const Case& c : cases) {
+    std::string path = dir_.Write("t.dbf", c.bytes).string();
+    TDbfTable table;
+    ASSERT_TRUE(Open(table, path)) << c.what;
+    table.Prolog[28] = 1;  // changed in memory only, for the close to write
+    table.Record.assign({' ', 'b', 'b', 'b', 'b'});
+    ASSERT_TRUE(AppendDbfRecord(table)) << c.what;
+    ASSERT_TRUE(WriteRecordCount(table)) << c.what;
+    std::string expected = c.bytes.substr(0, c.header);
+    expected.replace(1, c.stamp.size(), c.stamp);
+    EXPECT_EQ(platform::TempDir::Read(path).substr(0, c.header), expected) << c.what;
+    EXPECT_EQ(table.RecordCount, 2);
+  }
+}
+
 TEST_F(TableFiles, RecordNumbersOutsideTheTableAreRefused) {
   std::string path = dir_.Write("t.dbf", RawTable(0x03, {{"A", 'C', 2}}, {" aa", " bb"})).string();
   TDbfTable table;
