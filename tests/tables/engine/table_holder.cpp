@@ -7,6 +7,10 @@
 //   soak <count> <tag>    appends <count> records "<tag><i>" under the append lock, each lock
 //                         taken as soon as it is free; "ok" when the count never went down,
 //                         else "down"
+//   appends <count> <tag> the same, answering after each record with the number of records it
+//                         appended so far (an acknowledgement for a test that kills it), then
+//                         "ok"; an error ends it with "error <code>"
+//   count                 the record count
 // It ends when its input ends.
 #include <unistd.h>
 
@@ -30,6 +34,17 @@ void SetFirstField(const std::string& text) {
   size_t length = static_cast<uint8_t>(slot[0]);
   std::memset(slot + 1, ' ', length);
   std::memcpy(slot + 1, text.data(), std::min(length, text.size()));
+}
+
+// Appends a record of that name as soon as the append lock is free: the append's error code.
+uint16_t AppendNamed(const std::string& name) {
+  while (!tz::ALock()) usleep(100);
+  tz::ClearRecord();
+  SetFirstField(name);
+  tz::Append();
+  uint16_t code = tz::DbLastError;
+  tz::Unlock();
+  return code;
 }
 
 }  // namespace
@@ -58,21 +73,28 @@ int main() {
     } else if (command == "close") {
       tz::CloseDatabase();
       answer = "ok";
+    } else if (command == "count") {
+      answer = std::to_string(tz::RecCount());
+    } else if (command == "appends") {
+      int count = std::stoi(rest.substr(0, rest.find(' ')));
+      std::string tag = rest.substr(rest.find(' ') + 1);
+      answer = "ok";
+      for (int i = 0; i < count && answer == "ok"; ++i) {
+        if (uint16_t code = AppendNamed(tag + std::to_string(i)); code != 0)
+          answer = "error " + std::to_string(code);
+        else
+          std::cout << i + 1 << std::endl;
+      }
     } else if (command == "soak") {
       int count = std::stoi(rest.substr(0, rest.find(' ')));
       std::string tag = rest.substr(rest.find(' ') + 1);
       bool down = false;
       int32_t last = 0;
       for (int i = 0; i < count; ++i) {
-        while (!tz::ALock()) usleep(100);
-        tz::ClearRecord();
-        SetFirstField(tag + std::to_string(i));
-        tz::Append();
-        if (tz::DbLastError != 0) down = true;
+        if (AppendNamed(tag + std::to_string(i)) != 0) down = true;
         int32_t now = tz::RecCount();
         if (now < last) down = true;
         last = now;
-        tz::Unlock();
       }
       answer = down ? "down" : "ok";
     } else {
