@@ -63,12 +63,16 @@ class TMobilKomm {
   // front, as hexadecimal text, either case) into the service-centre number and the sender
   // ("+" in front when the type of address is 91), the service centre's time stamp
   // "DD.MM.YY hh:mm,ss ZZzz" (the zone as it stands) and the text in Windows-1252, which
-  // stays empty unless the data coding is the 7-bit default alphabet. A sender of the
-  // alphanumeric type is unpacked as text. A user data header is skipped, not shown. All
-  // four are cleared first; a PDU cut short gives what was decoded up to there and reads
-  // nothing past its end; a field that is not hexadecimal (a length, the coding, the user
-  // data length or a data octet) ends the decoding with an empty text. Never throws and
-  // shows nothing.
+  // stays empty unless the data coding scheme, read by its coding groups (3GPP TS 23.038),
+  // says uncompressed text in the 7-bit default alphabet: so the message waiting groups
+  // C0h-DFh give text, E0h-EFh (UCS2), 8-bit data, UCS2 and compressed text do not, and
+  // reserved codings count as the default alphabet. A sender of the alphanumeric type is
+  // unpacked as text. A user data header is skipped, not shown. Only an SMS-DELIVER (message
+  // type 0, or the reserved 3) is decoded: an SMS-SUBMIT or a status report gives four
+  // empty texts. All four are cleared first; a PDU cut short gives what was decoded up to
+  // there and reads nothing past its end; a field that is not hexadecimal (a length, the
+  // first octet, the coding, the user data length or a data octet) ends the decoding with
+  // an empty text. Never throws and shows nothing.
   void DecodePdu(const std::string& pdu, std::string& Smsc, std::string& Sender,
                  std::string& TimeStamp, std::string& Text) const;
   // One group of up to 7 octets (up to 14 hexadecimal characters, an odd last one ignored)
