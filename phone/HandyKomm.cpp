@@ -59,9 +59,9 @@ void TMobilKomm::SetDefaults() {
 }
 
 void TMobilKomm::ForgetPhone() {
+  // A reading that gave up stays unsettled: the phone on the line may still be answering.
   sent_.clear();
   echoes_ = false;
-  unsettled_ = false;
 }
 
 bool TMobilKomm::OpenPort() {

@@ -155,7 +155,7 @@ class TMobilKomm {
   // Reads and drops what the phone still sends for a command whose reading gave up, until
   // that answer's final line, quiet or the limit (SendLine).
   void DrainLateAnswer();
-  // Forgets what was learnt of the phone on the port before (a new port, or none).
+  // Forgets the command sent last and whether the phone echoes (a new port, or none).
   void ForgetPhone();
 
   std::string sent_;              // the last command line sent, without its CR

@@ -173,8 +173,9 @@ class PhoneSimulator {
   std::map<std::string, Behaviour> rules_;
   std::optional<LateAnswer> late_;
   int commands_since_late_ = 0;
-  uint64_t busy_until_ = 0;       // a delayed answer is due then
+  uint64_t busy_until_ = 0;        // a delayed answer is due then
   std::vector<std::string> held_;  // lines that came while the phone was busy, in order
+
   std::vector<Output> outbox_;  // in due order
   std::string partial_;         // the line being received
   std::vector<ReceivedLine> log_;
