@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/clock.h"
+#include "platform/text.h"
 #include "platform/ui.h"
 
 namespace phone {
@@ -11,6 +12,10 @@ namespace {
 constexpr uint64_t kSilenceMs = 2000;
 constexpr uint64_t kReplyMs = 4000;
 constexpr uint64_t kWriteRetryMs = 1000;
+// How long the line must stay quiet after a reading gave up before the next command goes
+// out, and how long that wait may last at most (see SendLine in the header).
+constexpr uint64_t kDrainQuietMs = 3000;
+constexpr uint64_t kDrainMaxMs = 4000;
 
 const char kNotOpened[] = "Communication Port not opened ";
 
@@ -18,6 +23,16 @@ const char kNotOpened[] = "Communication Port not opened ";
 bool IsFinalLine(const std::string& line) {
   return line.compare(0, 2, "OK") == 0 || line.compare(0, 5, "ERROR") == 0 ||
          line.compare(0, 10, "+CMS ERROR") == 0;
+}
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The V.250 command that switches the echo off, alone on its line.
+bool IsEchoOff(const std::string& command) {
+  const std::string upper = platform::AnsiUpper(command);
+  return upper == "ATE0" || upper == "ATE";
 }
 
 }  // namespace
@@ -43,9 +58,16 @@ void TMobilKomm::SetDefaults() {
   FillGsmTables();
 }
 
+void TMobilKomm::ForgetPhone() {
+  // A reading that gave up stays unsettled: the phone on the line may still be answering.
+  sent_.clear();
+  echoes_ = false;
+}
+
 bool TMobilKomm::OpenPort() {
   bool ok = true;
   if (SerialPort) SerialFree(SerialPort);
+  ForgetPhone();
   SerialPort =
       SerialCreate(ComPort, static_cast<uint32_t>(InputBuf), static_cast<uint32_t>(OutputBuf));
   if (!SerialPort) {
@@ -69,6 +91,7 @@ bool TMobilKomm::OpenPort() {
 
 bool TMobilKomm::ClosePort() {
   bool ok = true;
+  ForgetPhone();
   LastResult = SerialClose(SerialPort);
   if (LastResult != 0) {
     platform::ShowMessage("Com Port close error: " + std::to_string(LastResult));
@@ -114,12 +137,14 @@ void TMobilKomm::SendLine(const std::string& text) {
     platform::ShowMessage(kNotOpened);
     return;
   }
-  // What is still waiting belongs to an earlier reply that was given up (a late answer);
-  // read after this command it would pass for this command's reply.
+  if (unsettled_) DrainLateAnswer();
+  // What is still waiting belongs to an earlier reply; read after this command it would
+  // pass for this command's reply.
   uint8_t stale;
   while (SerialGetByte(SerialPort, stale) == 1) {
   }
 
+  sent_ = text;
   const std::string line = text + '\r';
   for (char c : line) {
     const uint64_t give_up = platform::NowMs() + kWriteRetryMs;
@@ -140,16 +165,49 @@ void TMobilKomm::SendLine(const std::string& text) {
   }
 }
 
+void TMobilKomm::DrainLateAnswer() {
+  unsettled_ = false;
+  const uint64_t start = platform::NowMs();
+  uint64_t quiet_since = unsettled_since_;
+  std::string line;
+  for (;;) {
+    uint8_t byte;
+    bool got = false;
+    while (SerialGetByte(SerialPort, byte) == 1) {
+      got = true;
+      line += static_cast<char>(byte);
+      if (EndsWith(line, "\r\n")) {
+        if (IsFinalLine(line)) return;  // the late answer is complete
+        line.clear();
+      }
+    }
+    const uint64_t now = platform::NowMs();
+    // Bytes found waiting may have come at any time since the last look: the quiet counts
+    // from now.
+    if (got) quiet_since = now;
+    if (now >= quiet_since + kDrainQuietMs || now >= start + kDrainMaxMs) return;
+    platform::SleepMs(1);
+  }
+}
+
 int TMobilKomm::ReadReply(std::string& reply) {
   reply.clear();
   if (!SerialPort) {
     platform::ShowMessage(kNotOpened);
     return kReplyComplete;
   }
+  const std::string echo = sent_.empty() ? std::string() : sent_ + '\r';
+  bool echo_seen = false;
   std::string line;
   bool silent = false;
   uint64_t silent_since = 0;
   const uint64_t t0 = platform::NowMs();
+  auto gave_up = [&](int code) {
+    reply.clear();
+    unsettled_ = true;
+    unsettled_since_ = platform::NowMs();
+    return code;
+  };
   for (;;) {
     uint8_t byte;
     const bool got = SerialGetByte(SerialPort, byte) == 1;
@@ -157,21 +215,26 @@ int TMobilKomm::ReadReply(std::string& reply) {
       reply += static_cast<char>(byte);
       line += static_cast<char>(byte);
       silent = false;
-      if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
-        if (IsFinalLine(line)) return kReplyComplete;
+      if (!echo_seen && !echo.empty() && EndsWith(reply, echo)) {
+        // The reply begins here; before its echo the phone was still answering another
+        // command.
+        echo_seen = echoes_ = true;
+        reply = line = echo;
+      }
+      if (EndsWith(line, "\r\n")) {
+        if (IsFinalLine(line) && (echo_seen || !echoes_)) {
+          if (IsEchoOff(sent_)) echoes_ = false;
+          return kReplyComplete;
+        }
         line.clear();
       }
     } else if (!silent) {
       silent = true;
       silent_since = platform::NowMs();
     } else if (silent_since + kSilenceMs < platform::NowMs()) {
-      reply.clear();
-      return kReplySilence;
+      return gave_up(kReplySilence);
     }
-    if (platform::NowMs() > t0 + kReplyMs) {
-      reply.clear();
-      return kReplyTimeout;
-    }
+    if (platform::NowMs() > t0 + kReplyMs) return gave_up(kReplyTimeout);
     if (!got) platform::SleepMs(1);
   }
 }

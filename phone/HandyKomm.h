@@ -63,12 +63,16 @@ class TMobilKomm {
   // front, as hexadecimal text, either case) into the service-centre number and the sender
   // ("+" in front when the type of address is 91), the service centre's time stamp
   // "DD.MM.YY hh:mm,ss ZZzz" (the zone as it stands) and the text in Windows-1252, which
-  // stays empty unless the data coding is the 7-bit default alphabet. A sender of the
-  // alphanumeric type is unpacked as text. A user data header is skipped, not shown. All
-  // four are cleared first; a PDU cut short gives what was decoded up to there and reads
-  // nothing past its end; a field that is not hexadecimal (a length, the coding, the user
-  // data length or a data octet) ends the decoding with an empty text. Never throws and
-  // shows nothing.
+  // stays empty unless the data coding scheme, read by its coding groups (3GPP TS 23.038),
+  // says uncompressed text in the 7-bit default alphabet: so the message waiting groups
+  // C0h-DFh give text, E0h-EFh (UCS2), 8-bit data, UCS2 and compressed text do not, and
+  // reserved codings count as the default alphabet. A sender of the alphanumeric type is
+  // unpacked as text. A user data header is skipped, not shown. Only an SMS-DELIVER (message
+  // type 0, or the reserved 3) is decoded: an SMS-SUBMIT or a status report gives four
+  // empty texts. All four are cleared first; a PDU cut short gives what was decoded up to
+  // there and reads nothing past its end; a field that is not hexadecimal (a length, the
+  // first octet, the coding, the user data length or a data octet) ends the decoding with
+  // an empty text. Never throws and shows nothing.
   void DecodePdu(const std::string& pdu, std::string& Smsc, std::string& Sender,
                  std::string& TimeStamp, std::string& Text) const;
   // One group of up to 7 octets (up to 14 hexadecimal characters, an odd last one ignored)
@@ -97,17 +101,33 @@ class TMobilKomm {
   // Otherwise "An error occured during comunication to handy" is shown and `reply` is
   // empty. Returns the code.
   int Command(const std::string& text, std::string& reply);
-  // Sends `text` and a CR. Input still waiting from an earlier reply is discarded first, so
-  // a late answer is never taken for this command's. A byte the port does not take at once
-  // is tried again for about a second; if it still cannot go out the rest of the line is
-  // dropped and "Com Port write error: <code>" is shown. Without a port record "Communication
-  // Port not opened " is shown and nothing is sent. Does not pump.
+  // Sends `text` and a CR. A byte the port does not take at once is tried again for about
+  // a second; if it still cannot go out the rest of the line is dropped and "Com Port write
+  // error: <code>" is shown. Without a port record "Communication Port not opened " is shown
+  // and nothing is sent. Does not pump.
+  //
+  // A command goes out only onto a quiet line, so that a late answer is not taken for its
+  // reply. Input still waiting from an earlier reply is discarded first. After a reading
+  // that ended by silence or time-out (code 1 or 2) the phone may still be answering that
+  // command: until that answer's final line has come, or until no byte has come for
+  // 3000 ms since the reading gave up or since the last byte, but for no more than 4000 ms,
+  // what arrives is read and dropped before the line goes out. So an answer that comes up
+  // to about 5 s after its command (2000 ms of silence and 3000 ms more) never reaches the
+  // next one. This wait blocks (sleeping up to 1 ms at a time) and does not pump. A later
+  // answer can be told apart only by the echo (ReadReply): a +CMGR answer carries no slot.
   void SendLine(const std::string& text);
   // Collects the phone's answer up to a line that begins with "OK", "ERROR" or "+CMS ERROR"
   // and ends in CR LF: code 0 with everything read (echo and intermediate lines included).
   // 2000 ms without a byte give code 1, 4000 ms in all code 2, each with an empty reply.
   // Without a port record "Communication Port not opened " is shown: code 0, empty reply.
   // Does not pump; sleeps up to 1 ms at a time while nothing comes.
+  //
+  // Once the phone has echoed a command on this port, the reply to the command just sent
+  // begins at its echo (the command and a CR): what comes before belongs to an earlier
+  // command and is dropped, a final line included. The reply to "ATE0" or "ATE" (echo off)
+  // ends this until the phone echoes a command again. A phone that stops echoing without
+  // being told so here gets its replies taken again only on a port opened anew (until
+  // then its readings end by silence): a reply is never taken on a guess.
   int ReadReply(std::string& reply);
   // AT+CMGR=<slot>: `reply` is the whole reply, empty after a failure, which shows "An Error
   // occured on AT+CMGR=<slot>. Error No: <code>".
@@ -132,6 +152,16 @@ class TMobilKomm {
   // extension table (an entry of 0 appends the character 0).
   std::string MapSeptets(const std::string& septets) const;
   void Query(const std::string& text, std::string& reply);
+  // Reads and drops what the phone still sends for a command whose reading gave up, until
+  // that answer's final line, quiet or the limit (SendLine).
+  void DrainLateAnswer();
+  // Forgets the command sent last and whether the phone echoes (a new port, or none).
+  void ForgetPhone();
+
+  std::string sent_;              // the last command line sent, without its CR
+  bool echoes_ = false;           // the phone has echoed a command on this port
+  bool unsettled_ = false;        // the last reading ended by silence or time-out
+  uint64_t unsettled_since_ = 0;  // when it did
 };
 
 }  // namespace phone

@@ -74,6 +74,36 @@ int CompleteSeptets(int octets) {
   return octets * 8 / 7;
 }
 
+// Whether a data coding scheme says uncompressed text in the GSM 7-bit default alphabet,
+// read by its coding groups (the high four bits) as 3GPP TS 23.038 defines them.
+bool IsDefaultAlphabet(int coding) {
+  const int alphabet = coding & 0x0C;  // where a group has the alphabet bits
+  switch (coding >> 4) {
+    case 0x0:
+    case 0x1:
+    case 0x2:
+    case 0x3:  // general data coding
+    case 0x4:
+    case 0x5:
+    case 0x6:
+    case 0x7:  // the same, marked for automatic deletion
+      // Compressed text cannot be read here. Alphabet 01 is 8-bit data, 10 UCS2, 11 reserved.
+      if (coding & 0x20) return false;
+      return alphabet == 0x00 || alphabet == 0x0C;
+    case 0xC:
+    case 0xD:  // message waiting indication, discard or store: always the default alphabet
+      return true;
+    case 0xE:  // message waiting indication, store, in UCS2
+      return false;
+    case 0xF:  // message class: bit 2 chooses 8-bit data, bit 3 is reserved
+      return (coding & 0x04) == 0;
+    default:  // 8h to Bh, reserved coding groups
+      // The standard has a receiver take every reserved coding (these groups and the
+      // reserved alphabet above) as the default alphabet.
+      return true;
+  }
+}
+
 }  // namespace
 
 void TMobilKomm::FillGsmTables() {
@@ -155,9 +185,17 @@ void TMobilKomm::DecodePdu(const std::string& pdu, std::string& Smsc, std::strin
     p = 2 * *length + 3;
   }
 
-  // First octet: only the user-data-header flag matters here.
+  // First octet: the message type and the user-data-header flag. Only an SMS-DELIVER is
+  // read; an SMS-SUBMIT or a status report has other fields in other places, and read as
+  // one gives a made-up sender and time stamp. The reserved type 3 is read as a DELIVER,
+  // as the standard has a receiving phone do.
   const std::optional<int> first = t.Octet(p);
-  const bool has_header = first && (*first & 0x40);
+  if (!first) return;
+  if (const int type = *first & 0x03; type == 1 || type == 2) {
+    Smsc.clear();
+    return;
+  }
+  const bool has_header = *first & 0x40;
   p += 2;
 
   // Originating address: length in digits, type, then the digits in half as many octets.
@@ -184,7 +222,7 @@ void TMobilKomm::DecodePdu(const std::string& pdu, std::string& Smsc, std::strin
   std::optional<int> coding = t.Octet(p);
   if (!coding) return;
   p += 2;
-  const bool seven_bit = (*coding & 0x0C) == 0;  // neither 8-bit data nor UCS2
+  const bool seven_bit = IsDefaultAlphabet(*coding);
 
   // Time stamp: seven octets, each with its two characters swapped.
   const std::string stamp = t.Chars(p, 14);

@@ -148,6 +148,86 @@ TEST(DecodePdu, FieldsOfPublishedAndMadeUpPdus) {
   for (const auto& c : cases) EXPECT_EQ(Decode(c.pdu), c.fields) << c.what;
 }
 
+std::string Hex(int octet) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  return {kDigits[(octet >> 4) & 15], kDigits[octet & 15]};
+}
+
+// Every data coding scheme, by its group: only uncompressed text in the default alphabet
+// is turned into text; the other three fields never depend on the coding.
+TEST(DecodePdu, ReadsTheDataCodingSchemeByItsGroups) {
+  struct Range {
+    const char* what;
+    int from, to;
+    bool text;
+  } const ranges[] = {
+      {"general, default alphabet", 0x00, 0x03, true},
+      {"general, 8-bit", 0x04, 0x07, false},
+      {"general, UCS2", 0x08, 0x0B, false},
+      {"general, reserved alphabet", 0x0C, 0x0F, true},
+      {"general with class, default alphabet", 0x10, 0x13, true},
+      {"general with class, 8-bit", 0x14, 0x17, false},
+      {"general with class, UCS2", 0x18, 0x1B, false},
+      {"general with class, reserved alphabet", 0x1C, 0x1F, true},
+      {"general, compressed", 0x20, 0x3F, false},
+      {"automatic deletion, default alphabet", 0x40, 0x43, true},
+      {"automatic deletion, 8-bit", 0x44, 0x47, false},
+      {"automatic deletion, UCS2", 0x48, 0x4B, false},
+      {"automatic deletion, reserved alphabet", 0x4C, 0x4F, true},
+      {"automatic deletion with class, default alphabet", 0x50, 0x53, true},
+      {"automatic deletion with class, 8-bit", 0x54, 0x57, false},
+      {"automatic deletion with class, UCS2", 0x58, 0x5B, false},
+      {"automatic deletion with class, reserved alphabet", 0x5C, 0x5F, true},
+      {"automatic deletion, compressed", 0x60, 0x7F, false},
+      {"reserved groups", 0x80, 0xBF, true},
+      {"message waiting, discard", 0xC0, 0xCF, true},
+      {"message waiting, store", 0xD0, 0xDF, true},
+      {"message waiting, store, UCS2", 0xE0, 0xEF, false},
+      {"message class, default alphabet", 0xF0, 0xF3, true},
+      {"message class, 8-bit", 0xF4, 0xF7, false},
+      {"message class, reserved bit, default alphabet", 0xF8, 0xFB, true},
+      {"message class, reserved bit, 8-bit", 0xFC, 0xFF, false},
+  };
+  int next = 0;  // the ranges cover every value once, in order
+  for (const Range& r : ranges) {
+    ASSERT_EQ(r.from, next) << r.what;
+    for (int coding = r.from; coding <= r.to; ++coding) {
+      const std::string pdu =
+          "0791947101670000040C9194711132547600" + Hex(coding) + "4220923295850002C834";
+      EXPECT_EQ(Decode(pdu), (Decoded{kCentre, kSender, kTs, r.text ? "Hi" : ""}))
+          << r.what << ", coding " << Hex(coding);
+    }
+    next = r.to + 1;
+  }
+  EXPECT_EQ(next, 0x100);
+}
+
+// Only an SMS-DELIVER is decoded; the message type is the first octet's low two bits.
+TEST(DecodePdu, OtherMessageTypesGiveFourEmptyTexts) {
+  const Decoded none{"", "", "", ""};
+  const Decoded hi{kCentre, kSender, kTs, "Hi"};
+  const std::string centre = "0791947101670000", rest = "0C9194711132547600004220923295850002C834";
+  struct Case {
+    const char* what;
+    std::string pdu;
+    Decoded fields;
+  } const cases[] = {
+      {"deliver", centre + "04" + rest, hi},
+      {"deliver, no flags", centre + "00" + rest, hi},
+      {"the reserved type, read as a deliver", centre + "07" + rest, hi},
+      {"submit", centre + "01" + rest, none},
+      {"submit with validity period and reply path", centre + "91" + rest, none},
+      {"status report", centre + "06" + rest, none},
+      {"submit made by an independent encoder",
+       "079194710167000011000C9194711132547600000002C834", none},
+      {"status report of message 1",
+       "079194710167000006010C919471113254764220923295850042209232958500" "00", none},
+      {"first octet not hexadecimal", centre + "0X" + rest, {kCentre, "", "", ""}},
+      {"cut after the service centre", centre + "0", {kCentre, "", "", ""}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Decode(c.pdu), c.fields) << c.what;
+}
+
 TEST(DecodePdu, UnpacksGroupsOfSevenOctets) {
   struct Case {
     std::string group;

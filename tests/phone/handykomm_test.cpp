@@ -194,6 +194,22 @@ TEST(MobilKomm, AReplyArrivingAfterTheSilenceDoesNotLeakIntoTheNextCommand) {
   EXPECT_EQ(reply, std::string("AT+CMGR=2\r\r\n+CMGR: 0,,23\r\n") + kPdu2 + "\r\n\r\nOK\r\n");
 }
 
+TEST(MobilKomm, ALateAnswerIsAwaitedAlsoOnThePortOpenedAgain) {
+  Komm k;
+  k.sim.SetEcho(false);  // only the wait for a quiet line tells the answers apart
+  k.sim.SetSlot(1, 0, kPdu1);
+  k.sim.SetSlot(2, 0, kPdu2);
+  k.sim.AnswerLate({"AT+CMGR=1", 0, 3000});
+  ASSERT_TRUE(k.Open());
+  std::string reply;
+  k.komm.ReadSms(1, reply);
+  EXPECT_EQ(reply, "");
+  EXPECT_TRUE(k.komm.ClosePort());
+  ASSERT_TRUE(k.komm.OpenPort());
+  k.komm.ReadSms(2, reply);
+  EXPECT_EQ(reply, std::string("\r\n+CMGR: 0,,23\r\n") + kPdu2 + "\r\n\r\nOK\r\n");
+}
+
 TEST(MobilKomm, CommandsWithoutAPortShowTheirMessages) {
   platform::RecordingUi ui;
   platform::ScopedUi use(ui);

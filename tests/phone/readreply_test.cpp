@@ -131,6 +131,135 @@ TEST(ReadReply, CodesAndRepliesOnExactTimes) {
   EXPECT_EQ(f.ui.PumpCount(), 0);  // reading a reply does not pump
 }
 
+// A phone on COM1 that sends only what a test puts on the line.
+class ScriptedPhone : public SimFixture {
+ public:
+  ScriptedPhone() {
+    sim.SetBehaviour("", {Behaviour::kSilent});
+    komm.SetDefaults();
+    komm.WaitOpen = 0;
+  }
+  TMobilKomm komm;
+};
+
+struct EchoCase {
+  const char* what;
+  std::vector<Arrival> arrivals;  // after the command went out
+  int code;
+  std::string reply;
+};
+
+// Once the phone has echoed a command, a reply counts from the echo of the command just
+// sent; before that echo the phone was still answering another command.
+TEST(ReadReply, BeginsAtTheEchoOfTheCommandJustSent) {
+  const std::string answer = "\r\n+CMGR: 1,,3\r\n0011AA\r\n\r\nOK\r\n";
+  const std::string late = "\r\n+CMGR: 0,,3\r\n0022BB\r\n\r\nOK\r\n";
+  const EchoCase cases[] = {
+      {"a late answer before the echo", {{0, late}, {5, "AT+CMGR=2\r"}, {9, answer}}, 0,
+       "AT+CMGR=2\r" + answer},
+      {"a late ERROR before the echo", {{0, "\r\nERROR\r\nAT+CMGR=2\r" + answer}}, 0,
+       "AT+CMGR=2\r" + answer},
+      {"the echo after noise on its line", {{0, "busyAT+CMGR=2\r\r\nOK\r\n"}}, 0,
+       "AT+CMGR=2\r\r\nOK\r\n"},
+      {"another command's echo", {{0, "AT+CMGR=1\r" + late}}, 1, ""},
+      {"a final line and no echo", {{0, late}}, 1, ""},
+  };
+  for (const EchoCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedPhone p;
+    ASSERT_TRUE(p.komm.OpenPort());
+    const int fd = p.komm.SerialPort->Handle;
+    std::vector<Arrival> arrivals = {{0, "AT+CGMI\r\r\nKESTROVA\r\n\r\nOK\r\n"}};
+    for (const Arrival& a : c.arrivals) arrivals.push_back({100 + a.at, a.bytes});
+    ArrivalClock clock(0, p.sim, fd, arrivals);
+    platform::ScopedClock use(clock);
+    std::string reply;
+    p.komm.SendLine("AT+CGMI");
+    ASSERT_EQ(p.komm.ReadReply(reply), 0);  // the phone echoes
+    clock.Set(100);
+    p.komm.SendLine("AT+CMGR=2");
+    EXPECT_EQ(p.komm.ReadReply(reply), c.code);
+    EXPECT_EQ(reply, c.reply);
+  }
+}
+
+TEST(ReadReply, TakesAFinalLineWithoutEchoFromAPhoneThatDoesNotEcho) {
+  ScriptedPhone p;
+  ASSERT_TRUE(p.komm.OpenPort());
+  const int fd = p.komm.SerialPort->Handle;
+  // The phone echoes, is told to stop, and answers without echo; on a port opened anew
+  // the echo is learnt again from the phone's first reply.
+  ArrivalClock clock(0, p.sim, fd,
+                     {{0, "AT+CGMI\r\r\nKESTROVA\r\n\r\nOK\r\n"},
+                      {100, "ATE0\r\r\nOK\r\n"},
+                      {200, "\r\nPS-1\r\n\r\nOK\r\n"}});
+  platform::ScopedClock use(clock);
+  std::string reply;
+  const struct {
+    uint64_t at;
+    const char* command;
+    std::string reply;
+  } steps[] = {{0, "AT+CGMI", "AT+CGMI\r\r\nKESTROVA\r\n\r\nOK\r\n"},
+               {100, "ATE0", "ATE0\r\r\nOK\r\n"},
+               {200, "AT+CGMM", "\r\nPS-1\r\n\r\nOK\r\n"}};
+  for (const auto& step : steps) {
+    clock.Set(step.at);
+    p.komm.SendLine(step.command);
+    EXPECT_EQ(p.komm.ReadReply(reply), 0) << step.command;
+    EXPECT_EQ(reply, step.reply);
+  }
+}
+
+struct DrainCase {
+  const char* what;
+  std::vector<Arrival> arrivals;  // the first command goes out at 0
+  int first_code;                 // how the reading of the first command ends
+  uint64_t pause;                 // before the second command is sent
+  uint64_t sent_at;               // when the second command goes out
+};
+
+// After a reading that gave up, the next command waits until the late answer is complete
+// or the line has been quiet for 3000 ms, at most 4000 ms, and what came is dropped.
+TEST(SendLine, WaitsForAQuietLineAfterAReadingThatGaveUp) {
+  const std::string late = "\r\n+CMGR: 0,,3\r\n0022BB\r\n\r\nOK\r\n";
+  std::vector<Arrival> trickle;
+  for (uint64_t at = 2100; at < 6000; at += 500) trickle.push_back({at, "x"});
+  std::vector<Arrival> slow = {{0, "a"}, {1000, "b"}, {2000, "c"}, {3000, "d"}, {4000, "e"}};
+  const DrainCase cases[] = {
+      {"nothing more comes", {}, 1, 0, 5001},
+      {"the late answer ends the wait", {{3500, late}}, 1, 0, 3501},
+      {"the late answer in two pieces", {{2600, late.substr(0, 10)}, {5500, late.substr(10)}},
+       1, 0, 5501},
+      {"bytes that never make a final line", trickle, 1, 0, 6001},
+      {"a pause as long as the quiet", {}, 1, 3000, 5001},
+      {"a pause that is shorter", {}, 1, 1000, 5001},
+      {"the late answer came in the pause", {{2500, late}}, 1, 1000, 3001},
+      {"a reading that timed out", slow, 2, 0, 7001},
+      {"a reading that timed out, then the answer", {{0, "a"}, {1900, "b"}, {3800, "c"},
+       {4300, late}}, 2, 0, 4301},
+      {"a complete reading", {{10, "\r\nOK\r\n"}}, 0, 0, 11},
+  };
+  for (const DrainCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedPhone p;
+    ASSERT_TRUE(p.komm.OpenPort());
+    std::vector<Arrival> arrivals = c.arrivals;
+    // The answer to the second command, which must come back alone.
+    arrivals.push_back({c.sent_at + 50, "\r\nOK\r\n"});
+    ArrivalClock clock(0, p.sim, p.komm.SerialPort->Handle, arrivals);
+    platform::ScopedClock use(clock);
+    std::string reply;
+    p.komm.SendLine("AT+CMGR=1");
+    EXPECT_EQ(p.komm.ReadReply(reply), c.first_code);
+    clock.Advance(c.pause);
+    p.komm.SendLine("AT+CMGR=2");
+    EXPECT_EQ(clock.Peek(), c.sent_at);
+    EXPECT_EQ(p.komm.ReadReply(reply), 0);
+    EXPECT_EQ(reply, "\r\nOK\r\n");
+    EXPECT_EQ(p.ui.PumpCount(), 0);  // the wait does not pump
+  }
+}
+
 // Real time, with room for a loaded machine.
 TEST(ReadReply, ASilentPhoneEndsTheReadingAfterTwoSeconds) {
   SimFixture f;

@@ -1,14 +1,17 @@
 // phonesim: a GSM phone on a pseudo-terminal for running the programs without a phone.
 //
 //   phonesim [--link PATH] [--sms FILE] [--slots N] [--pin PIN] [--maker TEXT]
-//            [--model TEXT] [--no-echo] [--log FILE]
+//            [--model TEXT] [--no-echo] [--log FILE] [--late COMMAND MS | --late-nth N MS]
 //
 // Prints the device path on the first line of standard output and, with --link, makes PATH a
 // symbolic link to it (point COM1 at it through KESTROVA_COM1 or ports.ini). --sms loads
 // messages into slots 1, 2, ...: one per line, "<status> <pdu>" or just "<pdu>" (status 0,
 // unread); empty lines and lines starting with # are skipped. --pin locks the SIM until
-// AT+CPIN=<PIN>. Every received line is logged as "<milliseconds> <line>" to the --log file
-// (standard error by default). Runs until SIGINT or SIGTERM.
+// AT+CPIN=<PIN>. --late answers the first line that is COMMAND (e.g. AT+CMGR=1) MS
+// milliseconds late, once; --late-nth does so for the N-th command line received; the phone
+// is busy meanwhile (lines that come wait for the late answer). Every received line is
+// logged as "<milliseconds> <line>" to the --log file (standard error by default). Runs
+// until SIGINT or SIGTERM.
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,6 +21,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "tools/phonesim/simulator.h"
@@ -26,7 +30,8 @@ namespace {
 
 int Usage() {
   std::cerr << "usage: phonesim [--link PATH] [--sms FILE] [--slots N] [--pin PIN]"
-               " [--maker TEXT] [--model TEXT] [--no-echo] [--log FILE]\n";
+               " [--maker TEXT] [--model TEXT] [--no-echo] [--log FILE]"
+               " [--late COMMAND MS | --late-nth N MS]\n";
   return 2;
 }
 
@@ -49,12 +54,18 @@ bool LoadSms(phone::sim::PhoneSimulator& sim, const std::string& file) {
   return true;
 }
 
+bool ParseInt(const std::string& text, int& out) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string link, sms, pin, maker, model, log;
   int slots = 10;
   bool echo = true;
+  std::optional<phone::sim::LateAnswer> late;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](std::string& out) {
@@ -78,9 +89,16 @@ int main(int argc, char** argv) {
       ok = value(log);
     else if (arg == "--no-echo")
       echo = false;
-    else if (arg == "--slots") {
-      ok = value(number) &&
-           std::from_chars(number.data(), number.data() + number.size(), slots).ec == std::errc();
+    else if (arg == "--slots")
+      ok = value(number) && ParseInt(number, slots);
+    else if (arg == "--late" || arg == "--late-nth") {
+      phone::sim::LateAnswer answer;
+      std::string delay;
+      ok = value(arg == "--late" ? answer.command : number) && value(delay) &&
+           ParseInt(delay, answer.delay_ms) && answer.delay_ms >= 0;
+      if (arg == "--late-nth") ok = ok && ParseInt(number, answer.nth) && answer.nth >= 1;
+      if (arg == "--late") ok = ok && !answer.command.empty();
+      late = answer;
     } else
       ok = false;
     if (!ok) return Usage();
@@ -105,6 +123,7 @@ int main(int argc, char** argv) {
   if (!model.empty()) sim.SetModel(model);
   if (!pin.empty()) sim.SetPin(pin);
   sim.SetEcho(echo);
+  if (late) sim.AnswerLate(*late);
   if (!sms.empty() && !LoadSms(sim, sms)) {
     std::cerr << "phonesim: cannot read " << sms << "\n";
     return 1;

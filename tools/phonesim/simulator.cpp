@@ -153,7 +153,15 @@ void PhoneSimulator::SetBehaviour(std::string command_prefix, Behaviour behaviou
 void PhoneSimulator::ClearBehaviours() {
   std::lock_guard lock(mu_);
   rules_.clear();
+  late_.reset();
   trickling_ = false;
+}
+
+void PhoneSimulator::AnswerLate(LateAnswer late) {
+  std::lock_guard lock(mu_);
+  late.command = platform::AnsiUpper(late.command);
+  late_ = std::move(late);
+  commands_since_late_ = 0;
 }
 
 void PhoneSimulator::SetReading(bool on) {
@@ -204,7 +212,7 @@ bool PhoneSimulator::WaitForLines(size_t count, int timeout_ms) const {
 bool PhoneSimulator::WaitUntilSent(int timeout_ms) const {
   std::unique_lock lock(mu_);
   return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                           [&] { return outbox_.empty(); });
+                           [&] { return outbox_.empty() && held_.empty(); });
 }
 
 void PhoneSimulator::OnLine(std::function<void(const ReceivedLine&)> callback) {
@@ -233,6 +241,19 @@ void PhoneSimulator::Run() {
       if (stop_) return;
       const uint64_t now = RealNow();
       Flush(now);
+      if (!held_.empty() && busy_until_ <= now) {
+        std::vector<std::string> lines;
+        lines.swap(held_);
+        for (size_t i = 0; i < lines.size(); ++i) {
+          if (busy_until_ > now) {  // one of them is answered late too: the rest wait again
+            held_.assign(lines.begin() + static_cast<std::ptrdiff_t>(i), lines.end());
+            break;
+          }
+          Process(lines[i], now);
+        }
+        Flush(now);
+        changed_.notify_all();
+      }
       want_read = reading_;
       auto until = [&](uint64_t due) {
         int ms = due <= now ? 0 : static_cast<int>(due - now);
@@ -245,6 +266,7 @@ void PhoneSimulator::Run() {
           until(outbox_.front().due_ms);
       }
       if (trickling_) until(trickle_due_);
+      if (!held_.empty()) until(busy_until_);
     }
     pollfd fds[2] = {{wake_[0], POLLIN, 0}, {master_, 0, 0}};
     if (want_read) fds[1].events |= POLLIN;
@@ -315,12 +337,30 @@ void PhoneSimulator::HandleLine(const std::string& line, uint64_t now) {
   if (on_line_) on_line_(log_.back());
   trickling_ = false;
   if (line.empty()) return;
+  if (busy_until_ > now || !held_.empty()) {
+    held_.push_back(line);
+    return;
+  }
+  Process(line, now);
+}
 
-  const Behaviour* rule = RuleFor(platform::AnsiUpper(line));
+void PhoneSimulator::Process(const std::string& line, uint64_t now) {
+  const std::string upper = platform::AnsiUpper(line);
+  int delay_ms = 0;
+  if (late_) {
+    ++commands_since_late_;
+    if (late_->command.empty() ? commands_since_late_ == late_->nth : upper == late_->command) {
+      delay_ms = late_->delay_ms;
+      late_.reset();
+    }
+  }
+  const Behaviour* rule = RuleFor(upper);
   const Behaviour behaviour = rule ? *rule : Behaviour{};
+  if (delay_ms == 0) delay_ms = behaviour.delay_ms;
   if (behaviour.kind == Behaviour::kSilent) return;
   if (echo_) Queue(now, line + "\r");
-  const uint64_t due = now + static_cast<uint64_t>(std::max(0, behaviour.delay_ms));
+  const uint64_t due = now + static_cast<uint64_t>(std::max(0, delay_ms));
+  if (due > now) busy_until_ = due;
   switch (behaviour.kind) {
     case Behaviour::kError:
       Queue(due, kError);

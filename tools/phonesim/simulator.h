@@ -16,6 +16,13 @@
 // Tests steer it: answer late, go silent, trickle bytes that never make a final line,
 // answer ERROR or +CMS ERROR to a given command, drop the echo, stop reading, and send raw
 // bytes. Every member is safe to call from any thread.
+//
+// A phone works on one command at a time. While an answer is delayed the phone is busy:
+// it has echoed that command at once, and lines that come in the meantime wait, unechoed
+// and without effect on the SIM, until the delayed answer has gone out; then each is echoed
+// and answered in turn. (A phone's command interpreter takes the next line from its input
+// buffer only when it has finished the one before, and echoes what it takes.) Every line
+// is logged when it arrives.
 #pragma once
 
 #include <sys/types.h>
@@ -61,6 +68,16 @@ struct Behaviour {
   int trickle_interval_ms = 100;
 };
 
+// One command answered late, once: the first line received that is `command` (compared
+// whole, without regard to case), or, with no command, the `nth` command line received from
+// now on (1 = the next one; empty lines do not count). Its echo comes at once, its answer
+// `delay_ms` later, the phone busy until then.
+struct LateAnswer {
+  std::string command;
+  int nth = 0;
+  int delay_ms = 0;
+};
+
 class PhoneSimulator {
  public:
   // Opens a pseudo-terminal and starts answering on it. Throws std::system_error when no
@@ -94,7 +111,11 @@ class PhoneSimulator {
   // The rule for commands whose upper-cased text begins with `command_prefix` ("" for
   // every command); the longest matching prefix wins. Setting a prefix again replaces it.
   void SetBehaviour(std::string command_prefix, Behaviour behaviour);
+  // Drops every rule and a late answer not given yet.
   void ClearBehaviours();
+  // Answers one command late (see LateAnswer); replaces a late answer not given yet. The
+  // late answer's delay counts instead of a rule's delay; the rule's kind still applies.
+  void AnswerLate(LateAnswer late);
   // While off the simulator takes nothing from the line, so what the client writes piles
   // up until the line is full.
   void SetReading(bool on);
@@ -109,8 +130,8 @@ class PhoneSimulator {
   // Blocks until `count` lines have been received or `timeout_ms` passed; true when they
   // have.
   bool WaitForLines(size_t count, int timeout_ms) const;
-  // Blocks until nothing is left to send (late answers included, trickles excepted) or
-  // `timeout_ms` passed; true when all went out.
+  // Blocks until nothing is left to send (late answers and the lines waiting for them
+  // included, trickles excepted) or `timeout_ms` passed; true when all went out.
   bool WaitUntilSent(int timeout_ms) const;
   // Called on the simulator's thread for every received line (set before use).
   void OnLine(std::function<void(const ReceivedLine&)> callback);
@@ -123,6 +144,8 @@ class PhoneSimulator {
   void Run();
   void HandleBytes(const char* data, size_t n, uint64_t now);
   void HandleLine(const std::string& line, uint64_t now);
+  // Echoes and answers one command line (the phone not busy).
+  void Process(const std::string& line, uint64_t now);
   std::string Answer(const std::string& line);  // "" when the command gets no answer
   const Behaviour* RuleFor(const std::string& upper) const;
   void Queue(uint64_t due_ms, std::string bytes);
@@ -148,6 +171,11 @@ class PhoneSimulator {
   bool sim_ready_ = true;
   bool network_ = true;
   std::map<std::string, Behaviour> rules_;
+  std::optional<LateAnswer> late_;
+  int commands_since_late_ = 0;
+  uint64_t busy_until_ = 0;        // a delayed answer is due then
+  std::vector<std::string> held_;  // lines that came while the phone was busy, in order
+
   std::vector<Output> outbox_;  // in due order
   std::string partial_;         // the line being received
   std::vector<ReceivedLine> log_;
