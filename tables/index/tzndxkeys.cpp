@@ -129,8 +129,10 @@ void BlankKey(TOrder& o) {
   o.key.back() = 0;
 }
 
+namespace {
+
 // Inserts (record, key) into the tag `o`; 0 done or skipped, -1 failure.
-int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
+int InsertEntry(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   if (!PassesFor(o)) return 0;
   if (!o.ForPassed()) {
     o.anchor[kAnchorForState] = 1;
@@ -200,14 +202,20 @@ int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
 
 // Removes the entry of `record` with `key` from tag `o`; 0 done (or nothing to remove where
 // that is allowed: a unique tag, a FOR tag without the key), -1 failure.
-int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
+int RemoveEntry(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   const int kl = o.KeyLength(), el = o.EntryLength();
   if (!DescendByKey(ia, o, key)) return -1;
   bool found_key = false;
-  while (true) {
+  for (size_t steps = MaxEntries(ia, o);; --steps) {
     TPathItem& leaf = o.path.back();
+    if (steps == 0) {
+      BadNode(o, leaf.block);
+      return -1;
+    }
     if (leaf.index >= leaf.node.Count()) {
-      if (!StepEntry(ia, o, true)) break;
+      Step step = StepEntry(ia, o, true);
+      if (step == Step::kFailed) return -1;
+      if (step == Step::kEnd) break;
       continue;
     }
     if (o.Compare(leaf.node.Key(leaf.index, el), key) != 0) break;
@@ -254,7 +262,9 @@ int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
       ResetToEmpty(o);
       return o.anchor_changed && !WriteAnchor(o.tag) ? -1 : 0;
     }
-    if (!StepEntry(ia, o, true)) break;
+    Step step = StepEntry(ia, o, true);
+    if (step == Step::kFailed) return -1;
+    if (step == Step::kEnd) break;
   }
   ResetToEmpty(o);
   // A unique tag holds a key for one record only, and once that record changes away the key
@@ -262,6 +272,21 @@ int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   // nothing to remove. Likewise a FOR tag never held the keys of the records that fail it.
   if (o.Unique() || (!found_key && o.HasFor())) return 0;
   return -1;
+}
+
+}  // namespace
+
+// A failed insert or removal may leave nodes on the path that differ from the file's.
+int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
+  int result = InsertEntry(ia, o, key, record);
+  if (result < 0) ResetToEmpty(o);
+  return result;
+}
+
+int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
+  int result = RemoveEntry(ia, o, key, record);
+  if (result < 0) ResetToEmpty(o);
+  return result;
 }
 
 }  // namespace tz::ndx
