@@ -176,6 +176,9 @@ struct TIndexArea {
   std::unique_ptr<TSemaphore, TSemaphoreFree> semaphore;
   int read_depth = 0;
   int write_depth = 0;
+  // The stored record as it was before the replace in progress (MakeCurrentKeys with all):
+  // CompareKeys writes it back when the keys cannot follow the new one.
+  std::vector<char> record_before_replace;
 
   // The order at a position: position 1 the current one, the current tag's own position
   // holds tag 1, every other tag its own.
@@ -249,6 +252,12 @@ int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record);
 // for this record or a FOR tag does not hold the key; -1 when it is missing otherwise or on
 // failure (a node that cannot be read or written; the order then stands on the empty entry).
 int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record);
+// After a replace: moves the key of every tag whose key or FOR result changed, from the keys
+// MakeCurrentKeys (all) made before. All or nothing: when one tag's key cannot move (a key
+// that cannot be made, a node that cannot be read or written), or an error stands from the
+// steps before, every tag and the record go back to what they were before the replace, and
+// the answer is false with the error stored, not reported.
+bool CompareKeys(TIndexArea& ia);
 
 // --- Positioning (tzndxorder.cpp) --------------------------------------------------------
 

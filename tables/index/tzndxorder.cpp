@@ -649,6 +649,7 @@ void MakeCurrentKeys(bool all) {
       o->old_passes = record && PassesFor(*o);
     }
   }
+  if (all) ia->record_before_replace = t.Record;
 }
 
 void MakeCurrentKey() {
