@@ -348,10 +348,16 @@ TEST_F(DamagedMdxTest, DamageFoundWhileWorkingIsError222) {
   const Command commands[] = {
       {"GO",
        [=] {
-         GO(after);
-         // No record follows one whose way down is damaged: not one the damage made up either.
+         try {
+           GO(after);
+         } catch (const ETarazedError&) {
+         }
+         // No record follows one whose way down is damaged, not one the damage made up either.
          uint16_t code = DbLastError;
-         Skip(1);
+         try {
+           Skip(1);
+         } catch (const ETarazedError&) {
+         }
          EXPECT_TRUE(dEOF() || DbLastError == 222) << RecNo();
          DbLastError = code;
        }},
