@@ -151,44 +151,30 @@ void SaveKeysBeforeReplace() {
   MakeCurrentKeys(true);
 }
 
-// After a replace: the keys of every tag whose key or FOR result changed move.
-bool CompareKeys(TIndexArea& ia) {
-  TWorkArea& wa = Wa();
-  const int32_t record = wa.Table.CurrentRecord;
-  for (int tag = 1; tag <= kMaxTags; ++tag) {
-    TOrder* o = ia.orders[tag].get();
-    if (!o) continue;
-    std::vector<uint8_t> key(static_cast<size_t>(o->KeyLength()));
-    if (!MakeKey(wa, *o, key.data())) return false;
-    bool passes = PassesFor(*o);
-    const std::string missing = "Record number " + std::to_string(record) + " not found in index." +
-                                OrderDescription(tag) + " [CompareKeys]";
-    if (o->old_record != record) return Fail(254, missing);
-    bool changed = o->old_key != key;
-    if (o->old_passes && (changed || !passes)) {
-      if (DeleteKey(ia, *o, o->old_key.data(), record) != 0)
-        return DbLastError != 0 ? false : Fail(254, missing);
-    }
-    if (passes && (changed || !o->old_passes)) {
-      if (AppendIndex(ia, *o, key.data(), record) < 0) return false;
-    }
-    o->old_key = key;
-    o->old_passes = passes;
-    std::copy(key.begin(), key.end(), o->key.begin());
-  }
-  return true;
-}
-
 void UpdateKeysAfterReplace() {
   TIndexArea* ia = FindArea();
   if (!ia) return;
+  bool moved;
   {
     IndexOrderOn order(*ia);
-    CompareKeys(*ia);
+    moved = CompareKeys(*ia);
   }
   FlushHeader(*ia);
-  if (DbLastError == 0) SyncIndex(false);
-  MakeCurrentKey();
+  if (moved) {
+    if (DbLastError == 0) SyncIndex(false);
+    MakeCurrentKey();
+    return;
+  }
+  // The record and every tag are as before the replace: the current order finds the record
+  // again, then the error is reported.
+  uint16_t code = DbLastError;
+  std::string context = DbErrorContext;
+  {
+    ScopedReporting quiet(false);
+    SyncIndex(false);
+    MakeCurrentKey();
+  }
+  SetDbError(code, context);
 }
 
 bool ReindexSlot() {

@@ -97,12 +97,6 @@ bool Fail(uint16_t code, const std::string& text) {
 
 namespace {
 
-bool Corrupt(TIndexArea& ia, TOrder& o, int32_t block) {
-  return Fail(222, "Invalid node " + std::to_string(block) +
-                       " in index file: " + OrderDescription(o.tag) + " [SeekAndRead]");
-  (void)ia;
-}
-
 // The header fields a new file starts with.
 void FillNewHeader(std::vector<uint8_t>& h, const std::string& table_name) {
   h.assign(kHeaderBytes, 0);
@@ -210,7 +204,29 @@ bool BlockWithin(uint32_t block, uint64_t file_size) {
          uint64_t{block} * kBlockBytes + kNodeBytes <= file_size;
 }
 
+// Leaves the order on the empty entry unless the descent it watches reaches a leaf: a read
+// that fails, or raises its error, leaves no path half built.
+class DescentGuard {
+ public:
+  explicit DescentGuard(TOrder& o) : o_(o) {}
+  ~DescentGuard() {
+    if (!reached_) ResetToEmpty(o_);
+  }
+  DescentGuard(const DescentGuard&) = delete;
+  DescentGuard& operator=(const DescentGuard&) = delete;
+  bool Reached() { return reached_ = true; }
+
+ private:
+  TOrder& o_;
+  bool reached_ = false;
+};
+
 }  // namespace
+
+bool BadNode(TOrder& o, int32_t block) {
+  return Fail(222, "Invalid node " + std::to_string(block) +
+                       " in index file: " + OrderDescription(o.tag) + " [SeekAndRead]");
+}
 
 bool ValidBlock(TIndexArea& ia, uint32_t block) {
   return BlockWithin(block, FileSize(ia));
@@ -223,7 +239,7 @@ bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
                          " [GetNode]");
   // One size for the node and all its children: an inner node names up to a hundred.
   const uint64_t file_size = FileSize(ia);
-  if (!BlockWithin(static_cast<uint32_t>(block), file_size)) return Corrupt(ia, o, block);
+  if (!BlockWithin(static_cast<uint32_t>(block), file_size)) return BadNode(o, block);
   auto on_path = std::find_if(o.path.begin(), o.path.end(),
                               [block](const TPathItem& p) { return p.block == block; });
   TNode read;
@@ -238,12 +254,12 @@ bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
                   "Error reading index file: " + OrderDescription(o.tag) + " [SeekAndRead]");
   }
   int count = Get32(read.b.data()) & 0xFFFF;
-  if (count > o.KeysPerNode()) return Corrupt(ia, o, block);
+  if (count > o.KeysPerNode()) return BadNode(o, block);
   read.SetCount(count);  // the high word is the changed mark in memory
   int length = o.EntryLength();
   if (!read.IsLeaf(length))
     for (int i = 0; i <= count; ++i)
-      if (!BlockWithin(read.Pointer(i, length), file_size)) return Corrupt(ia, o, block);
+      if (!BlockWithin(read.Pointer(i, length), file_size)) return BadNode(o, block);
   node = read;
   return true;
 }
@@ -281,6 +297,7 @@ int SearchNode(const TOrder& o, const TNode& node, const uint8_t* key) {
 }
 
 bool DescendByKey(TIndexArea& ia, TOrder& o, const uint8_t* key) {
+  DescentGuard guard(o);
   o.path.clear();
   o.on_empty = o.gap = false;
   int32_t block = o.Root();
@@ -288,29 +305,24 @@ bool DescendByKey(TIndexArea& ia, TOrder& o, const uint8_t* key) {
   while (true) {
     TPathItem item;
     item.block = block;
-    if (o.path.size() >= kMaxDepth || !SeekAndRead(ia, o, block, item.node)) {
-      if (o.path.size() >= kMaxDepth) Corrupt(ia, o, block);
-      ResetToEmpty(o);
-      return false;
-    }
+    if (o.path.size() >= kMaxDepth) return BadNode(o, block);
+    if (!SeekAndRead(ia, o, block, item.node)) return false;
     item.index = SearchNode(o, item.node, key);
     bool leaf = item.node.IsLeaf(length);
     o.path.push_back(item);
-    if (leaf) return true;
+    if (leaf) return o.LeafDepthAgrees(o.path.size()) ? guard.Reached() : BadNode(o, block);
     block = static_cast<int32_t>(item.node.Pointer(item.index, length));
   }
 }
 
 bool DescendToEdge(TIndexArea& ia, TOrder& o, bool first) {
+  DescentGuard guard(o);
   int length = o.EntryLength();
   o.on_empty = o.gap = false;
   if (o.path.empty()) {
     TPathItem root;
     root.block = o.Root();
-    if (!SeekAndRead(ia, o, root.block, root.node)) {
-      ResetToEmpty(o);
-      return false;
-    }
+    if (!SeekAndRead(ia, o, root.block, root.node)) return false;
     o.path.push_back(root);
   }
   while (true) {
@@ -318,16 +330,13 @@ bool DescendToEdge(TIndexArea& ia, TOrder& o, bool first) {
     int count = top.node.Count();
     if (top.node.IsLeaf(length)) {
       top.index = first ? 0 : std::max(count - 1, 0);
-      return true;
+      return o.LeafDepthAgrees(o.path.size()) ? guard.Reached() : BadNode(o, top.block);
     }
     top.index = first ? 0 : count;
     TPathItem child;
     child.block = static_cast<int32_t>(top.node.Pointer(top.index, length));
-    if (o.path.size() >= kMaxDepth || !SeekAndRead(ia, o, child.block, child.node)) {
-      if (o.path.size() >= kMaxDepth) Corrupt(ia, o, child.block);
-      ResetToEmpty(o);
-      return false;
-    }
+    if (o.path.size() >= kMaxDepth) return BadNode(o, child.block);
+    if (!SeekAndRead(ia, o, child.block, child.node)) return false;
     o.path.push_back(child);
   }
 }
@@ -535,7 +544,11 @@ bool ReadAnchorNodes() {
     size_t done = 0;
     int rc = ia->file.ReadAt(uint64_t{block} * kBlockBytes, anchor.data(), kAnchorBytes, &done);
     if (rc == 0 && done != kAnchorBytes) rc = 222;
-    if (rc == 0 && Get16(&anchor[kAnchorKeyLength]) != o->KeyLength()) rc = 222;
+    // Another program moves the root; the layout of the keys this order was prepared for
+    // (type, flags, lengths, keys per node) never changes in a sound file.
+    if (rc == 0 &&
+        !std::equal(&anchor[kAnchorFlags], &anchor[kAnchorKeyExpr], &o->anchor[kAnchorFlags]))
+      rc = 222;
     if (rc != 0)
       return Fail(static_cast<uint16_t>(rc),
                   "Error reading index file:  " + OrderDescription(k) + " [ReadAnchorNodes]");
@@ -546,6 +559,7 @@ bool ReadAnchorNodes() {
     // The nodes on the path may be stale, but not where the order stands: a position on an
     // entry is found again from its saved key when it is next used, whoever noticed the change.
     o->path.clear();
+    o->depth_root = 0;
   }
   return true;
 }

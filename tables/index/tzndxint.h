@@ -118,6 +118,10 @@ struct TOrder {
   // failed): the position is where its key would be, on the first entry not below it or
   // behind the last, and the next step takes that entry (or the one before it).
   bool gap = false;
+  // The root below which the leaves were last found at `leaf_depth`; 0 before the first
+  // descent, and after another program changed the tree.
+  int32_t depth_root = 0;
+  size_t leaf_depth = 0;
   ExprPtr key_expr;
   ExprPtr for_expr;
   // The stored record's key and FOR result, made before a replace.
@@ -140,6 +144,12 @@ struct TOrder {
     return compare(a, b, static_cast<size_t>(KeyLength()));
   }
   TPathItem* Leaf() { return path.empty() ? nullptr : &path.back(); }
+  // Every leaf of a sound tree lies at one depth: false when a descent that reached a leaf at
+  // `depth` (the root is 1) disagrees with the first one below the current root.
+  bool LeafDepthAgrees(size_t depth) {
+    if (depth_root != Root()) depth_root = Root(), leaf_depth = depth;
+    return depth == leaf_depth;
+  }
   // Record number of the current entry; -1 on the empty entry.
   int32_t CurrentRecord() const;
 };
@@ -166,6 +176,9 @@ struct TIndexArea {
   std::unique_ptr<TSemaphore, TSemaphoreFree> semaphore;
   int read_depth = 0;
   int write_depth = 0;
+  // The stored record as it was before the replace in progress (MakeCurrentKeys with all):
+  // CompareKeys writes it back when the keys cannot follow the new one.
+  std::vector<char> record_before_replace;
 
   // The order at a position: position 1 the current one, the current tag's own position
   // holds tag 1, every other tag its own.
@@ -192,6 +205,8 @@ bool ValidBlock(TIndexArea& ia, uint32_t block);
 // Reads `block` of `o` into `node` (from the order's path when it is there) and checks it:
 // 222 for a bad node number, count or child pointer, the I/O code otherwise.
 bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node);
+// 222 for the node at `block` of tag `o`: its contents (or the way to it) are damaged.
+bool BadNode(TOrder& o, int32_t block);
 // Writes the node at `block` and refreshes its copy on the order's path.
 bool SeekAndWrite(TIndexArea& ia, TOrder& o, int32_t block, const TNode& node);
 // Appends a node at the end of the file; its block, 0 on failure. The page count follows.
@@ -199,10 +214,11 @@ int32_t AppendNode(TIndexArea& ia, TOrder& o, const TNode& node);
 // The first entry of the node whose key is not below `key` (Count() when none).
 int SearchNode(const TOrder& o, const TNode& node, const uint8_t* key);
 // From the root to the leaf where `key` belongs; the path holds every node on the way and
-// its entry taken. False on a read error.
+// its entry taken. False on a read error (also one that is raised), with the order on the
+// empty entry.
 bool DescendByKey(TIndexArea& ia, TOrder& o, const uint8_t* key);
 // From the node on top of the path (or the root when the path is empty) down to the first
-// (first = true) or last leaf entry.
+// (first = true) or last leaf entry. Fails as DescendByKey does.
 bool DescendToEdge(TIndexArea& ia, TOrder& o, bool first);
 bool FlushHeader(TIndexArea& ia);
 void SetPageCount(TIndexArea& ia);
@@ -230,12 +246,18 @@ bool PassesFor(TOrder& o);
 void BlankKey(TOrder& o);
 // Inserts the entry (record, key) into tag `o` (nothing when the record fails the FOR
 // condition, or the key exists in a unique tag): 1 inserted, 0 nothing to insert, -1 failure
-// (the error is stored).
+// (the error is stored, and the order stands on the empty entry).
 int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record);
 // Removes the entry (record, key) of tag `o`; 0 done, also when a unique tag does not hold it
 // for this record or a FOR tag does not hold the key; -1 when it is missing otherwise or on
-// failure.
+// failure (a node that cannot be read or written; the order then stands on the empty entry).
 int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record);
+// After a replace: moves the key of every tag whose key or FOR result changed, from the keys
+// MakeCurrentKeys (all) made before. All or nothing: when one tag's key cannot move (a key
+// that cannot be made, a node that cannot be read or written), or an error stands from the
+// steps before, every tag and the record go back to what they were before the replace, and
+// the answer is false with the error stored, not reported.
+bool CompareKeys(TIndexArea& ia);
 
 // --- Positioning (tzndxorder.cpp) --------------------------------------------------------
 
@@ -245,12 +267,19 @@ void ResetToEmpty(TOrder& o);
 // Puts the order in the gap where `key` would be (nullptr: behind the last entry). Keeps
 // DbLastError as it was.
 void StandInGap(TIndexArea& ia, TOrder& o, const uint8_t* key);
-// Moves the order's position to the next (forward) or previous entry, across leaves. False
-// when there is none (the position stays) or a node could not be read (DbLastError).
-bool StepEntry(TIndexArea& ia, TOrder& o, bool forward);
+// Moves the order's position to the next (forward) or previous entry, across leaves: kEnd
+// when there is none, kFailed when a node on the way cannot be read (the error is stored). In
+// both the position stays where it was, also when the read raises its error.
+enum class Step { kMoved, kEnd, kFailed };
+Step StepEntry(TIndexArea& ia, TOrder& o, bool forward);
+// More entries than the index file has room for in nodes: a walk that takes more steps than
+// this through one tag goes round in a damaged tree.
+size_t MaxEntries(TIndexArea& ia, const TOrder& o);
 // Seeks `key` on tag `o`: the position of the first entry not below it (stepping into the
 // next leaf unless `insert`); true when an entry equal over the key length was found. At the
-// end of the tag the order's EOF flag is set and it stands behind the last entry.
+// end of the tag the order's EOF flag is set and it stands behind the last entry. When a node
+// cannot be read the answer is false, the error is stored and the order stands on the empty
+// entry (its path empty).
 bool SeekKey(TIndexArea& ia, TOrder& o, const uint8_t* key, bool insert = false);
 // SyncIndex, with the table kept on its record when `table_follows` is false (before a replace,
 // whose record must stay the one written even when the order leaves it out).

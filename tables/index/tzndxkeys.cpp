@@ -1,6 +1,7 @@
 // Keys of the index engine: the key makers and compares of the key types, and the key
 // maintenance that keeps every tag in step with appended and replaced records: insert with node
-// splits and root growth, delete with root collapse.
+// splits and root growth, delete with root collapse, and a replace that moves the keys of
+// every tag or none.
 #include <algorithm>
 
 #include "tables/engine/tzcommon.h"
@@ -68,6 +69,95 @@ bool NodeEmpty(const TNode& node, int entry_length) {
   return node.Count() == 0 && node.Trailing(entry_length) == 0;
 }
 
+// What a replace changes in the index file, kept so that a replace whose keys cannot all move
+// puts every tag back as it was: the bytes of each node and tag header before the replace
+// first writes them, the file's size (the nodes it appends are cut off again), and the header
+// and every order's tag header in memory. Putting bytes back never needs room the file does
+// not have, so a full disk does not stop it. Only a running CompareKeys keeps one.
+class ReplaceJournal {
+ public:
+  explicit ReplaceJournal(TIndexArea& ia)
+      : ia_(ia), size_(FileSize(ia)), header_(ia.header), header_changed_(ia.header_changed) {
+    for (const auto& o : ia.orders)
+      if (o) anchors_.push_back({o.get(), o->anchor, o->anchor_changed});
+    active_ = this;
+  }
+  ~ReplaceJournal() { active_ = nullptr; }
+  ReplaceJournal(const ReplaceJournal&) = delete;
+  ReplaceJournal& operator=(const ReplaceJournal&) = delete;
+
+  // Keeps the bytes that a write of `length` at `offset` into tag `o` is about to change, once;
+  // false (the error stored) when they cannot be read.
+  static bool Remember(TIndexArea& ia, const TOrder& o, uint64_t offset, size_t length) {
+    ReplaceJournal* j = active_;
+    if (!j || &j->ia_ != &ia || offset >= j->size_) return true;
+    for (const Kept& k : j->kept_)
+      if (k.offset == offset) return true;
+    Kept k{offset, std::vector<uint8_t>(std::min<uint64_t>(length, j->size_ - offset))};
+    size_t done = 0;
+    int rc = ia.file.ReadAt(offset, k.bytes.data(), k.bytes.size(), &done);
+    if (rc == 0 && done != k.bytes.size()) rc = 100;
+    if (rc != 0)
+      return Fail(static_cast<uint16_t>(rc),
+                  "Error reading index file: " + OrderDescription(o.tag) + " [CompareKeys]");
+    j->kept_.push_back(std::move(k));
+    return true;
+  }
+
+  // Everything back as it was; false (the error stored) when a write fails.
+  bool Undo() {
+    bool ok = true;
+    for (auto k = kept_.rbegin(); k != kept_.rend(); ++k)
+      if (int rc = ia_.file.WriteAt(k->offset, k->bytes.data(), k->bytes.size()); rc != 0)
+        ok = Fail(static_cast<uint16_t>(rc),
+                  "Error writing index file:  " + ia_.file_name + " [CompareKeys]");
+    if (size_ != 0 && FileSize(ia_) > size_)
+      if (int rc = ia_.file.Truncate(size_); rc != 0)
+        ok = Fail(static_cast<uint16_t>(rc),
+                  "Error writing index file:  " + ia_.file_name + " [CompareKeys]");
+    ia_.header = header_;
+    ia_.header_changed = header_changed_;
+    for (const Anchor& a : anchors_) {
+      a.order->anchor = a.anchor;
+      a.order->anchor_changed = a.changed;
+    }
+    // The nodes on the paths may be ones just put back.
+    for (const auto& o : ia_.orders)
+      if (o) ResetToEmpty(*o);
+    return ok;
+  }
+
+ private:
+  struct Kept {
+    uint64_t offset;
+    std::vector<uint8_t> bytes;
+  };
+  struct Anchor {
+    TOrder* order;
+    std::array<uint8_t, kAnchorBytes> anchor;
+    bool changed;
+  };
+  static ReplaceJournal* active_;
+  TIndexArea& ia_;
+  uint64_t size_;
+  std::vector<uint8_t> header_;
+  bool header_changed_;
+  std::vector<Kept> kept_;
+  std::vector<Anchor> anchors_;
+};
+ReplaceJournal* ReplaceJournal::active_ = nullptr;
+
+// Key maintenance writes its nodes and tag headers through these, for the journal of a replace.
+bool WriteNode(TIndexArea& ia, TOrder& o, int32_t block, const TNode& node) {
+  return ReplaceJournal::Remember(ia, o, uint64_t(block) * kBlockBytes, kNodeBytes) &&
+         SeekAndWrite(ia, o, block, node);
+}
+bool WriteTagHeader(TIndexArea& ia, TOrder& o) {
+  return ReplaceJournal::Remember(ia, o, uint64_t{Get32(ia.TagEntry(o.tag))} * kBlockBytes,
+                                  kAnchorBytes) &&
+         WriteAnchor(o.tag);
+}
+
 }  // namespace
 
 CompareProc CompareFor(char type, bool descending) {
@@ -129,8 +219,10 @@ void BlankKey(TOrder& o) {
   o.key.back() = 0;
 }
 
+namespace {
+
 // Inserts (record, key) into the tag `o`; 0 done or skipped, -1 failure.
-int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
+int InsertEntry(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   if (!PassesFor(o)) return 0;
   if (!o.ForPassed()) {
     o.anchor[kAnchorForState] = 1;
@@ -141,7 +233,7 @@ int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   TPathItem& leaf = o.path.back();
   if (o.Unique() && leaf.index < leaf.node.Count() &&
       o.Compare(leaf.node.Key(leaf.index, el), key) == 0) {
-    return o.anchor_changed && !WriteAnchor(o.tag) ? -1 : 0;
+    return o.anchor_changed && !WriteTagHeader(ia, o) ? -1 : 0;
   }
   // At each level: insert (pointer, entry key) at `at`, then point the slot after it at
   // `next` (a split child's new upper half), when there is one. The nodes a split adds go to
@@ -191,23 +283,29 @@ int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
     }
   }
   for (const auto& [block, node] : rewrites)
-    if (!SeekAndWrite(ia, o, block, node)) return -1;
+    if (!WriteNode(ia, o, block, node)) return -1;
   if (new_root != 0) o.SetRoot(new_root);
   ResetToEmpty(o);
   o.anchor_changed = true;
-  return WriteAnchor(o.tag) ? 1 : -1;
+  return WriteTagHeader(ia, o) ? 1 : -1;
 }
 
 // Removes the entry of `record` with `key` from tag `o`; 0 done (or nothing to remove where
 // that is allowed: a unique tag, a FOR tag without the key), -1 failure.
-int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
+int RemoveEntry(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   const int kl = o.KeyLength(), el = o.EntryLength();
   if (!DescendByKey(ia, o, key)) return -1;
   bool found_key = false;
-  while (true) {
+  for (size_t steps = MaxEntries(ia, o);; --steps) {
     TPathItem& leaf = o.path.back();
+    if (steps == 0) {
+      BadNode(o, leaf.block);
+      return -1;
+    }
     if (leaf.index >= leaf.node.Count()) {
-      if (!StepEntry(ia, o, true)) break;
+      Step step = StepEntry(ia, o, true);
+      if (step == Step::kFailed) return -1;
+      if (step == Step::kEnd) break;
       continue;
     }
     if (o.Compare(leaf.node.Key(leaf.index, el), key) != 0) break;
@@ -219,13 +317,13 @@ int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
       item->node.Remove(item->index, el);
       // Emptied nodes leave their parents, climbing while a parent empties too.
       while (level > 0 && NodeEmpty(item->node, el)) {
-        if (!SeekAndWrite(ia, o, item->block, TNode())) return -1;
+        if (!WriteNode(ia, o, item->block, TNode())) return -1;
         --level;
         item = &o.path[level];
         was_last = false;
         RemoveSlot(item->node, item->index, el);
       }
-      if (!SeekAndWrite(ia, o, item->block, item->node)) return -1;
+      if (!WriteNode(ia, o, item->block, item->node)) return -1;
       if (level + 1 == o.path.size() && was_last && item->node.Count() > 0) {
         // The node's largest key changed: so does the separator that leads to it.
         std::vector<uint8_t> last(item->node.Key(item->node.Count() - 1, el),
@@ -234,7 +332,7 @@ int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
           TPathItem& parent = o.path[up];
           if (parent.index < parent.node.Count()) {
             std::memcpy(parent.node.Entry(parent.index, el) + 4, last.data(), kl);
-            if (!SeekAndWrite(ia, o, parent.block, parent.node)) return -1;
+            if (!WriteNode(ia, o, parent.block, parent.node)) return -1;
             break;
           }
         }
@@ -252,9 +350,11 @@ int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
         o.anchor_changed = true;
       }
       ResetToEmpty(o);
-      return o.anchor_changed && !WriteAnchor(o.tag) ? -1 : 0;
+      return o.anchor_changed && !WriteTagHeader(ia, o) ? -1 : 0;
     }
-    if (!StepEntry(ia, o, true)) break;
+    Step step = StepEntry(ia, o, true);
+    if (step == Step::kFailed) return -1;
+    if (step == Step::kEnd) break;
   }
   ResetToEmpty(o);
   // A unique tag holds a key for one record only, and once that record changes away the key
@@ -262,6 +362,98 @@ int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   // nothing to remove. Likewise a FOR tag never held the keys of the records that fail it.
   if (o.Unique() || (!found_key && o.HasFor())) return 0;
   return -1;
+}
+
+}  // namespace
+
+// A failed insert or removal may leave nodes on the path that differ from the file's.
+int AppendIndex(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
+  int result = InsertEntry(ia, o, key, record);
+  if (result < 0) ResetToEmpty(o);
+  return result;
+}
+
+int DeleteKey(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
+  int result = RemoveEntry(ia, o, key, record);
+  if (result < 0) ResetToEmpty(o);
+  return result;
+}
+
+namespace {
+
+// The record as it was before the replace, back in the table and in the field value record.
+bool PutBackRecord(TIndexArea& ia) {
+  TWorkArea& wa = Wa();
+  TDbfTable& t = wa.Table;
+  if (ia.record_before_replace.size() != t.Record.size()) return true;  // none was kept
+  t.Record = ia.record_before_replace;
+  bool ok = PutDbfRecord(t, t.CurrentRecord);
+  UnpackRecord(t, wa.FieldValues);
+  return ok;
+}
+
+// Moves the key of the current record in tag `o` after a replace; false when it could not.
+bool MoveKey(TIndexArea& ia, TOrder& o, std::vector<uint8_t>& key, bool& passes) {
+  TWorkArea& wa = Wa();
+  const int32_t record = wa.Table.CurrentRecord;
+  if (!MakeKey(wa, o, key.data())) return false;
+  passes = PassesFor(o);
+  if (DbLastError != 0) return false;
+  const std::string missing = "Record number " + std::to_string(record) + " not found in index." +
+                              OrderDescription(o.tag) + " [CompareKeys]";
+  if (o.old_record != record) return Fail(254, missing);
+  bool changed = o.old_key != key;
+  if (o.old_passes && (changed || !passes)) {
+    if (DeleteKey(ia, o, o.old_key.data(), record) != 0)
+      return DbLastError != 0 ? false : Fail(254, missing);
+  }
+  if (passes && (changed || !o.old_passes)) {
+    if (AppendIndex(ia, o, key.data(), record) < 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CompareKeys(TIndexArea& ia) {
+  // An error raised half way would leave tags half moved: it waits for the caller.
+  ScopedReporting quiet(false);
+  ReplaceJournal journal(ia);
+  struct Moved {
+    TOrder* order;
+    std::vector<uint8_t> key;
+    bool passes;
+  };
+  std::vector<Moved> moved;
+  // An error standing from the replace's steps before (its record not found in the current
+  // order, the write lock not taken) moves no key.
+  bool ok = DbLastError == 0;
+  for (int tag = 1; ok && tag <= kMaxTags; ++tag) {
+    TOrder* o = ia.orders[tag].get();
+    if (!o) continue;
+    Moved m{o, std::vector<uint8_t>(static_cast<size_t>(o->KeyLength())), false};
+    ok = MoveKey(ia, *o, m.key, m.passes);
+    if (ok)
+      moved.push_back(std::move(m));
+    else if (DbLastError == 0)
+      Fail(254, "Key not replaced: " + OrderDescription(tag) + " [CompareKeys]");
+  }
+  if (ok) {
+    for (const Moved& m : moved) {
+      m.order->old_key = m.key;
+      m.order->old_passes = m.passes;
+      std::copy(m.key.begin(), m.key.end(), m.order->key.begin());
+    }
+  } else {
+    uint16_t code = DbLastError;
+    std::string context = DbErrorContext;
+    if (!journal.Undo())
+      code = 254, context = "Index file corrupted. " + ia.file_name + " [CompareKeys]";
+    if (!PutBackRecord(ia)) code = DbLastError, context = DbErrorContext;
+    SetDbError(code, context);
+  }
+  ia.record_before_replace.clear();
+  return ok;
 }
 
 }  // namespace tz::ndx

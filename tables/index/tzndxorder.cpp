@@ -22,12 +22,8 @@ bool EnterChild(TIndexArea& ia, TOrder& o, bool first) {
   TPathItem& top = o.path.back();
   TPathItem child;
   child.block = static_cast<int32_t>(top.node.Pointer(top.index, o.EntryLength()));
-  if (o.path.size() >= kMaxDepth || !SeekAndRead(ia, o, child.block, child.node)) {
-    if (o.path.size() >= kMaxDepth)
-      Fail(222, "Invalid node " + std::to_string(child.block) +
-                    " in index file: " + OrderDescription(o.tag) + " [SeekAndRead]");
-    return false;
-  }
+  if (o.path.size() >= kMaxDepth) return BadNode(o, child.block);
+  if (!SeekAndRead(ia, o, child.block, child.node)) return false;
   o.path.push_back(child);
   return DescendToEdge(ia, o, first);
 }
@@ -53,10 +49,11 @@ std::string KeyText(const TOrder& o, const uint8_t* key) {
 bool FindEntry(TIndexArea& ia, TOrder& o, int32_t record) {
   std::vector<uint8_t> key(o.key.begin(), o.key.end() - 1);
   if (!SeekKey(ia, o, key.data())) return false;
-  while (!o.eof && o.CurrentRecord() != record) {
+  for (size_t steps = MaxEntries(ia, o); !o.eof && o.CurrentRecord() != record; --steps) {
     TPathItem& leaf = o.path.back();
     if (o.Compare(leaf.node.Key(leaf.index, o.EntryLength()), key.data()) != 0) return false;
-    if (!StepEntry(ia, o, true)) return false;
+    if (steps == 0) return BadNode(o, leaf.block);
+    if (StepEntry(ia, o, true) != Step::kMoved) return false;
   }
   return !o.eof;
 }
@@ -106,7 +103,11 @@ void RefreshAfterChanges() {
 void GoEofInKeyOrder(TIndexArea& ia) {
   FindLastRec();
   TDbfTable& t = Wa().Table;
+  // The blank record is always there; going to it keeps an error that led the order here (a
+  // damaged node on the way to the next key).
+  uint16_t code = DbLastError;
   Dbf4RawGo(t.RecordCount + 1);
+  if (DbLastError == 0) DbLastError = code;
   // The end of file, not the beginning: in natural order Skip(-1) goes on from here too.
   t.AtBeginning = false;
   if (TOrder* o = ia.At(1)) {
@@ -180,19 +181,39 @@ bool SyncOrder(TIndexArea& ia, TOrder& o, bool position_one, bool to_eof, const 
 
 }  // namespace
 
-bool StepEntry(TIndexArea& ia, TOrder& o, bool forward) {
-  if (o.path.empty()) return false;
-  std::vector<TPathItem> saved = o.path;
+size_t MaxEntries(TIndexArea& ia, const TOrder& o) {
+  return FileSize(ia) / kNodeBytes * static_cast<size_t>(o.KeysPerNode());
+}
+
+Step StepEntry(TIndexArea& ia, TOrder& o, bool forward) {
+  if (o.path.empty()) return Step::kEnd;
+  // Unless the step reaches an entry the order stays where it stood, also when a node on the
+  // way cannot be read or its read raises the error.
+  struct Stay {
+    TOrder& o;
+    std::vector<TPathItem> path;
+    bool on_empty, gap;
+    bool moved = false;
+    ~Stay() {
+      if (moved) return;
+      o.path = std::move(path);
+      o.on_empty = on_empty;
+      o.gap = gap;
+    }
+  } stay{o, o.path, o.on_empty, o.gap};
+  size_t empty_leaves = 0;
   while (true) {
     TPathItem& leaf = o.path.back();
     int count = leaf.node.Count();
     if (forward && leaf.index + 1 < count) {
       ++leaf.index;
-      return true;
+      stay.moved = true;
+      return Step::kMoved;
     }
     if (!forward && std::min(leaf.index, count) - 1 >= 0) {
       leaf.index = std::min(leaf.index, count) - 1;
-      return true;
+      stay.moved = true;
+      return Step::kMoved;
     }
     // Up to the first ancestor with a child beside the way down, then to its edge leaf.
     o.path.pop_back();
@@ -201,15 +222,22 @@ bool StepEntry(TIndexArea& ia, TOrder& o, bool forward) {
       if (forward ? top.index < top.node.Count() : top.index > 0) break;
       o.path.pop_back();
     }
-    if (o.path.empty()) {
-      o.path = std::move(saved);
-      return false;
-    }
+    if (o.path.empty()) return Step::kEnd;
     o.path.back().index += forward ? 1 : -1;
-    if (!EnterChild(ia, o, forward)) return false;
+    if (!EnterChild(ia, o, forward)) return Step::kFailed;
     TPathItem& reached = o.path.back();
-    if (reached.node.Count() > 0) return true;
-    reached.index = forward ? -1 : 0;  // an empty leaf: go on past it
+    if (reached.node.Count() > 0) {
+      stay.moved = true;
+      return Step::kMoved;
+    }
+    // An empty leaf: go on past it. A sound tree has none but an empty root (a leaf that
+    // empties leaves its parent), so more of them than the file has nodes mean that the
+    // tree's pointers lead round into nodes already passed.
+    if (++empty_leaves > FileSize(ia) / kNodeBytes) {
+      BadNode(o, reached.block);
+      return Step::kFailed;
+    }
+    reached.index = forward ? -1 : 0;
   }
 }
 
@@ -217,16 +245,23 @@ bool SeekKey(TIndexArea& ia, TOrder& o, const uint8_t* key, bool insert) {
   o.bof = o.eof = false;
   if (!DescendByKey(ia, o, key)) return false;
   TPathItem& leaf = o.path.back();
-  int count = leaf.node.Count();
-  int el = o.EntryLength();
+  const int count = leaf.node.Count();
+  const int el = o.EntryLength();
   if (leaf.index >= count) {
     if (!insert && count > 0) {
       leaf.index = count - 1;
-      if (StepEntry(ia, o, true)) {
-        TPathItem& next = o.path.back();
-        return o.Compare(next.node.Key(next.index, el), key) == 0;
+      switch (StepEntry(ia, o, true)) {
+        case Step::kMoved: {
+          TPathItem& next = o.path.back();
+          return o.Compare(next.node.Key(next.index, el), key) == 0;
+        }
+        case Step::kFailed:
+          ResetToEmpty(o);
+          return false;
+        case Step::kEnd:
+          o.path.back().index = count;  // the step left the order on this leaf
+          break;
       }
-      o.path.back().index = o.path.back().node.Count();
     }
     o.eof = true;
     return false;
@@ -242,8 +277,10 @@ void StandInGap(TIndexArea& ia, TOrder& o, const uint8_t* key) {
     std::vector<uint8_t> sought(key, key + o.KeyLength());  // `key` may be the key buffer
     KeyToBuffer(o, sought.data());
     SeekKey(ia, o, sought.data());
-  } else if (DescendToEdge(ia, o, false)) {
-    o.path.back().index = o.path.back().node.Count();
+  } else {
+    // From the root: the path may be what a failed step left.
+    ResetToEmpty(o);
+    if (DescendToEdge(ia, o, false)) o.path.back().index = o.path.back().node.Count();
   }
   // Behind the last entry is no end of file: the table stands on a record.
   o.bof = o.eof = false;
@@ -330,8 +367,10 @@ int32_t FindNeighbour(bool forward) {
       std::vector<uint8_t> key(o.key.begin(), o.key.end() - 1);
       StandInGap(ia, o, key.data());
     }
-    bool stepped = forward ? o.CurrentRecord() != -1 : StepEntry(ia, o, false);
-    if (DbLastError != 0) return 0;
+    Step step =
+        forward ? (o.CurrentRecord() != -1 ? Step::kMoved : Step::kEnd) : StepEntry(ia, o, false);
+    if (step == Step::kFailed || DbLastError != 0) return 0;
+    bool stepped = step == Step::kMoved;
     o.gap = false;
     if (!stepped) {
       ResetToEmpty(o);
@@ -362,8 +401,9 @@ int32_t FindNeighbour(bool forward) {
     IndexFound = 0;
     return last;
   }
-  if (!StepEntry(ia, o, forward)) {
-    if (DbLastError != 0) return 0;
+  Step step = StepEntry(ia, o, forward);
+  if (step == Step::kFailed) return 0;
+  if (step == Step::kEnd) {
     FirstOrLastKey(ia, o, !forward);
     (forward ? o.eof : o.bof) = true;
     IndexFound = 0;
@@ -517,7 +557,7 @@ void Find(const std::string& text) {
     }
   }
   SeekKey(ia, o, key.data());
-  if (DbLastError != 0) return;
+  if (DbLastError != 0) return;  // the order stands on the empty entry
   if (o.eof) {
     TPathItem& leaf = o.path.back();
     leaf.index = std::max(0, leaf.node.Count() - 1);
@@ -528,8 +568,15 @@ void Find(const std::string& text) {
   }
   int32_t record = TakeEntry(o);
   Dbf4RawGo(record);
-  while (DbLastError == 0 && !o.eof && t.HideDeleted && t.Record[0] == '*') {
-    if (!StepEntry(ia, o, true)) {
+  for (size_t steps = MaxEntries(ia, o);
+       DbLastError == 0 && !o.eof && t.HideDeleted && t.Record[0] == '*'; --steps) {
+    if (steps == 0) {
+      BadNode(o, o.path.back().block);
+      return;
+    }
+    Step step = StepEntry(ia, o, true);
+    if (step == Step::kFailed) return;
+    if (step == Step::kEnd) {
       o.eof = true;
       break;
     }
@@ -602,6 +649,7 @@ void MakeCurrentKeys(bool all) {
       o->old_passes = record && PassesFor(*o);
     }
   }
+  if (all) ia->record_before_replace = t.Record;
 }
 
 void MakeCurrentKey() {

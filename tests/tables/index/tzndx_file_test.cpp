@@ -1,7 +1,11 @@
 // The production index file: header, tag table, tag headers and nodes byte for byte, opening,
 // the tag list, and refusal of damaged files.
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <random>
+
+#include "tables/engine/tzutils.h"
 
 #include "tests/tables/index/ndx_test_support.h"
 
@@ -181,6 +185,49 @@ TEST_F(MdxFileTest, ExpressionsAreUpperCasedOutsideQuotesOnly) {
   EXPECT_EQ(RecNo(), 1);
 }
 
+// Another program's writes show in the semaphore file, and this one then reads the tag headers
+// again: it takes their new root, but a key layout that changed meanwhile (the type, flags,
+// key or entry length, keys per node) means a damaged file. That is error 222, and the order
+// goes on with the layout it was opened with.
+TEST_F(MdxFileTest, ATagHeaderWhoseKeyLayoutChangedMeanwhileIsError222) {
+  struct Case {
+    const char* what;
+    size_t at;  // in tag ID's header
+    uint8_t value;
+  };
+  const Case cases[] = {
+      {"flags", 8, 0x18},        {"key type", 9, 'N'},      {"key length", 12, 12},
+      {"keys per node", 14, 62}, {"entry length", 18, 252},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string table = OpenTable("telstamm.dbf", kTelFields, kTelRecords);
+    ASSERT_TRUE(MakeIndex(kTelTags, "")) << DbErrorContext;
+    CloseAll();
+    for (uint8_t area : {1, 2}) {
+      Select(area);
+      Use(table + " ALIAS A" + std::to_string(area));
+      ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+    }
+    ASSERT_TRUE(ALock());  // area 2 appends: the semaphore file counts a change
+    ClearRecord();
+    std::memcpy(FieldAddress(1) + 1, "4", 1);
+    Append();
+    Unlock();
+    ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+    {
+      std::fstream mdx(dir_ / "telstamm.MDX", std::ios::in | std::ios::out | std::ios::binary);
+      mdx.seekp(static_cast<std::streamoff>(3072 + c.at));  // tag ID's header at block 6
+      mdx.put(static_cast<char>(c.value));
+    }
+    Select(1);
+    GoTop();
+    EXPECT_EQ(DbLastError, 222) << DbErrorContext;
+    EXPECT_EQ(Walk(), (std::vector<int32_t>{2, 3, 1, 4}));
+    CloseAll();
+  }
+}
+
 // A two-tag index whose C100 tag has three levels (9 keys per node).
 class DamagedMdxTest : public IndexTest {
  protected:
@@ -218,6 +265,15 @@ class DamagedMdxTest : public IndexTest {
   // Offset of tag k's header and of its root node.
   static size_t Anchor(const std::string& b, int k) { return Word32(b, 512 + 32 * k) * 512u; }
   static size_t Root(const std::string& b, int k) { return Word32(b, Anchor(b, k)) * 512u; }
+  // In tag K (entries of 104 bytes): child slot i of the node at `node` (entry i's pointer; the
+  // trailing pointer when i is its count), and the node that slot names.
+  static size_t Slot(size_t node, size_t i) { return node + 8 + 104 * i; }
+  static size_t Child(const std::string& b, size_t node, size_t i) {
+    return Word32(b, Slot(node, i)) * 512u;
+  }
+  static size_t Trailing(const std::string& b, size_t node) {
+    return Child(b, node, Word16(b, node));
+  }
 
   std::string path_, good_;
 };
@@ -249,6 +305,128 @@ TEST_F(DamagedMdxTest, EveryBadFieldIsRefused) {
       {"cut after the root", [](std::string& b) { b.resize(Root(b, 1) + 1024); }, 222},
   };
   for (const Case& c : cases) EXPECT_EQ(OpenDamaged(c.change), c.code) << c.what;
+}
+
+// Damage that opening the index cannot see, because it lies in nodes the first record's
+// descent does not read, shows when a command reaches it: as error 222, without reading or
+// writing outside a node. Each command runs on a fresh copy of the damaged file.
+TEST_F(DamagedMdxTest, DamageFoundWhileWorkingIsError222) {
+  // Tag K has three levels: the root's first two children I1 and I2, the last leaf L1 of I1
+  // and the first leaf L2 of I2. Every case damages the way from L1's last key (record
+  // `before`) to L2's first (record `after`), whose key leads down to the damage.
+  const std::string& b = good_;
+  const size_t root = Root(b, 1), i1 = Child(b, root, 0), i2 = Child(b, root, 1);
+  const size_t l1 = Trailing(b, i1), l2 = Child(b, i2, 0);
+  ASSERT_TRUE(Trailing(b, root) && Trailing(b, i1) && !Trailing(b, l1) && !Trailing(b, l2));
+  const auto before = static_cast<int32_t>(Word32(b, Slot(l1, Word16(b, l1) - 1)));
+  const auto after = static_cast<int32_t>(Word32(b, Slot(l2, 0)));
+  const auto i2_block = static_cast<uint32_t>(i2 / 512);
+  struct Case {
+    const char* what;
+    std::function<void(std::string&)> change;
+  };
+  const Case cases[] = {
+      // The separator of I1 names L2's first key, which lies above every key of L1: that key
+      // leads down to behind L1's last entry, and the step on to L2 cannot read it.
+      {"separator above its leaf, the next leaf unreadable",
+       [=](std::string& f) {
+         f.replace(Slot(root, 0) + 4, 100, f.substr(Slot(l2, 0) + 4, 100));
+         f[l2] = 10;  // nine keys at most
+       }},
+      {"a leaf holding too many keys", [=](std::string& f) { f[l2] = 10; }},
+      {"a child past the end", [=](std::string& f) { Put32(f, Slot(i2, 0), 0x100000); }},
+      {"a child inside the header", [=](std::string& f) { Put32(f, Slot(i2, 0), 2); }},
+      {"a child at an odd block", [=](std::string& f) { Put32(f, Slot(i2, 0), i2_block + 1); }},
+      {"a child that is the root",
+       [=](std::string& f) { Put32(f, Slot(i2, 0), Word32(f, Anchor(f, 1))); }},
+      {"a child that is its parent", [=](std::string& f) { Put32(f, Slot(i2, 0), i2_block); }},
+  };
+  struct Command {
+    const char* what;
+    std::function<void()> run;
+  };
+  const Command commands[] = {
+      {"GO",
+       [=] {
+         try {
+           GO(after);
+         } catch (const ETarazedError&) {
+         }
+         // No record follows one whose way down is damaged, not one the damage made up either.
+         uint16_t code = DbLastError;
+         try {
+           Skip(1);
+         } catch (const ETarazedError&) {
+         }
+         EXPECT_TRUE(dEOF() || DbLastError == 222) << RecNo();
+         DbLastError = code;
+       }},
+      {"Set_Order_To",
+       [=] {
+         Set_Order_To(2);
+         GO(after);
+         ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+         Set_Order_To(1);
+       }},
+      {"Find",
+       [=] {
+         Set_Order_To(2);
+         GO(after);
+         std::string key = RTrim(std::string(FieldAddress(1) + 1, 100));
+         Set_Order_To(1);
+         DbLastError = 0;
+         Find(key);
+       }},
+      {"Skip",
+       [=] {
+         GO(before);
+         ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+         Skip(1);
+       }},
+      {"Skip back",
+       [=] {
+         GoBottom();
+         for (int i = 0; i < 400 && DbLastError == 0; ++i) Skip(-1);
+       }},
+      {"Replace",
+       [=, this] {
+         Set_Order_To(2);
+         GO(after);
+         Set_Order_To(1);
+         DbLastError = 0;
+         ASSERT_TRUE(RLock());
+         std::memcpy(FieldAddress(1) + 1, "zz", 2);
+         const std::string table = Bytes("big.dbf");
+         Replace();
+         EXPECT_TRUE(Bytes("big.dbf") == table);  // nothing is written that the keys miss
+       }},
+  };
+  for (const Case& c : cases) {
+    for (const Command& command : commands) {
+      for (bool raise : {false, true}) {
+        SCOPED_TRACE(std::string(c.what) + ", " + command.what + (raise ? ", raised" : ""));
+        std::string bytes = good_;
+        c.change(bytes);
+        dir_.Write("big.MDX", bytes);
+        Use(path_);
+        ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+        DbReportErrors = DbRaiseErrors = raise;
+        try {
+          command.run();
+        } catch (const ETarazedError&) {
+          EXPECT_TRUE(raise);
+        }
+        DbReportErrors = DbRaiseErrors = false;
+        EXPECT_EQ(DbLastError, 222) << DbErrorContext;
+        // The orders stay sound after the error: the commands after it only meet it again.
+        for (int i = 0; i < 12; ++i) {
+          if (i % 4 == 0) Set_Order_To(i % 8 ? 1 : 2);
+          Skip(i < 6 ? 1 : -1);
+        }
+        CloseAll();
+      }
+    }
+  }
 }
 
 TEST_F(DamagedMdxTest, RandomBytesInNodesNeverCrash) {

@@ -1,6 +1,7 @@
 // Key maintenance: every tag follows appends and replaces, checked against a model of what each
 // tag must hold, against a fresh Reindex and against an independent reader (index_dump); node
-// splits, root growth and collapse; unique tags; the take-back of a failed append.
+// splits, root growth and collapse; unique tags; the take-back of a failed append and of a
+// failed replace.
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -722,6 +723,133 @@ TEST_F(AppendRollback, ANodeThatCannotBeWrittenTakesBackTheKeysOfTheTagsBefore) 
               "");
     CloseAll();
   }
+}
+
+// A replace is all or nothing across the tags. NAME C10, N N6, K C100; the tags, in this
+// order: NAME, and ONCE (unique), on NAME, holding all 18 records in their root leaf; LONG on
+// K, two full leaves of nine under a root; RATIO on 100/N. The replace gives record 3 a new
+// NAME, so the first two tags move its key; then a later tag's key cannot move. Afterwards
+// the table and the index file hold the bytes they held before and every tag walks as before.
+class ReplaceRollback : public AppendRollback {};
+
+TEST_F(ReplaceRollback, ALaterKeyThatCannotMovePutsBackTheRecordAndTheEarlierKeys) {
+  struct Case {
+    const char* what;
+    int32_t n;  // the new N (record 3 holds 3)
+    int k;      // the new K (LongKey(6) now)
+    bool full;  // no room behind the index file's end
+    bool damaged;
+    bool raise;  // errors raised as exceptions
+    uint16_t code;
+  };
+  const Case cases[] = {
+      {"RATIO's key cannot be made (N = 0)", 0, 6, false, false, false, 358},
+      {"RATIO's key cannot be made, raised", 0, 6, false, false, true, 358},
+      // K moves from the first leaf into the second, full one, which must split.
+      {"LONG needs a node and the disk is full", 3, 21, true, false, false, 31},
+      {"LONG needs a node and the disk is full, raised", 3, 21, true, false, true, 31},
+      {"RATIO's root leaf cannot be read", 5, 6, false, true, false, 222},
+      {"RATIO's root leaf cannot be read, raised", 5, 6, false, true, true, 222},
+  };
+  auto set_record = [](const std::string& name, int32_t n, int k) {
+    std::memset(FieldAddress(1) + 1, ' ', 10);
+    std::memcpy(FieldAddress(1) + 1, name.data(), name.size());
+    std::memcpy(FieldAddress(2), &n, sizeof n);
+    std::memcpy(FieldAddress(3) + 1, LongKey(k).data(), 100);
+  };
+  const std::vector<RawField> fields = {{"NAME", 'C', 10}, {"N", 'N', 6}, {"K", 'C', 100}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> records;
+    for (int i = 1; i <= 18; ++i) {
+      std::string n = std::to_string(i);
+      records.push_back("n" + IntToStrZeroPad(i, 2) + "       " + std::string(6 - n.size(), ' ') +
+                        n + LongKey(2 * i));
+    }
+    OpenTable("swap.dbf", fields, records, " EXCLUSIVE");
+    // Expressions as the open index writes them back, so the file's bytes can be compared.
+    ASSERT_TRUE(MakeIndex({{"NAME", "NAME", "", false, false},
+                           {"ONCE", "NAME", "", false, true},
+                           {"LONG", "K", "", false, false},
+                           {"RATIO", "100/N", "", false, false}},
+                          ""));
+    if (c.damaged) {
+      CloseAll();
+      std::string mdx = Bytes("swap.MDX");
+      size_t anchor = size_t{Word32(mdx, 512 + 32 * 4)} * 512;
+      mdx[size_t{Word32(mdx, anchor)} * 512] = 100;  // 63 keys at most
+      dir_.Write("swap.MDX", mdx);
+      Use((dir_ / "swap.dbf").string() + " EXCLUSIVE");
+    }
+    ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+    const int walked = c.damaged ? 3 : 4;
+    const auto before = Walks(walked);
+    ASSERT_EQ(before[0].size(), 18u);
+    const std::string dbf = Bytes("swap.dbf"), mdx = Bytes("swap.MDX");
+    Set_Order_To(1);
+    GO(3);
+    set_record("a", c.n, c.k);
+    {
+      FileSizeLimit limit(c.full ? mdx.size() : size_t{1} << 30);
+      DbReportErrors = DbRaiseErrors = c.raise;
+      if (c.raise)
+        EXPECT_THROW(Replace(), ETarazedError);
+      else
+        Replace();
+      DbReportErrors = DbRaiseErrors = false;
+    }
+    EXPECT_EQ(DbLastError, c.code) << DbErrorContext;
+    EXPECT_EQ(RecNo(), 3);
+    EXPECT_EQ(std::string(FieldAddress(1) + 1, 3), "n03");  // the record as it is again
+    EXPECT_TRUE(Bytes("swap.dbf") == dbf);
+    EXPECT_TRUE(Bytes("swap.MDX") == mdx);
+    EXPECT_EQ(Walks(walked), before);
+    if (!c.damaged) {
+      // The same replace with what it lacked moves every key; a rebuild walks alike.
+      GO(3);
+      set_record("a", 7, c.k);
+      Replace();
+      ASSERT_EQ(DbLastError, 0) << DbErrorContext;
+      const auto after = Walks(4);
+      EXPECT_EQ(after[0].front(), 3);
+      EXPECT_NE(after, before);
+      ASSERT_TRUE(Reindex());
+      EXPECT_EQ(Walks(4), after);
+    }
+    CloseAll();
+  }
+}
+
+// Another program reads the index and does not let go, so the write lock of a replace times
+// out. With errors not reported the replace runs to its end, and writes nothing: the error
+// that stands when the keys would move keeps them, and the record, as they were.
+TEST_F(ReplaceRollback, AReplaceWithoutTheWriteLockWritesNothing) {
+  std::string table = OpenTable("locked.dbf", {{"NAME", 'C', 10}}, {"b", "a", "c"});
+  ASSERT_TRUE(MakeIndex({{"NAME", "NAME", "", false, false}}, ""));
+  ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+  platform::ChildProcess other(INDEX_STATION, {});
+  ASSERT_TRUE(other.WriteLine("open " + table));
+  ASSERT_EQ(other.ReadLine(), "ok");
+  ASSERT_TRUE(other.WriteLine("read 1"));
+  ASSERT_EQ(other.ReadLine(), "ok");
+  const std::string dbf = Bytes("locked.dbf"), mdx = Bytes("locked.MDX");
+  SemaphoreTimeout = 1;
+  GO(1);
+  ASSERT_TRUE(RLock());
+  std::memcpy(FieldAddress(1) + 1, "z", 1);
+  Replace();
+  EXPECT_EQ(DbLastError, 1202) << DbErrorContext;
+  Unlock();
+  EXPECT_EQ(std::string(FieldAddress(1) + 1, 1), "b");
+  EXPECT_TRUE(Bytes("locked.dbf") == dbf);
+  EXPECT_TRUE(Bytes("locked.MDX") == mdx);
+  ASSERT_TRUE(other.WriteLine("read 0"));
+  ASSERT_EQ(other.ReadLine(), "ok");
+  ASSERT_TRUE(other.WriteLine("walk"));
+  EXPECT_EQ(other.ReadLine(), "ok 2 1 3");
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{2, 1, 3}));
+  other.CloseInput();
+  EXPECT_EQ(other.Wait(), 0);
 }
 
 }  // namespace
