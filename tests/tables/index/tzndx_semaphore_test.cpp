@@ -13,24 +13,6 @@
 namespace tz {
 namespace {
 
-// The other station, running index_station.
-class Station {
- public:
-  Station() : child_(INDEX_STATION, {}) {}
-  ~Station() { child_.CloseInput(); }
-  Station(const Station&) = delete;
-  Station& operator=(const Station&) = delete;
-  std::string Run(const std::string& command) {
-    Send(command);
-    return child_.ReadLine();
-  }
-  void Send(const std::string& command) { child_.WriteLine(command); }
-  std::string Line() { return child_.ReadLine(); }
-
- private:
-  platform::ChildProcess child_;
-};
-
 class SemaphoreTest : public IndexTest {
  protected:
   void SetUp() override {
