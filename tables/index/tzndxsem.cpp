@@ -1,6 +1,14 @@
 // Semaphore files: programs that share a table's index register in a 4-byte record beside the
 // table (logins, readers inside a read bracket or 1 while a writer holds it, a change counter),
 // guarded by a byte-range lock on its bytes 1 to 4 and, for logins, by the table's guard byte.
+//
+// A station that dies keeps its counts in the record. So that it never blocks the others, every
+// station also holds a lock that the system drops when the process dies (OFD locks,
+// platform/files.h): one byte of the login range for as long as it is logged in, the same byte
+// of the reader range while it counts as a reader; a writer is the holder of the region lock
+// for its whole bracket. Both bytes change only under the region lock, so whoever holds that
+// lock reads the live logins and readers off the bytes locked, and corrects the record when it
+// counts more (the audit).
 #include "platform/clock.h"
 #include "tables/engine/timedate.h"
 #include "tables/engine/tzcommon.h"
@@ -20,6 +28,7 @@ struct TSemaphore {
   bool region_locked = false;
   int32_t read_nesting = 0;
   int32_t write_nesting = 0;
+  int slot = -1;  // the byte of the login and reader ranges this station holds
 };
 
 void TSemaphoreFree::operator()(TSemaphore* s) const {
@@ -30,6 +39,11 @@ namespace {
 
 constexpr uint64_t kRegionOffset = 1;
 constexpr uint64_t kRegionLength = 4;
+// The liveness bytes, beyond the record (locks need no data under them); one slot per
+// station, as many as the login count can count.
+constexpr uint64_t kLoginLocks = 0x100;
+constexpr uint64_t kReaderLocks = 0x200;
+constexpr int kSlots = 255;
 // Lock attempts go on for about the ten seconds the failure message names.
 constexpr uint64_t kLockWaitMs = 10000;
 
@@ -87,6 +101,37 @@ bool WriteRecord(TSemaphore& s, int action) {
   if (int rc = s.file.WriteAt(0, s.record.data(), s.record.size()); rc != 0)
     return Fail(static_cast<uint16_t>(rc), FileErrorText("Cannot write to: ", s, action));
   return true;
+}
+
+// The bytes of [offset, offset + length) that other stations lock (each locks one at most).
+int ForeignLocks(const platform::File& file, uint64_t offset, uint64_t length) {
+  uint64_t at = 0, found = 0;
+  if (length == 0 || file.FindForeignLock(offset, length, &at, &found) != 0 || found == 0)
+    return 0;
+  uint64_t low = std::max(at, offset);
+  uint64_t high = std::min(at + found, offset + length);  // at + found never wraps
+  return static_cast<int>(high - low) + ForeignLocks(file, offset, low - offset) +
+         ForeignLocks(file, high, offset + length - high);
+}
+
+// Under the region lock, with the record just read: logins and activity that no live station
+// holds are taken out and the record written again at once. Dead activity (when `activity` is
+// set; a station that is leaving passes it on to the next) counts as a change, so that every
+// live station reads the tag headers again.
+void Audit(TSemaphore& s, int action, bool activity) {
+  int logins = ForeignLocks(s.file, kLoginLocks, kSlots) + (s.slot >= 0 ? 1 : 0);
+  int readers = ForeignLocks(s.file, kReaderLocks, kSlots) + (s.reader ? 1 : 0);
+  bool changed = false;
+  if (s.record[0] != logins) {
+    s.record[0] = static_cast<uint8_t>(logins);
+    changed = true;
+  }
+  if (activity && s.record[1] > readers) {
+    s.record[1] = static_cast<uint8_t>(readers);
+    Put16(&s.record[2], static_cast<uint16_t>(Counter(s) + 1));
+    changed = true;
+  }
+  if (changed) WriteRecord(s, action);
 }
 
 // The table's semaphore guard byte for LOGIN and LOGOUT, held for the life of the object.
@@ -156,7 +201,12 @@ bool Login(TIndexArea& ia) {
       RegionUnlock(s, kSemLogin);
       return fail(DbErrorContext, DbLastError);
     }
+    Audit(s, kSemLogin, true);
   }
+  for (int k = 0; k < kSlots && s.slot < 0; ++k)
+    if (s.file.LockRange(kLoginLocks + k, 1) == 0) s.slot = k;
+  if (s.slot < 0)
+    return fail(FileErrorText("Cannot lock: ", s, kSemLogin), platform::kErrLockViolation);
   s.record[0] = static_cast<uint8_t>(s.record[0] + 1);
   s.logins = s.record[0];
   bool ok = WriteRecord(s, kSemLogin);
@@ -168,40 +218,25 @@ bool Login(TIndexArea& ia) {
 void Logout(TIndexArea& ia) {
   TSemaphore& s = *ia.semaphore;
   TableGuard guard(s, kSemLogout);
+  bool idle = false;
   if (guard.Held() && RegionLock(s, kSemLogout)) {
     if (ReadRecord(s, kSemLogout)) {
+      Audit(s, kSemLogout, false);
       if (s.reader && s.record[1] > 0) --s.record[1];
       if (s.record[0] > 0) --s.record[0];
       s.logins = s.record[0];
+      idle = s.record[1] == 0;
       WriteRecord(s, kSemLogout);
     }
+    // Under the region lock, like the counts they stand for.
+    s.file.UnlockRange(kReaderLocks, kSlots);
+    s.file.UnlockRange(kLoginLocks, kSlots);
     RegionUnlock(s, kSemLogout);
   }
   s.file.Close();
-  if (s.logins == 0 && guard.Held()) platform::RemoveFile(s.name);
+  // Activity a dead station left stays for the next station to find.
+  if (s.logins == 0 && idle && guard.Held()) platform::RemoveFile(s.name);
   ia.semaphore.reset();
-}
-
-void ReadCount(TSemaphore& s, int action) {
-  bool increment = action == kSemIncRead;
-  if (increment) {
-    ++s.read_nesting;
-  } else if (--s.read_nesting < 0) {
-    s.read_nesting = 0;
-    Fail(254,
-         "Unbalanced IncRead/DecRead for semaphore file: " + s.name + " " + kActionNames[action]);
-    return;
-  }
-  if (increment ? s.read_nesting >= 2 : s.read_nesting >= 1) return;
-  if (s.region_locked || s.reader == increment) return;
-  if (!RegionLock(s, action)) return;
-  s.reader = increment;
-  if (ReadRecord(s, action)) {
-    if (increment && s.record[1] != 127) ++s.record[1];
-    if (!increment && s.record[1] != 0) --s.record[1];
-    WriteRecord(s, action);
-  }
-  RegionUnlock(s, action);
 }
 
 void LockSemaphore(TSemaphore& s) {
@@ -225,6 +260,7 @@ void LockSemaphore(TSemaphore& s) {
         RegionUnlock(s, kSemLock);
         return;
       }
+      Audit(s, kSemLock, true);
       if (s.record[1] == 0) break;
       RegionUnlock(s, kSemLock);
     }
@@ -257,6 +293,40 @@ void UnlockSemaphore(TSemaphore& s) {
   }
   RegionUnlock(s, kSemUnlock);
   s.last_counter = Counter(s);
+}
+
+// This station's byte of the reader range follows its registration as a reader.
+void HoldReaderByte(TSemaphore& s, bool hold) {
+  if (s.slot < 0) return;
+  if (hold)
+    s.file.LockRange(kReaderLocks + static_cast<uint64_t>(s.slot), 1);
+  else
+    s.file.UnlockRange(kReaderLocks + static_cast<uint64_t>(s.slot), 1);
+}
+
+void ReadCount(TSemaphore& s, int action) {
+  bool increment = action == kSemIncRead;
+  if (increment) {
+    ++s.read_nesting;
+  } else if (--s.read_nesting < 0) {
+    s.read_nesting = 0;
+    Fail(254,
+         "Unbalanced IncRead/DecRead for semaphore file: " + s.name + " " + kActionNames[action]);
+    return;
+  }
+  if (increment ? s.read_nesting >= 2 : s.read_nesting >= 1) return;
+  if (s.region_locked || s.reader == increment) return;
+  if (!RegionLock(s, action)) return;
+  bool read = ReadRecord(s, action);
+  if (read) Audit(s, action, true);
+  s.reader = increment;
+  HoldReaderByte(s, increment);
+  if (read) {
+    if (increment && s.record[1] != 127) ++s.record[1];
+    if (!increment && s.record[1] != 0) --s.record[1];
+    WriteRecord(s, action);
+  }
+  RegionUnlock(s, action);
 }
 
 }  // namespace
