@@ -8,7 +8,10 @@
 // of the reader range while it counts as a reader; a writer is the holder of the region lock
 // for its whole bracket. Both bytes change only under the region lock, so whoever holds that
 // lock reads the live logins and readers off the bytes locked, and corrects the record when it
-// counts more (the audit).
+// counts more (the audit). Activity nobody holds is a dead reader's or a dead writer's: the
+// two cannot be told apart, and a dead writer may have left a record without its keys or a
+// node split half done, so the index is then rebuilt before this station trusts it (in place,
+// under the write semaphore: other stations keep the file they have open).
 #include "platform/clock.h"
 #include "tables/engine/timedate.h"
 #include "tables/engine/tzcommon.h"
@@ -28,7 +31,9 @@ struct TSemaphore {
   bool region_locked = false;
   int32_t read_nesting = 0;
   int32_t write_nesting = 0;
-  int slot = -1;  // the byte of the login and reader ranges this station holds
+  int slot = -1;         // the byte of the login and reader ranges this station holds
+  bool suspect = false;  // a dead station's activity was found: the index needs its rebuild
+  bool repairing = false;
 };
 
 void TSemaphoreFree::operator()(TSemaphore* s) const {
@@ -116,8 +121,8 @@ int ForeignLocks(const platform::File& file, uint64_t offset, uint64_t length) {
 
 // Under the region lock, with the record just read: logins and activity that no live station
 // holds are taken out and the record written again at once. Dead activity (when `activity` is
-// set; a station that is leaving passes it on to the next) counts as a change, so that every
-// live station reads the tag headers again.
+// set; a station that is leaving passes it on to the next) marks the index as suspect and
+// counts as a change, so that every live station reads the tag headers again.
 void Audit(TSemaphore& s, int action, bool activity) {
   int logins = ForeignLocks(s.file, kLoginLocks, kSlots) + (s.slot >= 0 ? 1 : 0);
   int readers = ForeignLocks(s.file, kReaderLocks, kSlots) + (s.reader ? 1 : 0);
@@ -129,9 +134,14 @@ void Audit(TSemaphore& s, int action, bool activity) {
   if (activity && s.record[1] > readers) {
     s.record[1] = static_cast<uint8_t>(readers);
     Put16(&s.record[2], static_cast<uint16_t>(Counter(s) + 1));
-    changed = true;
+    s.suspect = changed = true;
   }
   if (changed) WriteRecord(s, action);
+}
+
+// A station may rebuild its index once it has every tag open.
+bool Ready(const TIndexArea& ia) {
+  return ia.current != 0 && ia.file.IsOpen();
 }
 
 // The table's semaphore guard byte for LOGIN and LOGOUT, held for the life of the object.
@@ -176,6 +186,13 @@ bool Login(TIndexArea& ia) {
     // Nobody may have it open for a reset: the share emulation tells live users apart.
     platform::File probe;
     int rc = probe.Open(s.name, platform::kModeReadExclusive);
+    if (rc == 0) {
+      // Everyone counted in it is gone: activity left in it was a dead station's.
+      std::array<uint8_t, 4> left{};
+      size_t done = 0;
+      s.suspect = probe.ReadAt(0, left.data(), left.size(), &done) == 0 && done == left.size() &&
+                  left[1] != 0;
+    }
     probe.Close();
     if (rc == 0 || rc == platform::kErrFileNotFound) {
       rc = s.file.Create(s.name, platform::kModeReadWriteExclusive);
@@ -239,7 +256,7 @@ void Logout(TIndexArea& ia) {
   ia.semaphore.reset();
 }
 
-void LockSemaphore(TSemaphore& s) {
+void LockSemaphore(TIndexArea& ia, TSemaphore& s) {
   if (++s.write_nesting > 1 || s.region_locked) return;
   const uint32_t first_attempt = SecondsSinceStart();
   auto timed_out = [](uint32_t since) {
@@ -276,6 +293,18 @@ void LockSemaphore(TSemaphore& s) {
   }
   s.record[1] = 1;
   WriteRecord(s, kSemLock);
+  if (s.suspect && Ready(ia) && !s.repairing) {
+    s.repairing = true;
+    bool rebuilt;
+    {
+      // A failure stays in DbLastError for the command (and the open reports it); the index
+      // stays suspect, and the next write or read tries again.
+      ScopedReporting quiet(false);
+      rebuilt = RebuildTagsInPlace(ia);
+    }
+    s.repairing = false;
+    s.suspect = !rebuilt;
+  }
 }
 
 void UnlockSemaphore(TSemaphore& s) {
@@ -304,7 +333,7 @@ void HoldReaderByte(TSemaphore& s, bool hold) {
     s.file.UnlockRange(kReaderLocks + static_cast<uint64_t>(s.slot), 1);
 }
 
-void ReadCount(TSemaphore& s, int action) {
+void ReadCount(TIndexArea& ia, TSemaphore& s, int action) {
   bool increment = action == kSemIncRead;
   if (increment) {
     ++s.read_nesting;
@@ -319,6 +348,14 @@ void ReadCount(TSemaphore& s, int action) {
   if (!RegionLock(s, action)) return;
   bool read = ReadRecord(s, action);
   if (read) Audit(s, action, true);
+  if (read && increment && s.suspect && Ready(ia) && !s.repairing) {
+    // Rebuilt before this station reads it, as a writer once the live readers have left.
+    RegionUnlock(s, action);
+    LockSemaphore(ia, s);
+    UnlockSemaphore(s);
+    if (!RegionLock(s, action)) return;
+    read = ReadRecord(s, action);
+  }
   s.reader = increment;
   HoldReaderByte(s, increment);
   if (read) {
@@ -340,6 +377,17 @@ bool IndexChanged() {
   RefreshRecCount(Wa());
   ia->semaphore->last_counter = Counter(*ia->semaphore);
   return true;
+}
+
+bool RepairIfSuspect() {
+  TIndexArea* ia = FindArea();
+  if (!ia || !ia->semaphore || !ia->semaphore->suspect) return true;
+  SetLockSemaphoreProc(1);  // the rebuild runs as the write semaphore is taken
+  uint16_t code = DbLastError;
+  std::string context = DbErrorContext;
+  SetLockSemaphoreProc(0);
+  if (code != 0) DbLastError = code, DbErrorContext = context;
+  return !ia->semaphore->suspect;
 }
 
 ReadBracket::~ReadBracket() {
@@ -396,10 +444,10 @@ void HandleSemafore(int action) {
       break;
     case kSemIncRead:
     case kSemDecRead:
-      ReadCount(*ia.semaphore, action);
+      ReadCount(ia, *ia.semaphore, action);
       break;
     case kSemLock:
-      LockSemaphore(*ia.semaphore);
+      LockSemaphore(ia, *ia.semaphore);
       break;
     default:
       UnlockSemaphore(*ia.semaphore);

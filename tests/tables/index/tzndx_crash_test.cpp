@@ -72,6 +72,10 @@ class CrashTest : public IndexTest {
     }
     ASSERT_TRUE(SetOrderToTag("ID"));
   }
+  uint64_t IndexInode() const {
+    struct stat st;
+    return stat((dir_ / "crash.MDX").c_str(), &st) == 0 ? st.st_ino : 0;
+  }
 
   std::string table_;
 };
@@ -89,6 +93,55 @@ TEST_F(CrashTest, TheIndexOpensWhileAnotherProgramAppendsAndAfterItWasKilled) {
     OpenShared();
     EXPECT_EQ(RecNo(), 4);
     EXPECT_EQ(Walk(), (std::vector<int32_t>{4, 5, 1, 2, 3}));
+    CloseAll();
+  }
+}
+
+// A writer killed inside its write bracket right after these commands, and who finds the
+// index it left: the next program to open it, or a station that had it open all along.
+struct DeadWriter {
+  const char* commands;
+  bool found_by_opener;
+};
+const DeadWriter kDeadWriters[] = {
+    {"bare append A0", true},      // a record without its keys
+    {"bare append A0", false},     //
+    {"bare replace 2 A9", true},   // a record under its old keys
+    {"bare replace 2 A9", false},  //
+};
+
+TEST_F(CrashTest, AnIndexADeadWriterLeftIsRepairedBeforeItIsTrusted) {
+  for (const DeadWriter& dead : kDeadWriters) {
+    SCOPED_TRACE(std::string(dead.commands) + (dead.found_by_opener ? ", opener" : ", live"));
+    MakeTable({"K1", "K2", "K3", "K4"});
+    const uint64_t inode = IndexInode();
+    Station live;  // has the index open before, during and after
+    ASSERT_EQ(live.Run("open " + table_), "ok");
+    {
+      Station writer;
+      ASSERT_EQ(writer.Run("open " + table_), "ok");
+      ASSERT_EQ(writer.Run("lock 1"), "ok");
+      ASSERT_EQ(writer.Run(dead.commands).substr(0, 2), "ok");
+      writer.Kill();
+    }
+    std::vector<int32_t> order = IdOrder(FileIds(), false);
+    if (!dead.found_by_opener) {
+      EXPECT_EQ(live.Run("walk"), "ok " + Numbers(order));
+    }
+    // The repair reports nothing, not even in the default mode that halts at every error.
+    DbReportErrors = true;
+    OpenShared();
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_EQ(RecNo(), order.front());
+    ExpectBothTagsHoldEveryRecord();
+    EXPECT_TRUE(ui_.Messages().empty());
+    DbReportErrors = false;
+    // The live station kept the file it had open and sees the repaired tags in it.
+    EXPECT_EQ(IndexInode(), inode);
+    EXPECT_EQ(live.Run("walk"), "ok " + Numbers(order));
+    EXPECT_EQ(live.Run("append B0"), "ok " + std::to_string(order.size() + 1));
+    ExpectBothTagsHoldEveryRecord();
+    EXPECT_EQ(live.Run("close"), "ok");
     CloseAll();
   }
 }

@@ -87,12 +87,13 @@ TEST_F(SemaphoreTest, AFileFromAnEarlierDayIsResetUnlessSomeoneHasItOpen) {
   dir_.Write("shared.@S@", Bytes4(5, 3, 7));
   DateYesterday();
   OpenShared();
-  EXPECT_EQ(Record(), Bytes4(1, 0, 0));
+  // The activity the dead stations left had the index rebuilt, which counts as a change.
+  EXPECT_EQ(Record(), Bytes4(1, 0, 1));
   // A live station keeps the file open: its login is not lost, whatever the file's date.
   DateYesterday();
   Station other;
   EXPECT_EQ(other.Run("open " + table_), "ok");
-  EXPECT_EQ(Record(), Bytes4(2, 0, 0));
+  EXPECT_EQ(Record(), Bytes4(2, 0, 1));
 }
 
 TEST_F(SemaphoreTest, ExclusiveTablesUseNoSemaphoreFile) {
