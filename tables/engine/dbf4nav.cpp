@@ -119,7 +119,7 @@ void RefreshRecCount(TWorkArea& wa) {
   uint64_t size = 0;
   if (t.File.Size(&size) != 0 || t.RecordSize == 0) return;
   uint64_t count = size < t.HeaderSize ? 0 : (size - t.HeaderSize) / t.RecordSize;
-  t.RecordCount = static_cast<int32_t>(std::min<uint64_t>(count, 0x7FFFFFFE));
+  t.RecordCount = static_cast<int32_t>(std::min<uint64_t>(count, MaxRecordCount(t)));
 }
 
 bool RecordVisible(TWorkArea& wa) {

@@ -64,6 +64,11 @@ void Append() {
   {
     IndexBracket bracket(IndexDriver.SetLockSemaphoreProc, order);
     bool ok = PutDbfRecord(t, t.RecordCount + 1);
+    // On a shared table the header counts the record at once, while the append lock is held:
+    // other programs read by the header's count, and a program that dies before it closes
+    // leaves no record uncounted. Written after the record, the count never takes in a record
+    // that is not whole on the disk.
+    if (ok && !wa.Exclusive) WriteRecordCount(t);
     UnpackRecord(t, wa.FieldValues);
     if (ok && order && IndexDriver.AppendNewKey) IndexDriver.AppendNewKey();
     bracket.End();

@@ -16,9 +16,6 @@ namespace {
 
 constexpr uint8_t kVersions[] = {0x02, 0x03, 0x04, 0x83, 0x8B, 0x8C, 0xF5};
 constexpr uint16_t kDbase2HeaderSize = 521;
-constexpr int32_t kDbase2MaxRecords = 65535;
-// Keeps count + 1 and the offsets computed from it inside 32 bits.
-constexpr int64_t kMaxRecordCount = 0x7FFFFFFE;
 
 uint16_t Word(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -146,7 +143,9 @@ bool OpenDbase2(TDbfTable& t, uint64_t file_size) {
   return true;
 }
 
-int WriteHeaderBytes(TDbfTable& t) {
+// Puts today's date and the record count into the prolog and LastUpdate. Answers where they
+// end in the prolog: they take bytes 1 to 5 of a version-02 table, else 1 to 7.
+size_t StampProlog(TDbfTable& t) {
   uint16_t year, month, day, dow;
   DayOfWeekOf(year, month, day, dow);
   uint8_t* p = t.Prolog.data();
@@ -157,6 +156,19 @@ int WriteHeaderBytes(TDbfTable& t) {
     p[3] = static_cast<uint8_t>(month);
     p[4] = static_cast<uint8_t>(day);
     p[5] = static_cast<uint8_t>(year - 1900);
+    return 6;
+  }
+  p[1] = static_cast<uint8_t>(year - 1900);
+  p[2] = static_cast<uint8_t>(month);
+  p[3] = static_cast<uint8_t>(day);
+  PutLong(p + 4, count);
+  return 8;
+}
+
+int WriteHeaderBytes(TDbfTable& t) {
+  uint8_t* p = t.Prolog.data();
+  if (IsDbase2Table(t)) {
+    StampProlog(t);
     return t.File.WriteAt(0, p, 8);
   }
   uint8_t others[12];
@@ -164,10 +176,7 @@ int WriteHeaderBytes(TDbfTable& t) {
   int rc = t.File.ReadAt(16, others, sizeof others, &got);
   if (rc != 0) return rc;
   std::memcpy(p + 16, others, got);
-  p[1] = static_cast<uint8_t>(year - 1900);
-  p[2] = static_cast<uint8_t>(month);
-  p[3] = static_cast<uint8_t>(day);
-  PutLong(p + 4, count);
+  StampProlog(t);
   return t.File.WriteAt(0, p, 32);
 }
 
@@ -213,12 +222,12 @@ bool OpenDbfFile(TDbfTable& t) {
     return FailOpen(t, static_cast<uint16_t>(rc),
                     "Failure to open " + t.FileName + " [USE/OpenDbf]");
   if (!OpenDbf(t, size)) return false;
-  if (size < t.HeaderSize) {
-    t.RecordCount = 0;
-  } else if (DbRecountOnOpen) {
-    t.RecordCount = static_cast<int32_t>(
-        std::min<uint64_t>((size - t.HeaderSize) / t.RecordSize, kMaxRecordCount));
-  }
+  // The file decides, not the header: a header that counts fewer records than the file holds
+  // is stale (its writer died before it rewrote it), one that counts more names records that
+  // are not there (the file was cut short). The table is the whole records the file holds, so
+  // an append goes right after the last of them; a last record cut short is not one of them.
+  uint64_t whole = size < t.HeaderSize ? 0 : (size - t.HeaderSize) / t.RecordSize;
+  t.RecordCount = static_cast<int32_t>(std::min<uint64_t>(whole, MaxRecordCount(t)));
   t.CurrentRecord = t.RecordCount > 0 ? 1 : 0;
   t.OnBlankRecord = t.RecordCount <= 0;
   t.AtEnd = t.AtBeginning = t.RecordCount <= 0;
@@ -257,7 +266,7 @@ bool OpenDbf(TDbfTable& t, uint64_t file_size) {
         TableFileName(t.FileName) +
             " is not a dBASE database. (Number of fields is out of range) [Use/OpenDbf]");
   t.LastUpdate = DateText(p[1] + 1900, p[2], p[3]);
-  t.RecordCount = static_cast<int32_t>(std::min<int64_t>(Long(p + 4), kMaxRecordCount));
+  t.RecordCount = static_cast<int32_t>(std::min<int64_t>(Long(p + 4), MaxRecordCount(t)));
   t.HeaderSize = Word(p + 8);
   t.RecordSize = Word(p + 10);
   size_t descriptor = wide ? 48 : 32;
@@ -298,14 +307,17 @@ bool GetDbfRecord(TDbfTable& t, int32_t n) {
 bool PutDbfRecord(TDbfTable& t, int32_t n) {
   if (!RecordNumberInRange(t, n, t.RecordCount + 1, "Replace/Append/PutDbfRecord")) return false;
   bool append = n == t.RecordCount + 1;
-  if (append && IsDbase2Table(t) && t.RecordCount >= kDbase2MaxRecords) {
-    SetDbError(212, "Database \"" + t.FileName +
-                        "\" holds 65535 records, the most a dBASE II "
-                        "table can hold [Replace/Append/PutDbfRecord]");
+  if (append && t.RecordCount >= MaxRecordCount(t)) {
+    SetDbError(212, "Database \"" + t.FileName + "\" holds " + std::to_string(MaxRecordCount(t)) +
+                        " records, the most a " + (IsDbase2Table(t) ? "dBASE II table" : "table") +
+                        " can hold [Replace/Append/PutDbfRecord]");
     return false;
   }
   std::vector<char> scratch = t.Record;
   TranslateBuffer(true, t.Oem, t.ToFile, scratch.size(), t.RecordSize, scratch.data());
+  // An appended record takes the end mark with it in the same write, so the file ends as a
+  // close would leave it also when the program dies before it closes.
+  if (append) scratch.push_back(0x1A);
   uint64_t offset = RecordOffset(t, n);
   uint64_t old_size = 0;
   int rc = append ? t.File.Size(&old_size) : 0;
@@ -339,6 +351,16 @@ bool WriteDeleteFlag(TDbfTable& t, int32_t n) {
     return false;
   }
   if (t.HeaderState != kHeaderAppended) t.HeaderState = kHeaderRewritten;
+  return true;
+}
+
+bool WriteRecordCount(TDbfTable& t) {
+  size_t end = StampProlog(t);
+  if (int rc = t.File.WriteAt(1, t.Prolog.data() + 1, end - 1); rc != 0) {
+    SetDbError(static_cast<uint16_t>(rc),
+               "File:  " + t.FileName + " [Replace/Append/PutDbfRecord]");
+    return false;
+  }
   return true;
 }
 
@@ -527,6 +549,10 @@ void TranslateBuffer(bool to_file, bool oem, TranslateProc proc, size_t byte_cou
 
 bool IsDbase2Table(const TDbfTable& t) {
   return t.Version() == 0x02;
+}
+
+int32_t MaxRecordCount(const TDbfTable& t) {
+  return IsDbase2Table(t) ? 65535 : 0x7FFFFFFE;
 }
 
 bool Uses48ByteDescriptors(const TDbfTable& t) {

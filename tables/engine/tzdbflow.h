@@ -33,8 +33,8 @@
 
 namespace tz {
 
-// When true, the record count after opening is what the file size holds instead of the
-// header's count [false].
+// Asks for the record count after opening to be what the file holds [false]. The file
+// dataset sets it around its open; OpenDbfFile counts that way whatever it says.
 extern bool DbRecountOnOpen;
 
 struct TFieldEntry {
@@ -90,7 +90,9 @@ struct TDbfTable {
 };
 
 // Opens the file named in `table.FileName` (the extension "DBF" added when it has none) in the
-// library's FileMode and reads its header. On failure the file is closed again: 2/3/5/32...
+// library's FileMode and reads its header. The record count is the whole records the file
+// holds, whatever the header counts (at most MaxRecordCount). On failure the file is closed
+// again: 2/3/5/32...
 // "Failure to open " + path + " [USE/OpenDbf]", 210 for what is no table, 211 for a bad field,
 // 100 for a short header.
 bool OpenDbfFile(TDbfTable& table);
@@ -100,13 +102,19 @@ bool OpenDbf(TDbfTable& table, uint64_t file_size);
 // ("Invalid record number = " n " (" path ")  [GetDbfRecord]"), 213 for a short record, the I/O
 // code otherwise ("File:  " path "  [GetDbfRecord]"). A failed read changes nothing.
 bool GetDbfRecord(TDbfTable& table, int32_t n);
-// Writes the record buffer as record n; n = count + 1 appends (the count goes up once the whole
-// record is on the disk; a partial write is cut back). n outside 1..count + 1 is 212, and an
-// append to a full version-02 table (65535 records) too. The buffer is never changed.
+// Writes the record buffer as record n; n = count + 1 appends, the end mark 1Ah after the
+// record in the same write (the count goes up once the whole record is on the disk; a partial
+// write is cut back). The header on the disk is left as it is. n outside 1..count + 1 is 212, and an
+// append to a table that holds MaxRecordCount records too. The buffer is never changed.
 bool PutDbfRecord(TDbfTable& table, int32_t n);
 bool AppendDbfRecord(TDbfTable& table);
 // Writes only byte 0 of the record buffer (the deleted mark) to record n (1..count; else 212).
 bool WriteDeleteFlag(TDbfTable& table, int32_t n);
+// Writes today's date and the record count into the header on the disk (bytes 1 to 7, 1 to 5
+// of a version-02 table) and the prolog, every other header byte left as it is on the disk.
+// The work-area engine calls it after each append to a shared table. A failure is the I/O code
+// with "File:  " path " [Replace/Append/PutDbfRecord]".
+bool WriteRecordCount(TDbfTable& table);
 // Rewrites the prolog with today's date and the record count (bytes 16-27 re-read first). A
 // failure leaves its I/O code in DbLastError and is reported without a new context.
 bool WriteDbfHeader(TDbfTable& table);
@@ -134,6 +142,9 @@ bool CreateEmptyMemofile(const std::string& table_path, uint8_t version, uint16_
 void TranslateBuffer(bool to_file, bool oem, TranslateProc proc, size_t byte_count,
                      uint16_t record_size, char* buffer);
 bool IsDbase2Table(const TDbfTable& table);
+// The most records the table can count: 65535 in a version-02 header, else 7FFFFFFEh, so that
+// the number past the last record (the blank record) is still a record number.
+int32_t MaxRecordCount(const TDbfTable& table);
 // The table's descriptors are 48 bytes long (a 04h or 8Ch table in the long layout).
 bool Uses48ByteDescriptors(const TDbfTable& table);
 uint32_t SwapLong(uint32_t value);

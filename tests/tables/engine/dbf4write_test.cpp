@@ -204,6 +204,87 @@ TEST_F(Writing, ClosingASharedTableNeverLosesAnotherProgramsRecord) {
   EXPECT_EQ(File(), file);
 }
 
+TEST_F(Writing, EveryAppendToASharedTableIsCountedInTheHeaderAtOnce) {
+  CloseDatabase();
+  std::string file = File();
+  file.replace(1, 3, "\x63\x01\x01");  // last updated 1999-01-01
+  file.replace(16, 12, "OTHER-PROGRA");
+  uint16_t year, month, day, dow;
+  DayOfWeekOf(year, month, day, dow);
+  const std::string today = {static_cast<char>(year - 1900), static_cast<char>(month),
+                             static_cast<char>(day)};
+  for (bool exclusive : {false, true}) {
+    dir_.Write("w.dbf", file);
+    Use(exclusive ? "w exclusive" : "w");
+    ASSERT_TRUE(ALock());
+    for (const char* name : {"Dora", "Emil"}) {
+      ClearRecord();
+      SetName(name);
+      Append();
+      ASSERT_EQ(DbLastError, 0);
+    }
+    // Still open and locked: what another program reads now.
+    std::string now = File();
+    EXPECT_EQ(now.substr(97 + 3 * 15), " Dora           Emil          \x1A") << exclusive;
+    EXPECT_EQ(now.substr(16, 13), file.substr(16, 13)) << exclusive;
+    if (exclusive) {
+      EXPECT_EQ(now.substr(0, 8), file.substr(0, 8));  // the header waits for the close
+    } else {
+      EXPECT_EQ(now.substr(0, 8), "\x03" + today + std::string("\x05\0\0\0", 4));
+      platform::ChildProcess python(
+          "/usr/bin/python3",
+          {"-c",
+           "import sys, dbfread\n"
+           "print(' '.join(r['NAME'] for r in dbfread.DBF(sys.argv[1])))\n",
+           path_});
+      python.CloseInput();
+      EXPECT_EQ(python.ReadLine(), "Anna Carl Dora Emil");
+      EXPECT_EQ(python.Wait(), 0);
+    }
+    CloseDatabase();
+    EXPECT_EQ(File().substr(0, 8), "\x03" + today + std::string("\x05\0\0\0", 4)) << exclusive;
+  }
+}
+
+TEST_F(Writing, AnExclusiveAppendGoesRightAfterTheLastRecordTheFileHolds) {
+  CloseDatabase();
+  std::string file = File();
+  std::string header = file.substr(0, 97);
+  std::string records = file.substr(97, 3 * 15);
+  struct Case {
+    const char* what;
+    int header_count;
+    std::string records;
+    const char* names;  // as python3-dbfread reads them afterwards, deleted ones last
+  } cases[] = {
+      {"a writer died before it wrote the header", 1, records + " Emil  20260303 Fr",
+       "Anna Carl Emil Dora | Bernd"},
+      {"the file was cut short", 200, records.substr(0, 35), "Anna Dora | Bernd"},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = header + c.records;
+    for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<char>(c.header_count >> (8 * i));
+    dir_.Write("w.dbf", bytes);
+    Use("w exclusive");
+    ClearRecord();
+    SetName("Dora");
+    Append();
+    ASSERT_EQ(DbLastError, 0) << c.what;
+    CloseDatabase();
+    platform::ChildProcess python(
+        "/usr/bin/python3",
+        {"-c",
+         "import sys, dbfread\n"
+         "t = dbfread.DBF(sys.argv[1], load=True)\n"
+         "print(' '.join([r['NAME'] for r in t.records] + ['|'] + [r['NAME'] for r in t.deleted]))\n",
+         path_});
+    python.CloseInput();
+    EXPECT_EQ(python.ReadLine(), c.names) << c.what;
+    EXPECT_EQ(python.Wait(), 0);
+    EXPECT_EQ(File().back(), '\x1A') << c.what;
+  }
+}
+
 std::vector<std::string> g_index_calls;
 
 TEST_F(Writing, IndexKeysFollowAppendsAndReplacesInsideAWriteBracket) {

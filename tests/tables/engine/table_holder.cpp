@@ -7,6 +7,10 @@
 //   soak <count> <tag>    appends <count> records "<tag><i>" under the append lock, each lock
 //                         taken as soon as it is free; "ok" when the count never went down,
 //                         else "down"
+//   appends <count> <tag> the same, answering after each record with the number of records it
+//                         appended so far (an acknowledgement for a test that kills it), then
+//                         "ok"; an error ends it with "error <code>"
+//   count                 the record count
 // It ends when its input ends.
 #include <unistd.h>
 
@@ -58,6 +62,21 @@ int main() {
     } else if (command == "close") {
       tz::CloseDatabase();
       answer = "ok";
+    } else if (command == "count") {
+      answer = std::to_string(tz::RecCount());
+    } else if (command == "appends") {
+      int count = std::stoi(rest.substr(0, rest.find(' ')));
+      std::string tag = rest.substr(rest.find(' ') + 1);
+      answer = "ok";
+      for (int i = 0; i < count && answer == "ok"; ++i) {
+        while (!tz::ALock()) usleep(100);
+        tz::ClearRecord();
+        SetFirstField(tag + std::to_string(i));
+        tz::Append();
+        if (tz::DbLastError != 0) answer = Result();
+        tz::Unlock();
+        if (answer == "ok") std::cout << i + 1 << std::endl;
+      }
     } else if (command == "soak") {
       int count = std::stoi(rest.substr(0, rest.find(' ')));
       std::string tag = rest.substr(rest.find(' ') + 1);

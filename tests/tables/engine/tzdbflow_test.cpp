@@ -41,6 +41,15 @@ std::string Bytes(std::initializer_list<int> values) {
   return s;
 }
 
+// The first `count` bytes of a file (too big to read whole).
+std::string FirstBytes(const std::string& path, size_t count) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(count, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(count));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
+}
+
 std::string Descriptor(const std::string& name, char type, int length, int decimals) {
   std::string d(32, '\0');
   d.replace(0, name.size(), name);
@@ -167,6 +176,42 @@ TEST_F(TableFiles, AppendedRecordsReadBackAndTheHeaderKeepsOtherProgramsBytes) {
   file = platform::TempDir::Read(path);
   EXPECT_EQ(file.substr(97), " Anna    1 Anna    1 Carl  333\x1A");
   EXPECT_EQ(file.substr(16, 12), "OTHER-PROGRA");
+}
+
+TEST_F(TableFiles, TheRecordCountIsWrittenWithTheDateAndNothingElse) {
+  std::string three = RawTable(0x03, {{"A", 'C', 4}}, {" aaaa"});
+  three.replace(1, 3, "\x63\x01\x01");  // 1999-01-01
+  three.replace(16, 12, "OTHER-PROGRA");
+  std::string two(521, '\0');
+  two.replace(0, 8, Bytes({0x02, 1, 0, 1, 1, 99, 5, 0}));  // one record, 01-01-1999
+  two.replace(8, 12, std::string("A\0\0\0\0\0\0\0\0\0\0C", 12));
+  two[8 + 12] = 4;
+  two[8 + 16] = 0x0D;
+  two += " aaaa";
+  uint16_t y, m, d, dow;
+  DayOfWeekOf(y, m, d, dow);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    size_t header;
+    std::string stamp;  // bytes 1 on after the append
+  } cases[] = {
+      {"dBASE III", three, 65, Bytes({y - 1900, m, d, 2, 0, 0, 0})},
+      {"dBASE II", two, 521, Bytes({2, 0, m, d, y - 1900})},
+  };
+  for (const Case& c : cases) {
+    std::string path = dir_.Write("t.dbf", c.bytes).string();
+    TDbfTable table;
+    ASSERT_TRUE(Open(table, path)) << c.what;
+    table.Prolog[28] = 1;  // changed in memory only, for the close to write
+    table.Record.assign({' ', 'b', 'b', 'b', 'b'});
+    ASSERT_TRUE(AppendDbfRecord(table)) << c.what;
+    ASSERT_TRUE(WriteRecordCount(table)) << c.what;
+    std::string expected = c.bytes.substr(0, c.header);
+    expected.replace(1, c.stamp.size(), c.stamp);
+    EXPECT_EQ(platform::TempDir::Read(path).substr(0, c.header), expected) << c.what;
+    EXPECT_EQ(table.RecordCount, 2);
+  }
 }
 
 TEST_F(TableFiles, RecordNumbersOutsideTheTableAreRefused) {
@@ -296,7 +341,16 @@ TEST_F(TableFiles, TruncatedFilesReadWhatIsThere) {
   std::string path = dir_.Write("t.dbf", full.substr(0, full.size() - 4)).string();
   TDbfTable table;
   ASSERT_TRUE(Open(table, path));
+  EXPECT_EQ(table.RecordCount, 1);  // the header's second record is not there
+  EXPECT_TRUE(GetDbfRecord(table, 1));
+  EXPECT_FALSE(GetDbfRecord(table, 2));
+  EXPECT_EQ(DbLastError, 212);
+
+  // A file cut short while it is open reads what is left of it.
+  path = dir_.Write("t.dbf", full).string();
+  ASSERT_TRUE(Open(table, path));
   EXPECT_EQ(table.RecordCount, 2);
+  std::filesystem::resize_file(path, full.size() - 4);
   EXPECT_TRUE(GetDbfRecord(table, 1));
   EXPECT_FALSE(GetDbfRecord(table, 2));
   EXPECT_EQ(DbLastError, 213);
@@ -310,6 +364,49 @@ TEST_F(TableFiles, TruncatedFilesReadWhatIsThere) {
   EXPECT_EQ(table.RecordCount, 0);
   EXPECT_EQ(table.CurrentRecord, 0);
   EXPECT_TRUE(table.AtEnd && table.AtBeginning);
+}
+
+TEST_F(TableFiles, OpeningCountsTheWholeRecordsTheFileHolds) {
+  // A writer that died leaves a header that counts too few records and perhaps a last record
+  // cut short; a file cut short has a header that counts too many. Either way the table is
+  // what the file holds, and an append goes right after its last whole record.
+  struct Case {
+    const char* what;
+    int header_count;
+    std::string records;  // after the header, as on the disk
+    int32_t count;
+  } cases[] = {
+      {"the header is right", 3, " aaaa bbbb cccc\x1A", 3},
+      {"stale header", 1, " aaaa bbbb cccc\x1A", 3},
+      {"stale header, no end mark", 1, " aaaa bbbb cccc", 3},
+      {"stale header, no record counted", 0, " aaaa bbbb cccc", 3},
+      {"stale header, last record cut short", 1, " aaaa bbbb cc", 2},
+      {"file cut short", 200, " aaaa bbbb", 2},
+      {"file cut short inside a record", 200, " aaaa bbbb c", 2},
+      {"file cut short after the header", 200, "", 0},
+  };
+  for (const Case& c : cases) {
+    std::string header = RawTable(0x03, {{"A", 'C', 4}}, {}, -1, -1, c.header_count);
+    header.pop_back();  // the end mark
+    std::string path = dir_.Write("t.dbf", header + c.records).string();
+    TDbfTable table;
+    ASSERT_TRUE(Open(table, path)) << c.what;
+    EXPECT_EQ(table.RecordCount, c.count) << c.what;
+    EXPECT_EQ(table.CurrentRecord, c.count > 0 ? 1 : 0) << c.what;
+    if (c.count > 0) {
+      EXPECT_TRUE(GetDbfRecord(table, c.count)) << c.what;
+    }
+    EXPECT_FALSE(GetDbfRecord(table, c.count + 1)) << c.what;
+    table.Record.assign({' ', 'z', 'z', 'z', 'z'});
+    ASSERT_TRUE(AppendDbfRecord(table)) << c.what;
+    EXPECT_EQ(table.RecordCount, c.count + 1) << c.what;
+    ASSERT_TRUE(CloseDbf(table)) << c.what;
+    std::string file = platform::TempDir::Read(path);
+    EXPECT_EQ(static_cast<int>(file[4]), c.count + 1) << c.what;
+    EXPECT_EQ(file.substr(header.size()),
+              std::string(" aaaa bbbb cccc").substr(0, 5 * c.count) + " zzzz\x1A")
+        << c.what;
+  }
 }
 
 TEST_F(TableFiles, RandomAndTruncatedHeadersOnlyEverGiveErrors) {
@@ -354,6 +451,48 @@ TEST_F(TableFiles, RandomAndTruncatedHeadersOnlyEverGiveErrors) {
   }
 }
 
+TEST_F(TableFiles, AppendsStopAtTheMostRecordsATableCanCount) {
+  // One C 1 field: record size 2. The file is extended without writing (a sparse file of
+  // about 4 GiB) so that it really holds the records its header counts.
+  struct Case {
+    uint32_t header_count;
+    uint64_t records_in_file;
+    int32_t count;
+    int appends;  // that succeed before the limit
+  } cases[] = {
+      {0x7FFFFFFD, 0x7FFFFFFD, 0x7FFFFFFD, 1},
+      {0x7FFFFFFE, 0x7FFFFFFE, 0x7FFFFFFE, 0},
+      {0xFFFFFFFF, 0x7FFFFFFF, 0x7FFFFFFE, 0},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = RawTable(0x03, {{"A", 'C', 1}}, {});
+    bytes.pop_back();  // the end mark
+    for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<char>(c.header_count >> (8 * i));
+    std::string path = dir_.Write("huge.dbf", bytes).string();
+    uint64_t size = bytes.size() + 2 * c.records_in_file;
+    std::filesystem::resize_file(path, size);
+    TDbfTable table;
+    ASSERT_TRUE(Open(table, path)) << c.header_count;
+    EXPECT_EQ(table.RecordCount, c.count) << c.header_count;
+    table.Record.assign({' ', 'z'});
+    for (int i = 0; i < c.appends; ++i) ASSERT_TRUE(AppendDbfRecord(table)) << c.header_count;
+    EXPECT_EQ(table.RecordCount, 0x7FFFFFFE);
+    EXPECT_FALSE(AppendDbfRecord(table)) << c.header_count;
+    EXPECT_EQ(DbLastError, 212);
+    EXPECT_EQ(TakeErrorContext(), "Database \"" + path +
+                                      "\" holds 2147483646 records, the most a table can hold "
+                                      "[Replace/Append/PutDbfRecord]");
+    EXPECT_EQ(table.RecordCount, 0x7FFFFFFE);
+    // The appends and their end mark; nothing of the refused one.
+    EXPECT_EQ(std::filesystem::file_size(path), size + 2 * c.appends + (c.appends > 0))
+        << c.header_count;
+    ASSERT_TRUE(CloseDbf(table)) << c.header_count;
+    if (c.appends > 0) {
+      EXPECT_EQ(FirstBytes(path, 8).substr(4), "\xFE\xFF\xFF\x7F");
+    }
+  }
+}
+
 TEST_F(TableFiles, DbaseTwoTables) {
   std::string h(521, '\0');
   h[0] = 0x02;
@@ -387,6 +526,11 @@ TEST_F(TableFiles, DbaseTwoTables) {
   std::string file = platform::TempDir::Read(path);
   EXPECT_EQ(file[1], 3);
   EXPECT_EQ(file.substr(521), " Anna   1T Bernd 22F Carl 333T\x1A");
+  // A header that counts fewer records than the file holds is stale here too.
+  file[1] = 1;
+  dir_.Write("two.dbf", file);
+  ASSERT_TRUE(Open(table, path));
+  EXPECT_EQ(table.RecordCount, 3);
 
   // All 32 descriptors in use (no terminator) open; a full table takes no more records.
   std::string full(521, '\0');
@@ -401,6 +545,7 @@ TEST_F(TableFiles, DbaseTwoTables) {
     d[12] = 1;
   }
   path = dir_.Write("full.dbf", full).string();
+  std::filesystem::resize_file(path, 521 + 65535 * 33);  // blank records: zeros
   ASSERT_TRUE(Open(table, path));
   EXPECT_EQ(table.FieldCount, 32);
   EXPECT_EQ(table.RecordCount, 65535);
