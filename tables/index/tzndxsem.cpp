@@ -379,9 +379,34 @@ bool IndexChanged() {
   return true;
 }
 
+namespace {
+
+// A table in exclusive use logs in nowhere, and nobody else has it open: a semaphore file left
+// from its shared use counts only dead stations. Activity in it has the index rebuilt, and the
+// file goes as with the last logout.
+bool RepairAfterSharedUse(TIndexArea& ia) {
+  const std::string name = SemaphoreFileName();
+  std::array<uint8_t, 4> left{};
+  {
+    platform::File file;
+    size_t done = 0;
+    if (file.Open(name, platform::kModeReadShared) != 0 ||
+        file.ReadAt(0, left.data(), left.size(), &done) != 0 || done != left.size() ||
+        left[1] == 0)
+      return true;
+  }
+  if (!RebuildTagsInPlace(ia)) return false;
+  platform::RemoveFile(name);
+  return true;
+}
+
+}  // namespace
+
 bool RepairIfSuspect() {
   TIndexArea* ia = FindArea();
-  if (!ia || !ia->semaphore || !ia->semaphore->suspect) return true;
+  if (!ia) return true;
+  if (Wa().Exclusive) return RepairAfterSharedUse(*ia);
+  if (!ia->semaphore || !ia->semaphore->suspect) return true;
   SetLockSemaphoreProc(1);  // the rebuild runs as the write semaphore is taken
   uint16_t code = DbLastError;
   std::string context = DbErrorContext;

@@ -146,5 +146,21 @@ TEST_F(CrashTest, AnIndexADeadWriterLeftIsRepairedBeforeItIsTrusted) {
   }
 }
 
+TEST_F(CrashTest, AnExclusiveOpenRepairsWhatADeadSharedWriterLeft) {
+  MakeTable({"K1", "K2", "K3", "K4"});
+  {
+    Station writer;
+    ASSERT_EQ(writer.Run("open " + table_), "ok");
+    ASSERT_EQ(writer.Run("lock 1"), "ok");
+    ASSERT_EQ(writer.Run("bare append A0"), "ok 5");
+    writer.Kill();
+  }
+  Use(table_ + " EXCLUSIVE");
+  ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+  EXPECT_EQ(RecNo(), 5);
+  ExpectBothTagsHoldEveryRecord();
+  EXPECT_FALSE(platform::FileExists((dir_ / "crash.@S@").string()));
+}
+
 }  // namespace
 }  // namespace tz
