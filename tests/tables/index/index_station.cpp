@@ -14,8 +14,10 @@
 //   bare <command>      run a write command with the index unit unlinked: the table changes,
 //                       no tag does (after "lock 1", what a writer leaves that dies between
 //                       writing a record and its keys)
-//   appendloop          answer "ok", then append the crash tests' records (kill_records.h)
-//                       one after the other until the program is killed
+//   appendnext          append the crash tests' next record (kill_records.h); answers its
+//                       record number
+//   appendloop          answer "ok", then append the crash tests' records one after the other
+//                       until the program is killed
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,19 +59,17 @@ void PutField(int n, const std::string& text) {
   std::memcpy(slot + 1, text.data(), std::min(text.size(), length));
 }
 
-// Appends the crash tests' records until the program is killed.
-void AppendLoop() {
-  Answer();
-  while (true) {
-    if (!tz::ALock()) continue;
-    int32_t n = tz::RecCount() + 1;
-    tz::ClearRecord();
-    PutField(1, tz::CrashRecordId(n));
-    PutField(2, tz::CrashRecordMaker(n));
-    PutField(3, tz::CrashRecordModel(n));
-    tz::Append();
-    tz::Unlock();
-  }
+// Appends the crash tests' next record (under the append lock); false when it is held.
+bool AppendCrashRecord() {
+  if (!tz::ALock()) return false;
+  int32_t n = tz::RecCount() + 1;
+  tz::ClearRecord();
+  PutField(1, tz::CrashRecordId(n));
+  PutField(2, tz::CrashRecordMaker(n));
+  PutField(3, tz::CrashRecordModel(n));
+  tz::Append();
+  tz::Unlock();
+  return true;
 }
 
 void Run(const std::string& command, const std::string& argument) {
@@ -125,8 +125,12 @@ void Run(const std::string& command, const std::string& argument) {
     tz::IndexDriverLinked = false;
     Run(argument.substr(0, blank), blank == std::string::npos ? "" : argument.substr(blank + 1));
     tz::IndexDriverLinked = true;
+  } else if (command == "appendnext") {
+    AppendCrashRecord();
+    Answer(std::to_string(tz::RecNo()));
   } else if (command == "appendloop") {
-    AppendLoop();
+    Answer();
+    while (true) AppendCrashRecord();
   } else {
     std::cout << "error 0 unknown command" << std::endl;
   }
