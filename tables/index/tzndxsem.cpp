@@ -348,8 +348,9 @@ void ReadCount(TIndexArea& ia, TSemaphore& s, int action) {
   if (!RegionLock(s, action)) return;
   bool read = ReadRecord(s, action);
   if (read) Audit(s, action, true);
-  if (read && increment && s.suspect && Ready(ia) && !s.repairing) {
-    // Rebuilt before this station reads it, as a writer once the live readers have left.
+  if (read && increment && s.suspect && Ready(ia) && !s.repairing && s.record[1] == 0) {
+    // Rebuilt before this station reads it, as a writer. A reader never waits for readers:
+    // while others read, the next read or write that finds nobody reading rebuilds it.
     RegionUnlock(s, action);
     LockSemaphore(ia, s);
     UnlockSemaphore(s);

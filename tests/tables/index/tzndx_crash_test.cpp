@@ -159,6 +159,36 @@ TEST_F(CrashTest, AnIndexADeadWriterLeftIsRepairedBeforeItIsTrusted) {
   }
 }
 
+TEST_F(CrashTest, AReaderLeavesTheRebuildToTheNextWhileOthersRead) {
+  // Two work areas of this program share the table; the first is inside a read bracket (one of
+  // its commands is under way) when a station dies reading. A reader of the second that waited
+  // for the first to leave would wait for ever (here: until the time-out).
+  SemaphoreTimeout = 3;
+  MakeTable({"K1", "K2", "K3", "K4"});
+  OpenShared();
+  Select(2);
+  Use(table_ + " ALIAS SECOND");
+  ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
+  Select(1);
+  SetReadSemaphoreProc(1);
+  {
+    Station reader;
+    ASSERT_EQ(reader.Run("open " + table_), "ok");
+    ASSERT_EQ(reader.Run("read 1"), "ok");
+    reader.Kill();
+  }
+  Select(2);
+  uint64_t start = platform::NowMs();
+  EXPECT_EQ(Walk(), (std::vector<int32_t>{1, 2, 3, 4}));
+  EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+  EXPECT_LT(platform::NowMs() - start, 2000u);
+  Select(1);
+  SetReadSemaphoreProc(0);
+  Select(2);
+  ExpectTagsHoldEveryRecord();
+  EXPECT_EQ(Bytes("crash.@S@").substr(0, 2), std::string("\x02\x00", 2));
+}
+
 TEST_F(CrashTest, AnExclusiveOpenRepairsWhatADeadSharedWriterLeft) {
   MakeTable({"K1", "K2", "K3", "K4"});
   {
