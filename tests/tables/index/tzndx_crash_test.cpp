@@ -220,8 +220,9 @@ class KillTest : public CrashTest, public ::testing::WithParamInterface<uint32_t
 
 // A station appends in a loop and is killed at a seeded random moment; the next station opens
 // the table and its index at once and finds every record the file holds in both tags, in its
-// walks and in index_dump's listing, and appends after the last. Each seed runs six trials on
-// one table, which grows from trial to trial.
+// walks and in index_dump's listing, and appends after the last. In every other trial a station
+// that opens first is killed too, while it logs in, opens the index or rebuilds it. Each seed
+// runs six trials on one table, which grows from trial to trial.
 TEST_P(KillTest, AWriterKilledAtRandomMomentsLeavesEveryRecordInBothTags) {
   constexpr int kTrials = 6;
   std::mt19937 random(GetParam());
@@ -240,6 +241,12 @@ TEST_P(KillTest, AWriterKilledAtRandomMomentsLeavesEveryRecordInBothTags) {
       writer.Kill();
     }
     const std::vector<std::string> left = FileRecords();
+    if (trial % 2 == 1) {
+      Station opener;
+      opener.Send("open " + table_);
+      platform::SleepMs(std::uniform_int_distribution<uint64_t>(0, 20)(random));
+      opener.Kill();
+    }
     Station next;
     const uint64_t start = platform::NowMs();
     ASSERT_EQ(next.Run("open " + table_, 5000), "ok");
