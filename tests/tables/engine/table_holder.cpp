@@ -36,6 +36,17 @@ void SetFirstField(const std::string& text) {
   std::memcpy(slot + 1, text.data(), std::min(length, text.size()));
 }
 
+// Appends a record of that name as soon as the append lock is free: the append's error code.
+uint16_t AppendNamed(const std::string& name) {
+  while (!tz::ALock()) usleep(100);
+  tz::ClearRecord();
+  SetFirstField(name);
+  tz::Append();
+  uint16_t code = tz::DbLastError;
+  tz::Unlock();
+  return code;
+}
+
 }  // namespace
 
 int main() {
@@ -69,13 +80,10 @@ int main() {
       std::string tag = rest.substr(rest.find(' ') + 1);
       answer = "ok";
       for (int i = 0; i < count && answer == "ok"; ++i) {
-        while (!tz::ALock()) usleep(100);
-        tz::ClearRecord();
-        SetFirstField(tag + std::to_string(i));
-        tz::Append();
-        if (tz::DbLastError != 0) answer = Result();
-        tz::Unlock();
-        if (answer == "ok") std::cout << i + 1 << std::endl;
+        if (uint16_t code = AppendNamed(tag + std::to_string(i)); code != 0)
+          answer = "error " + std::to_string(code);
+        else
+          std::cout << i + 1 << std::endl;
       }
     } else if (command == "soak") {
       int count = std::stoi(rest.substr(0, rest.find(' ')));
@@ -83,15 +91,10 @@ int main() {
       bool down = false;
       int32_t last = 0;
       for (int i = 0; i < count; ++i) {
-        while (!tz::ALock()) usleep(100);
-        tz::ClearRecord();
-        SetFirstField(tag + std::to_string(i));
-        tz::Append();
-        if (tz::DbLastError != 0) down = true;
+        if (AppendNamed(tag + std::to_string(i)) != 0) down = true;
         int32_t now = tz::RecCount();
         if (now < last) down = true;
         last = now;
-        tz::Unlock();
       }
       answer = down ? "down" : "ok";
     } else {
