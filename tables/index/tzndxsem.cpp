@@ -8,7 +8,7 @@
 // of the reader range while it counts as a reader; a writer is the holder of the region lock
 // for its whole bracket. Both bytes change only under the region lock, so whoever holds that
 // lock reads the live logins and readers off the bytes locked, and corrects the record when it
-// counts more (the audit). Activity nobody holds is a dead reader's or a dead writer's: the
+// counts others (the audit). Activity nobody holds is a dead reader's or a dead writer's: the
 // two cannot be told apart, and a dead writer may have left a record without its keys or a
 // node split half done, so the index is then rebuilt before this station trusts it (in place,
 // under the write semaphore: other stations keep the file they have open).
@@ -120,21 +120,28 @@ int ForeignLocks(const platform::File& file, uint64_t offset, uint64_t length) {
 }
 
 // Under the region lock, with the record just read: logins and activity that no live station
-// holds are taken out and the record written again at once. Dead activity (when `activity` is
-// set; a station that is leaving passes it on to the next) marks the index as suspect and
-// counts as a change, so that every live station reads the tag headers again.
+// holds are taken out and the record written again at once. Logins are looked at by the
+// logins and logouts (they count only for the file's removal), activity whenever the record
+// counts more than this station's own. Dead activity (unless `activity` is false: a station
+// that is leaving passes it on to the next) marks the index as suspect and counts as a change,
+// so that every live station reads the tag headers again.
 void Audit(TSemaphore& s, int action, bool activity) {
-  int logins = ForeignLocks(s.file, kLoginLocks, kSlots) + (s.slot >= 0 ? 1 : 0);
-  int readers = ForeignLocks(s.file, kReaderLocks, kSlots) + (s.reader ? 1 : 0);
   bool changed = false;
-  if (s.record[0] != logins) {
-    s.record[0] = static_cast<uint8_t>(logins);
-    changed = true;
+  if (action == kSemLogin || action == kSemLogout) {
+    int logins = ForeignLocks(s.file, kLoginLocks, kSlots) + (s.slot >= 0 ? 1 : 0);
+    if (s.record[0] != logins) {
+      s.record[0] = static_cast<uint8_t>(logins);
+      changed = true;
+    }
   }
-  if (activity && s.record[1] > readers) {
-    s.record[1] = static_cast<uint8_t>(readers);
-    Put16(&s.record[2], static_cast<uint16_t>(Counter(s) + 1));
-    s.suspect = changed = true;
+  const int own = s.reader ? 1 : 0;
+  if (activity && s.record[1] > own) {
+    int readers = ForeignLocks(s.file, kReaderLocks, kSlots) + own;
+    if (s.record[1] > readers) {
+      s.record[1] = static_cast<uint8_t>(readers);
+      Put16(&s.record[2], static_cast<uint16_t>(Counter(s) + 1));
+      s.suspect = changed = true;
+    }
   }
   if (changed) WriteRecord(s, action);
 }

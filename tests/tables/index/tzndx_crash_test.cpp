@@ -190,7 +190,7 @@ TEST_F(CrashTest, AReaderLeavesTheRebuildToTheNextWhileOthersRead) {
   SetReadSemaphoreProc(0);
   Select(2);
   ExpectTagsHoldEveryRecord();
-  EXPECT_EQ(Bytes("crash.@S@").substr(0, 2), std::string("\x02\x00", 2));
+  EXPECT_EQ(Bytes("crash.@S@")[1], '\0') << "activity left";
 }
 
 TEST_F(CrashTest, AnExclusiveOpenRepairsWhatADeadSharedWriterLeft) {
