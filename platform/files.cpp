@@ -309,6 +309,23 @@ int File::UnlockRange(uint64_t offset, uint64_t length) {
   return OfdLock(fd_, F_UNLCK, offset, length);
 }
 
+int File::FindForeignLock(uint64_t offset, uint64_t length, uint64_t* found_offset,
+                          uint64_t* found_length) const {
+  *found_offset = *found_length = 0;
+  if (fd_ < 0) return kErrInvalidHandle;
+  if (length == 0) return kFileOk;
+  struct flock fl = {};
+  fl.l_type = F_WRLCK;  // conflicts with every lock of another description
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  if (fcntl(fd_, F_OFD_GETLK, &fl) != 0) return DosErrorFromErrno(errno);
+  if (fl.l_type == F_UNLCK) return kFileOk;
+  *found_offset = static_cast<uint64_t>(fl.l_start);
+  *found_length = fl.l_len == 0 ? UINT64_MAX - *found_offset : static_cast<uint64_t>(fl.l_len);
+  return kFileOk;
+}
+
 std::string ResolvePath(std::string_view path) {
   std::string s = Slashes(path);
   if (s.empty() || Exists(s)) return s;

@@ -124,6 +124,14 @@ class File {
   int LockRange(uint64_t offset, uint64_t length);
   // Releases what this open holds of the range (also when it holds nothing): 0 or a code.
   int UnlockRange(uint64_t offset, uint64_t length);
+  // Looks for a lock that another open file description (of this or any process) holds on a
+  // byte of the range and that would keep this open from locking that byte: 0 with
+  // `*found_length` 0 when there is none, else 0 with one such lock's range in `*found_offset`
+  // and `*found_length` (not necessarily the lowest one; it may reach outside the range, and a
+  // lock to the end of every file has the length UINT64_MAX - `*found_offset`). A lock of a
+  // process that has died is gone. Takes, waits for and releases nothing.
+  int FindForeignLock(uint64_t offset, uint64_t length, uint64_t* found_offset,
+                      uint64_t* found_length) const;
 
  private:
   int OpenWith(std::string_view path, unsigned mode, bool create);

@@ -82,10 +82,13 @@ bool WriteAnchor(int tag);
 // changed the index).
 bool ReadAnchorNodes();
 // Opens an index file for the selected work area and reads every tag; tag 1 becomes the
-// current order and the table goes to its first record in that order. False on failure (the
-// file is closed again): the I/O code or 222 "Unable to open index: " + name, 222 "Invalid
-// dBASE key expression or corrupted index file " + name, 266 "Incorrect key length: Must be 1
-// to 100. " + name.
+// current order and the table goes to its first record in that order, counting the records the
+// file holds (another program may be appending). An index that a station which died inside a
+// bracket may have left without a record's keys (the semaphore file counts activity nobody
+// holds) is first rebuilt in place, without a report. False on failure (the file is closed
+// again): the I/O code or 222 "Unable to open index: " + name, 222 "Invalid dBASE key
+// expression or corrupted index file " + name, 266 "Incorrect key length: Must be 1 to 100. " +
+// name, or the error of a failed rebuild.
 bool OpenIndex(const std::string& file_name);
 // The full name SetIndexTo and MakeIndex use for `name`: trimmed; empty gives the table's name
 // with the extension "MDX"; without an extension "MDX" is added; without a folder the table's
@@ -165,7 +168,9 @@ std::string SemaphoreActionName(int action);
 // The selected table's semaphore file: its name with the extension ".@S@", in
 // SemaphoreDirectory when that is set.
 std::string SemaphoreFileName();
-// One action for the selected work area; nothing for an exclusive table.
+// One action for the selected work area; nothing for an exclusive table. Logins and activity
+// of stations that died are taken out of the record by the next station that holds its lock;
+// dead activity has that station rebuild the index in place before it reads or writes it.
 void HandleSemafore(int action);
 // The read and write brackets (1 begin, 0 end); nested brackets act once.
 void SetReadSemaphoreProc(int begin);

@@ -289,8 +289,8 @@ class KeepRecord {
   bool eof_, bof_;
 };
 
-// Makes the keys of every record, sorts them and writes the tree: the root block (0 on
-// failure) and whether a record passed the FOR condition.
+}  // namespace
+
 int32_t BuildTree(TIndexArea& ia, TOrder& o, bool& passed) {
   TWorkArea& wa = Wa();
   TDbfTable& t = wa.Table;
@@ -376,6 +376,26 @@ int32_t BuildTree(TIndexArea& ia, TOrder& o, bool& passed) {
   progress.Rest();
   return tree.Finish();
 }
+
+bool RebuildTagsInPlace(TIndexArea& ia) {
+  for (int tag = 1; tag <= kMaxTags; ++tag) {
+    TOrder* o = ia.orders[tag].get();
+    if (!o) continue;
+    bool passed = false;
+    int32_t root = BuildTree(ia, *o, passed);
+    if (root <= 0) return false;
+    o->SetRoot(root);
+    o->anchor[kAnchorForState] = passed ? 1 : 0;
+    o->anchor_changed = true;
+    if (!WriteAnchor(tag)) return false;
+    o->path.clear();
+    o->gap = false;  // every record is in its tags now
+  }
+  SetPageCount(ia);
+  return FlushHeader(ia);
+}
+
+namespace {
 
 // Writes the tag header of a built tag at the end of the file and enters it in the tag table.
 bool WriteTagHeader(TIndexArea& ia, TOrder& o, const std::string& name, int32_t root, bool passed) {

@@ -603,6 +603,11 @@ bool OpenIndex(const std::string& file_name) {
   ia.current = ia.orders[1] ? 1 : 0;
   ia.natural = false;
   if (ia.current) {
+    if (!RepairIfSuspect()) return give_up(DbLastError, DbErrorContext);
+    // Another program may be appending, or have died appending: the tags hold keys of records
+    // past the count of the table's header. The count and the first key of one moment.
+    ReadBracket bracket;
+    RefreshRecCount(Wa());
     if (Wa().Table.RecordCount == 0) {
       TOrder& o = *ia.orders[1];
       o.bof = o.eof = true;

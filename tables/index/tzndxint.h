@@ -233,6 +233,18 @@ void CloseOrder(TIndexArea& ia, int tag);
 // Frees the orders, the header and the file of the work area (semaphore logout included).
 void CloseAllOrders(TIndexArea& ia);
 
+// --- Build (tzndxbuild.cpp) ---------------------------------------------------------------
+
+// Builds the tag of `o` anew from every record of the table into fresh nodes at the end of the
+// index file: the root's block (0 on failure, the error stored) and whether a record passed
+// the FOR condition. The nodes in use are not touched.
+int32_t BuildTree(TIndexArea& ia, TOrder& o, bool& passed);
+// Rebuilds every open tag in place: fresh trees at the end of the file, then each tag header
+// pointed at its new root, so the file stays whole at every moment and other programs keep
+// the file they have open. Positions are found again from their keys when next used. False on
+// failure (the error stored). The caller holds the write semaphore.
+bool RebuildTagsInPlace(TIndexArea& ia);
+
 // --- Keys (tzndxkeys.cpp) -----------------------------------------------------------------
 
 // The compare routine of a key type letter (nullptr for another letter).
@@ -284,6 +296,10 @@ bool SeekKey(TIndexArea& ia, TOrder& o, const uint8_t* key, bool insert = false)
 // SyncIndex, with the table kept on its record when `table_follows` is false (before a replace,
 // whose record must stay the one written even when the order leaves it out).
 void SyncOrders(bool all, bool table_follows);
+// Rebuilds the index of the selected work area under the write semaphore when this station
+// found activity that a dead station left (it may have died between a record and its keys):
+// true when the index can be trusted, false with the error stored when the rebuild failed.
+bool RepairIfSuspect();
 // The semaphore change test: true when another program wrote the index since the last look
 // (the tag headers and the record count have then been read again; positions on an entry
 // are found again from their saved keys when next used).

@@ -1,6 +1,17 @@
 // Semaphore files: programs that share a table's index register in a 4-byte record beside the
 // table (logins, readers inside a read bracket or 1 while a writer holds it, a change counter),
 // guarded by a byte-range lock on its bytes 1 to 4 and, for logins, by the table's guard byte.
+//
+// A station that dies keeps its counts in the record. So that it never blocks the others, every
+// station also holds a lock that the system drops when the process dies (OFD locks,
+// platform/files.h): one byte of the login range for as long as it is logged in, the same byte
+// of the reader range while it counts as a reader; a writer is the holder of the region lock
+// for its whole bracket. Both bytes change only under the region lock, so whoever holds that
+// lock reads the live logins and readers off the bytes locked, and corrects the record when it
+// counts others (the audit). Activity nobody holds is a dead reader's or a dead writer's: the
+// two cannot be told apart, and a dead writer may have left a record without its keys or a
+// node split half done, so the index is then rebuilt before this station trusts it (in place,
+// under the write semaphore: other stations keep the file they have open).
 #include "platform/clock.h"
 #include "tables/engine/timedate.h"
 #include "tables/engine/tzcommon.h"
@@ -20,6 +31,9 @@ struct TSemaphore {
   bool region_locked = false;
   int32_t read_nesting = 0;
   int32_t write_nesting = 0;
+  int slot = -1;         // the byte of the login and reader ranges this station holds
+  bool suspect = false;  // a dead station's activity was found: the index needs its rebuild
+  bool repairing = false;
 };
 
 void TSemaphoreFree::operator()(TSemaphore* s) const {
@@ -30,6 +44,11 @@ namespace {
 
 constexpr uint64_t kRegionOffset = 1;
 constexpr uint64_t kRegionLength = 4;
+// The liveness bytes, beyond the record (locks need no data under them); one slot per
+// station, as many as the login count can count.
+constexpr uint64_t kLoginLocks = 0x100;
+constexpr uint64_t kReaderLocks = 0x200;
+constexpr int kSlots = 255;
 // Lock attempts go on for about the ten seconds the failure message names.
 constexpr uint64_t kLockWaitMs = 10000;
 
@@ -89,6 +108,49 @@ bool WriteRecord(TSemaphore& s, int action) {
   return true;
 }
 
+// The bytes of [offset, offset + length) that other stations lock (each locks one at most).
+int ForeignLocks(const platform::File& file, uint64_t offset, uint64_t length) {
+  uint64_t at = 0, found = 0;
+  if (length == 0 || file.FindForeignLock(offset, length, &at, &found) != 0 || found == 0)
+    return 0;
+  uint64_t low = std::max(at, offset);
+  uint64_t high = std::min(at + found, offset + length);  // at + found never wraps
+  return static_cast<int>(high - low) + ForeignLocks(file, offset, low - offset) +
+         ForeignLocks(file, high, offset + length - high);
+}
+
+// Under the region lock, with the record just read: logins and activity that no live station
+// holds are taken out and the record written again at once. Logins are looked at by the
+// logins and logouts (they count only for the file's removal), activity whenever the record
+// counts more than this station's own. Dead activity (unless `activity` is false: a station
+// that is leaving passes it on to the next) marks the index as suspect and counts as a change,
+// so that every live station reads the tag headers again.
+void Audit(TSemaphore& s, int action, bool activity) {
+  bool changed = false;
+  if (action == kSemLogin || action == kSemLogout) {
+    int logins = ForeignLocks(s.file, kLoginLocks, kSlots) + (s.slot >= 0 ? 1 : 0);
+    if (s.record[0] != logins) {
+      s.record[0] = static_cast<uint8_t>(logins);
+      changed = true;
+    }
+  }
+  const int own = s.reader ? 1 : 0;
+  if (activity && s.record[1] > own) {
+    int readers = ForeignLocks(s.file, kReaderLocks, kSlots) + own;
+    if (s.record[1] > readers) {
+      s.record[1] = static_cast<uint8_t>(readers);
+      Put16(&s.record[2], static_cast<uint16_t>(Counter(s) + 1));
+      s.suspect = changed = true;
+    }
+  }
+  if (changed) WriteRecord(s, action);
+}
+
+// A station may rebuild its index once it has every tag open.
+bool Ready(const TIndexArea& ia) {
+  return ia.current != 0 && ia.file.IsOpen();
+}
+
 // The table's semaphore guard byte for LOGIN and LOGOUT, held for the life of the object.
 class TableGuard {
  public:
@@ -131,6 +193,13 @@ bool Login(TIndexArea& ia) {
     // Nobody may have it open for a reset: the share emulation tells live users apart.
     platform::File probe;
     int rc = probe.Open(s.name, platform::kModeReadExclusive);
+    if (rc == 0) {
+      // Everyone counted in it is gone: activity left in it was a dead station's.
+      std::array<uint8_t, 4> left{};
+      size_t done = 0;
+      s.suspect = probe.ReadAt(0, left.data(), left.size(), &done) == 0 && done == left.size() &&
+                  left[1] != 0;
+    }
     probe.Close();
     if (rc == 0 || rc == platform::kErrFileNotFound) {
       rc = s.file.Create(s.name, platform::kModeReadWriteExclusive);
@@ -156,7 +225,12 @@ bool Login(TIndexArea& ia) {
       RegionUnlock(s, kSemLogin);
       return fail(DbErrorContext, DbLastError);
     }
+    Audit(s, kSemLogin, true);
   }
+  for (int k = 0; k < kSlots && s.slot < 0; ++k)
+    if (s.file.LockRange(kLoginLocks + k, 1) == 0) s.slot = k;
+  if (s.slot < 0)
+    return fail(FileErrorText("Cannot lock: ", s, kSemLogin), platform::kErrLockViolation);
   s.record[0] = static_cast<uint8_t>(s.record[0] + 1);
   s.logins = s.record[0];
   bool ok = WriteRecord(s, kSemLogin);
@@ -168,43 +242,28 @@ bool Login(TIndexArea& ia) {
 void Logout(TIndexArea& ia) {
   TSemaphore& s = *ia.semaphore;
   TableGuard guard(s, kSemLogout);
+  bool idle = false;
   if (guard.Held() && RegionLock(s, kSemLogout)) {
     if (ReadRecord(s, kSemLogout)) {
+      Audit(s, kSemLogout, false);
       if (s.reader && s.record[1] > 0) --s.record[1];
       if (s.record[0] > 0) --s.record[0];
       s.logins = s.record[0];
+      idle = s.record[1] == 0;
       WriteRecord(s, kSemLogout);
     }
+    // Under the region lock, like the counts they stand for.
+    s.file.UnlockRange(kReaderLocks, kSlots);
+    s.file.UnlockRange(kLoginLocks, kSlots);
     RegionUnlock(s, kSemLogout);
   }
   s.file.Close();
-  if (s.logins == 0 && guard.Held()) platform::RemoveFile(s.name);
+  // Activity a dead station left stays for the next station to find.
+  if (s.logins == 0 && idle && guard.Held()) platform::RemoveFile(s.name);
   ia.semaphore.reset();
 }
 
-void ReadCount(TSemaphore& s, int action) {
-  bool increment = action == kSemIncRead;
-  if (increment) {
-    ++s.read_nesting;
-  } else if (--s.read_nesting < 0) {
-    s.read_nesting = 0;
-    Fail(254,
-         "Unbalanced IncRead/DecRead for semaphore file: " + s.name + " " + kActionNames[action]);
-    return;
-  }
-  if (increment ? s.read_nesting >= 2 : s.read_nesting >= 1) return;
-  if (s.region_locked || s.reader == increment) return;
-  if (!RegionLock(s, action)) return;
-  s.reader = increment;
-  if (ReadRecord(s, action)) {
-    if (increment && s.record[1] != 127) ++s.record[1];
-    if (!increment && s.record[1] != 0) --s.record[1];
-    WriteRecord(s, action);
-  }
-  RegionUnlock(s, action);
-}
-
-void LockSemaphore(TSemaphore& s) {
+void LockSemaphore(TIndexArea& ia, TSemaphore& s) {
   if (++s.write_nesting > 1 || s.region_locked) return;
   const uint32_t first_attempt = SecondsSinceStart();
   auto timed_out = [](uint32_t since) {
@@ -225,6 +284,7 @@ void LockSemaphore(TSemaphore& s) {
         RegionUnlock(s, kSemLock);
         return;
       }
+      Audit(s, kSemLock, true);
       if (s.record[1] == 0) break;
       RegionUnlock(s, kSemLock);
     }
@@ -240,6 +300,18 @@ void LockSemaphore(TSemaphore& s) {
   }
   s.record[1] = 1;
   WriteRecord(s, kSemLock);
+  if (s.suspect && Ready(ia) && !s.repairing) {
+    s.repairing = true;
+    bool rebuilt;
+    {
+      // A failure stays in DbLastError for the command (and the open reports it); the index
+      // stays suspect, and the next write or read tries again.
+      ScopedReporting quiet(false);
+      rebuilt = RebuildTagsInPlace(ia);
+    }
+    s.repairing = false;
+    s.suspect = !rebuilt;
+  }
 }
 
 void UnlockSemaphore(TSemaphore& s) {
@@ -259,6 +331,49 @@ void UnlockSemaphore(TSemaphore& s) {
   s.last_counter = Counter(s);
 }
 
+// This station's byte of the reader range follows its registration as a reader.
+void HoldReaderByte(TSemaphore& s, bool hold) {
+  if (s.slot < 0) return;
+  if (hold)
+    s.file.LockRange(kReaderLocks + static_cast<uint64_t>(s.slot), 1);
+  else
+    s.file.UnlockRange(kReaderLocks + static_cast<uint64_t>(s.slot), 1);
+}
+
+void ReadCount(TIndexArea& ia, TSemaphore& s, int action) {
+  bool increment = action == kSemIncRead;
+  if (increment) {
+    ++s.read_nesting;
+  } else if (--s.read_nesting < 0) {
+    s.read_nesting = 0;
+    Fail(254,
+         "Unbalanced IncRead/DecRead for semaphore file: " + s.name + " " + kActionNames[action]);
+    return;
+  }
+  if (increment ? s.read_nesting >= 2 : s.read_nesting >= 1) return;
+  if (s.region_locked || s.reader == increment) return;
+  if (!RegionLock(s, action)) return;
+  bool read = ReadRecord(s, action);
+  if (read) Audit(s, action, true);
+  if (read && increment && s.suspect && Ready(ia) && !s.repairing && s.record[1] == 0) {
+    // Rebuilt before this station reads it, as a writer. A reader never waits for readers:
+    // while others read, the next read or write that finds nobody reading rebuilds it.
+    RegionUnlock(s, action);
+    LockSemaphore(ia, s);
+    UnlockSemaphore(s);
+    if (!RegionLock(s, action)) return;
+    read = ReadRecord(s, action);
+  }
+  s.reader = increment;
+  HoldReaderByte(s, increment);
+  if (read) {
+    if (increment && s.record[1] != 127) ++s.record[1];
+    if (!increment && s.record[1] != 0) --s.record[1];
+    WriteRecord(s, action);
+  }
+  RegionUnlock(s, action);
+}
+
 }  // namespace
 
 bool IndexChanged() {
@@ -270,6 +385,42 @@ bool IndexChanged() {
   RefreshRecCount(Wa());
   ia->semaphore->last_counter = Counter(*ia->semaphore);
   return true;
+}
+
+namespace {
+
+// A table in exclusive use logs in nowhere, and nobody else has it open: a semaphore file left
+// from its shared use counts only dead stations. Activity in it has the index rebuilt, and the
+// file goes as with the last logout.
+bool RepairAfterSharedUse(TIndexArea& ia) {
+  const std::string name = SemaphoreFileName();
+  std::array<uint8_t, 4> left{};
+  {
+    platform::File file;
+    size_t done = 0;
+    if (file.Open(name, platform::kModeReadShared) != 0 ||
+        file.ReadAt(0, left.data(), left.size(), &done) != 0 || done != left.size() ||
+        left[1] == 0)
+      return true;
+  }
+  if (!RebuildTagsInPlace(ia)) return false;
+  platform::RemoveFile(name);
+  return true;
+}
+
+}  // namespace
+
+bool RepairIfSuspect() {
+  TIndexArea* ia = FindArea();
+  if (!ia) return true;
+  if (Wa().Exclusive) return RepairAfterSharedUse(*ia);
+  if (!ia->semaphore || !ia->semaphore->suspect) return true;
+  SetLockSemaphoreProc(1);  // the rebuild runs as the write semaphore is taken
+  uint16_t code = DbLastError;
+  std::string context = DbErrorContext;
+  SetLockSemaphoreProc(0);
+  if (code != 0) DbLastError = code, DbErrorContext = context;
+  return !ia->semaphore->suspect;
 }
 
 ReadBracket::~ReadBracket() {
@@ -326,10 +477,10 @@ void HandleSemafore(int action) {
       break;
     case kSemIncRead:
     case kSemDecRead:
-      ReadCount(*ia.semaphore, action);
+      ReadCount(ia, *ia.semaphore, action);
       break;
     case kSemLock:
-      LockSemaphore(*ia.semaphore);
+      LockSemaphore(ia, *ia.semaphore);
       break;
     default:
       UnlockSemaphore(*ia.semaphore);

@@ -109,6 +109,33 @@ TEST(Files, ALockOfAnotherProcessIsSeenAndReleasedWithIt) {
   EXPECT_EQ(file.LockRange(0x40000000, 1), 0);
 }
 
+TEST(Files, AProbeFindsTheLocksOfOtherOpensOnlyWhileTheirHoldersLive) {
+  TempDir dir;
+  std::string path = dir.Write("t.@S@", "data").string();
+  File file, other_open;
+  ASSERT_EQ(file.Open(path, kModeReadWriteShared), 0);
+  ASSERT_EQ(other_open.Open(path, kModeReadWriteShared), 0);
+  uint64_t at = 1, length = 1;
+  ASSERT_EQ(file.LockRange(300, 1), 0);
+  EXPECT_EQ(file.FindForeignLock(256, 256, &at, &length), 0);
+  EXPECT_EQ(length, 0u) << "an open's own locks are not foreign";
+  ASSERT_EQ(other_open.LockRange(260, 2), 0);
+  EXPECT_EQ(file.FindForeignLock(256, 256, &at, &length), 0);
+  EXPECT_EQ(at, 260u);
+  EXPECT_EQ(length, 2u);
+  EXPECT_EQ(file.FindForeignLock(262, 100, &at, &length), 0);
+  EXPECT_EQ(length, 0u);
+  ASSERT_EQ(other_open.UnlockRange(260, 2), 0);
+  ChildProcess holder(FILE_HOLDER, {"lock", path, "400", "1"});
+  ASSERT_EQ(Hold(holder), "ok");
+  EXPECT_EQ(file.FindForeignLock(256, 256, &at, &length), 0);
+  EXPECT_EQ(at, 400u);
+  EXPECT_EQ(length, 1u);
+  holder.Kill();  // the system drops the locks of a killed process
+  EXPECT_EQ(file.FindForeignLock(256, 256, &at, &length), 0);
+  EXPECT_EQ(length, 0u);
+}
+
 TEST(Files, TheShareModeChangesInPlaceAndKeepsTheLocks) {
   TempDir dir;
   std::string path = dir.Write("t.dbf", "data").string();

@@ -98,6 +98,28 @@ class IndexTest : public EngineTest {
   platform::TempDir dir_;
 };
 
+// Another station sharing the tables: a program of its own (index_station) run one command
+// line at a time.
+class Station {
+ public:
+  Station() : child_(INDEX_STATION, {}) {}
+  ~Station() { child_.CloseInput(); }
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+  // Sends a command and gives its answer (empty when none comes within `timeout_ms`).
+  std::string Run(const std::string& command, int timeout_ms = 10000) {
+    Send(command);
+    return child_.ReadLine(timeout_ms);
+  }
+  void Send(const std::string& command) { child_.WriteLine(command); }
+  std::string Line() { return child_.ReadLine(); }
+  // Kills the station with SIGKILL: it dies wherever it is, with no clean-up of its own.
+  void Kill() { child_.Kill(); }
+
+ private:
+  platform::ChildProcess child_;
+};
+
 // A little-endian 32-bit word of a byte string.
 inline uint32_t Word32(const std::string& b, size_t at) {
   return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 |

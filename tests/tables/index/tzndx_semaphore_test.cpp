@@ -1,6 +1,6 @@
 // Semaphore files between two real processes sharing one table and its index: logins and
-// logouts, the reset of a file left from an earlier day, read brackets, and a writer waiting
-// for the readers.
+// logouts, the reset of a file left from an earlier day, read brackets, a writer waiting for
+// the readers, and what a station killed in the middle leaves to the others.
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -13,23 +13,21 @@
 namespace tz {
 namespace {
 
-// The other station, running index_station.
-class Station {
- public:
-  Station() : child_(INDEX_STATION, {}) {}
-  ~Station() { child_.CloseInput(); }
-  Station(const Station&) = delete;
-  Station& operator=(const Station&) = delete;
-  std::string Run(const std::string& command) {
-    Send(command);
-    return child_.ReadLine();
-  }
-  void Send(const std::string& command) { child_.WriteLine(command); }
-  std::string Line() { return child_.ReadLine(); }
-
- private:
-  platform::ChildProcess child_;
+// What a station killed right after these commands leaves in the record: logins, activity.
+struct DeadStation {
+  const char* commands;
+  int logins, activity;
 };
+const DeadStation kDeadStations[] = {
+    {"", 2, 0},        // logged in only
+    {"read 1", 2, 1},  // inside a read bracket
+    {"lock 1", 2, 1},  // inside a write bracket
+};
+
+// Logins and activity, the first two bytes of the record.
+std::string Bytes2(int logins, int activity) {
+  return std::string{static_cast<char>(logins), static_cast<char>(activity)};
+}
 
 class SemaphoreTest : public IndexTest {
  protected:
@@ -42,6 +40,17 @@ class SemaphoreTest : public IndexTest {
   }
   // The semaphore record: logins, activity, change counter.
   std::string Record() const { return platform::TempDir::Read(semaphore_); }
+  // Its logins and activity.
+  std::string Stations() const { return Record().substr(0, 2); }
+  // A station that opens the table, runs the case's commands and is killed.
+  void Die(const DeadStation& dead) const {
+    Station station;
+    ASSERT_EQ(station.Run("open " + table_), "ok");
+    if (*dead.commands) {
+      ASSERT_EQ(station.Run(dead.commands), "ok");
+    }
+    station.Kill();
+  }
   void OpenShared() {
     Use(table_);
     ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
@@ -78,12 +87,13 @@ TEST_F(SemaphoreTest, AFileFromAnEarlierDayIsResetUnlessSomeoneHasItOpen) {
   dir_.Write("shared.@S@", Bytes4(5, 3, 7));
   DateYesterday();
   OpenShared();
-  EXPECT_EQ(Record(), Bytes4(1, 0, 0));
+  // The activity the dead stations left had the index rebuilt, which counts as a change.
+  EXPECT_EQ(Record(), Bytes4(1, 0, 1));
   // A live station keeps the file open: its login is not lost, whatever the file's date.
   DateYesterday();
   Station other;
   EXPECT_EQ(other.Run("open " + table_), "ok");
-  EXPECT_EQ(Record(), Bytes4(2, 0, 0));
+  EXPECT_EQ(Record(), Bytes4(2, 0, 1));
 }
 
 TEST_F(SemaphoreTest, ExclusiveTablesUseNoSemaphoreFile) {
@@ -148,6 +158,49 @@ TEST_F(SemaphoreTest, AWriterWaitsForTheReadersAndCountsItsChange) {
                 semaphore_);
   EXPECT_LT(platform::NowMs() - start, 5000u);
   EXPECT_EQ(Record(), Bytes4(2, 1, 1));
+}
+
+TEST_F(SemaphoreTest, ALiveStationsNextWriteResetsWhatADeadOneLeft) {
+  SemaphoreTimeout = 20;  // "at once" is far less than this
+  for (const DeadStation& dead : kDeadStations) {
+    SCOPED_TRACE(dead.commands);
+    OpenShared();
+    Die(dead);
+    EXPECT_EQ(Stations(), Bytes2(dead.logins, dead.activity));
+    uint64_t start = platform::NowMs();
+    SetLockSemaphoreProc(1);
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    EXPECT_LT(platform::NowMs() - start, 2000u);
+    EXPECT_EQ(Stations(), Bytes2(2, 1)) << "logins are counted again at a login or logout";
+    SetLockSemaphoreProc(0);
+    Station live;
+    ASSERT_EQ(live.Run("open " + table_), "ok");
+    EXPECT_EQ(Stations(), Bytes2(2, 0));
+    EXPECT_EQ(live.Run("walk"), "ok 2 3 1");
+    EXPECT_EQ(live.Run("close"), "ok");
+    CloseAll();
+    EXPECT_FALSE(platform::FileExists(semaphore_)) << "the last one out still removes the file";
+  }
+}
+
+TEST_F(SemaphoreTest, TheNextStationToLogInResetsWhatADeadOneLeft) {
+  SemaphoreTimeout = 20;
+  int32_t records = 3;
+  for (const DeadStation& dead : kDeadStations) {
+    SCOPED_TRACE(dead.commands);
+    Die(dead);
+    EXPECT_EQ(Stations(), Bytes2(dead.logins - 1, dead.activity));
+    OpenShared();
+    EXPECT_EQ(Stations(), Bytes2(1, 0));
+    Station other;
+    ASSERT_EQ(other.Run("open " + table_), "ok");
+    uint64_t start = platform::NowMs();
+    EXPECT_EQ(other.Run("append 0"), "ok " + std::to_string(++records));
+    EXPECT_LT(platform::NowMs() - start, 2000u);
+    EXPECT_EQ(other.Run("close"), "ok");
+    CloseAll();
+    EXPECT_FALSE(platform::FileExists(semaphore_));
+  }
 }
 
 }  // namespace
