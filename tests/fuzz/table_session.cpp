@@ -46,6 +46,20 @@ int32_t MemoBlockOf(int n) {
 
 void SetMemoBlock(int n, int32_t block) { std::memcpy(FieldAddress(n), &block, sizeof block); }
 
+// Whether a command that visits every record (a sequential search, a rebuild of the index, a
+// pack of the memo file) can run: the record count in the header decides how many records a
+// table has, so a damaged one can claim two thousand million records that each give a short
+// read. That is slow by design, not a fault; such commands run only while the count is what
+// the file's size can hold.
+bool CountFitsFile() {
+  TWorkArea* wa = SelectedArea();
+  if (!wa) return true;
+  uint64_t size = 0;
+  if (wa->Table.File.Size(&size) != 0) return false;
+  uint64_t room = size / std::max<uint16_t>(wa->Table.RecordSize, 1);
+  return wa->Table.RecordCount <= static_cast<int64_t>(std::min<uint64_t>(room, 100000)) + 1;
+}
+
 class Session {
  public:
   Session(LibraryRun& run, Commands& commands) : run_(run), commands_(commands) {}
@@ -309,14 +323,14 @@ class Session {
         }
         break;
       case 18:
-        if (MemoField() && exclusive_) PackMemofile();
+        if (MemoField() && exclusive_ && CountFitsFile()) PackMemofile();
         break;
       case 19:
-        if (indexed_) Reindex();
+        if (indexed_ && CountFitsFile()) Reindex();
         break;
       case 20: {
         int n = FieldFromCommands();
-        if (n > 0)
+        if (n > 0 && CountFitsFile())
           LocateValue(Field(n), commands_.Text(commands_.Byte() % 12), commands_.Byte() & 1, 1,
                       commands_.Byte() & 2);
         break;
