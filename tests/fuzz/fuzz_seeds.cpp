@@ -263,6 +263,8 @@ void IndexSeeds() {
             false);
   IndexSeed("levels", 160, {{"ID", "id", "", false, false}, {"NAME", "upper(name)", "", true, false}},
             false);
+  // Keys of 98 characters, nine to a node: three levels.
+  IndexSeed("deep", 120, {{"LONG", "upper(name)+replicate('-',80)+id", "", false, false}}, false);
   IndexSeed("numbers", 130, {{"NUM", "num", "", false, false}}, false);
   IndexSeed("maintained", 120,
             {{"NAME", "name", "", false, false}, {"DAT", "dat", "flag", true, false}}, true);

@@ -145,6 +145,10 @@ void LibraryRun::Caught(const std::exception& e) {
 }
 
 void LibraryRun::AfterStep() {
+  // KESTROVA_FUZZ_TRACE=1 shows what each command of a replayed input reported.
+  static const bool trace = std::getenv("KESTROVA_FUZZ_TRACE") != nullptr;
+  if (trace && tz::DbLastError != 0)
+    std::fprintf(stderr, "step: error %u %s\n", tz::DbLastError, tz::DbErrorContext.c_str());
   tz::DbLastError = 0;
   (void)tz::TakeErrorContext();
 }
