@@ -93,17 +93,15 @@ void CompileAndEvaluate(const std::string& text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  kfuzz::InitializeProcess();
-  // One library for the whole process: compiling and evaluating change no file, and every run
-  // frees what it compiled.
-  static kfuzz::LibraryRun* run = new kfuzz::LibraryRun(kfuzz::ErrorMode::kStored);
-  (void)run;
-  OpenTables();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // One library for the whole process, started with the first input: compiling and
+  // evaluating change no file, and every run frees what it compiled.
+  static kfuzz::LibraryRun* run = [] {
+    auto* r = new kfuzz::LibraryRun(kfuzz::ErrorMode::kStored);
+    OpenTables();
+    return r;
+  }();
+  (void)run;
   std::string text(reinterpret_cast<const char*>(data), size);
   SetErrorReporting(false);
   CompileAndEvaluate(text);

@@ -154,3 +154,10 @@ void LibraryRun::AfterStep() {
 }
 
 }  // namespace kfuzz
+
+// libFuzzer calls this once before the first input; the targets that link this library
+// share it.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  kfuzz::InitializeProcess();
+  return 0;
+}

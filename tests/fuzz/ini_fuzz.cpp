@@ -9,11 +9,6 @@
 #include "platform/ini.h"
 #include "tests/fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  kfuzz::InitializeProcess();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kfuzz::FreshFolder();
   std::string path = kfuzz::WriteFile("settings.ini",

@@ -396,4 +396,15 @@ void RunTableSession(const TableFiles& files, std::string_view commands) {
   session.RunCommands();
 }
 
+void RunFilesInput(const uint8_t* data, size_t size, int kinds) {
+  bool memo = kinds & kWithMemo, index = kinds & kWithIndex;
+  auto parts = SplitParts(data, size, 2 + memo + index);
+  TableFiles files;
+  size_t next = 0;
+  files.dbf = parts[next++];
+  if (memo) files.memo = parts[next++], files.has_memo = true;
+  if (index) files.mdx = parts[next++], files.has_index = true;
+  RunTableSession(files, parts[next]);
+}
+
 }  // namespace kfuzz

@@ -11,6 +11,8 @@
 // records costs no more than one with ten.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace kfuzz {
@@ -24,5 +26,11 @@ struct TableFiles {
 };
 
 void RunTableSession(const TableFiles& files, std::string_view commands);
+
+// Cuts one input into its files and commands and runs the session: the table, then the memo
+// file and the index when the target has them, each after a separator, then the commands
+// after one more (optional).
+enum FileKinds : int { kTableOnly = 0, kWithMemo = 1, kWithIndex = 2 };
+void RunFilesInput(const uint8_t* data, size_t size, int kinds);
 
 }  // namespace kfuzz
