@@ -1,6 +1,7 @@
 // A received SMS in PDU mode as the phone sends it: the input is the hexadecimal text the
 // decoder gets from the reply of AT+CMGR. Whatever it holds, the decoder gives four texts and
-// reads nothing past the input; the text is at most what 255 septets unpack to.
+// reads nothing past the input; the text has at most one character per septet of the user data
+// length, an octet, so at most 255.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string pdu(reinterpret_cast<const char*>(data), size);
   std::string smsc, sender, stamp, text;
   komm->DecodePdu(pdu, smsc, sender, stamp, text);
-  if (text.size() > 2 * 255) std::abort();  // 255 septets, each at most two characters
+  if (text.size() > 255) std::abort();
   return 0;
 }

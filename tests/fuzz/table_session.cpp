@@ -1,6 +1,7 @@
 #include "tests/fuzz/table_session.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -234,9 +235,12 @@ class Session {
       case 3:
         GO(commands_.Signed());
         break;
-      case 4:
-        GO(RecCount() + commands_.Signed() % 3);
+      case 4: {
+        // Around the end of the table: the last record, the blank one past it, one further.
+        int64_t n = int64_t{RecCount()} + commands_.Signed() % 3;
+        GO(static_cast<int32_t>(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX)));
         break;
+      }
       case 5:
         ReadRecord();
         break;
