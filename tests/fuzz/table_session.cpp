@@ -20,7 +20,7 @@ using namespace tz;
 constexpr int kWalkSteps = 40;       // records read per walk direction
 constexpr int kCommandLimit = 256;   // commands of one input that are run
 constexpr int kBlobReads = 64;       // pieces read from one BLOB
-constexpr int kRecordsFound = 8;     // records whose keys the fixed part seeks per order
+constexpr int kRecordsFound = 24;    // records whose keys the fixed part seeks per order
 
 // The selected table's field `n` (1-based), or nullptr.
 const TFieldEntry* FieldEntry(int n) {
@@ -76,7 +76,9 @@ class Session {
       Walk();
       int32_t count = 0;
       run_.Step([&] { count = RecCount(); });
-      for (int32_t n = 1; n <= std::min(count, kRecordsFound); ++n) {
+      // Records spread over the whole table, so that the seeks meet every part of the tree.
+      int32_t stride = std::max(count / kRecordsFound, 1);
+      for (int32_t n = 1, k = 0; n <= count && k < kRecordsFound; n += stride, ++k) {
         run_.Step([&] { GO(n); });
         run_.Step([&] { FindCurrentKey(); });
       }
