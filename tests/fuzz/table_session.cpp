@@ -20,7 +20,8 @@ using namespace tz;
 constexpr int kWalkSteps = 40;       // records read per walk direction
 constexpr int kCommandLimit = 256;   // commands of one input that are run
 constexpr int kBlobReads = 64;       // pieces read from one BLOB
-constexpr int kRecordsFound = 24;    // records whose keys the fixed part seeks per order
+constexpr int kRecordsInTurn = 8;   // first records whose keys the fixed part seeks per order
+constexpr int kRecordsFound = 24;    // records spread over the table it seeks after them
 
 // The selected table's field `n` (1-based), or nullptr.
 const TFieldEntry* FieldEntry(int n) {
@@ -76,11 +77,22 @@ class Session {
       Walk();
       int32_t count = 0;
       run_.Step([&] { count = RecCount(); });
-      // Records spread over the whole table, so that the seeks meet every part of the tree.
+      // The first records one after the other (each seek starts from the path the one before
+      // left), then records spread over the whole table, so that the seeks meet every part of
+      // the tree, and a few steps on from each, across the edges of its leaf and of the nodes
+      // above.
+      for (int32_t n = 1; n <= std::min(count, kRecordsInTurn); ++n) {
+        run_.Step([&] { GO(n); });
+        run_.Step([&] { FindCurrentKey(); });
+      }
       int32_t stride = std::max(count / kRecordsFound, 1);
       for (int32_t n = 1, k = 0; n <= count && k < kRecordsFound; n += stride, ++k) {
         run_.Step([&] { GO(n); });
         run_.Step([&] { FindCurrentKey(); });
+        for (int step : {1, 1, 1, -1, -1, -1, -1})
+          run_.Step([&] {
+            if (!dEOF() && !dBOF()) Skip(step);
+          });
       }
     }
     run_.Step([&] { Set_Order_To(0); });
