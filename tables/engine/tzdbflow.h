@@ -156,8 +156,9 @@ std::string PathPart(const std::string& path);
 // --- The field value record --------------------------------------------------------------
 // Byte 0 the deleted flag (1 deleted), then one slot per field in field order: C length byte +
 // characters (1 + length), D length byte + date text of the current format (11), F/N with
-// decimals a double (8), without decimals a 32-bit integer (4), L one byte, M the 32-bit block
-// number (4). Slots are unaligned: copy values with memcpy.
+// decimals a double (8), without decimals a 32-bit integer (4) or, for a field 10 or more long
+// (its numbers pass 32 bits), a 64-bit integer (8), L one byte, M the 32-bit block number (4).
+// Slots are unaligned: copy values with memcpy.
 
 // The size of a field's slot (0 for a type without one).
 size_t FieldSlotSize(const TFieldEntry& field);

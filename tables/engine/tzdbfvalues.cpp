@@ -14,8 +14,8 @@ namespace tz {
 namespace {
 
 // The value of a number text (leading blanks and one "+" allowed, the longest number in front
-// taken, nothing else), saturated at the 32-bit range.
-int32_t IntegerOf(std::string_view text) {
+// taken, nothing else), saturated at the 64-bit range.
+int64_t Integer64Of(std::string_view text) {
   std::string s = AllTrim(text);
   std::string_view v(s);
   if (!v.empty() && v.front() == '+') v.remove_prefix(1);
@@ -26,8 +26,20 @@ int32_t IntegerOf(std::string_view text) {
                                            : std::numeric_limits<int64_t>::max();
   else if (ec != std::errc())
     value = 0;
-  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+  return value;
+}
+
+// The same, saturated at the 32-bit range.
+int32_t IntegerOf(std::string_view text) {
+  return static_cast<int32_t>(std::clamp<int64_t>(Integer64Of(text),
+                                                  std::numeric_limits<int32_t>::min(),
                                                   std::numeric_limits<int32_t>::max()));
+}
+
+// A number field without decimals that is 10 or more long holds numbers beyond 32 bits, so
+// its slot is a 64-bit integer.
+bool WideInteger(const TFieldEntry& f) {
+  return (f.type == 'N' || f.type == 'F') && f.decimals == 0 && f.length >= 10;
 }
 
 double DoubleOf(std::string_view text) {
@@ -108,6 +120,9 @@ void UnpackField(const TFieldEntry& f, const char* stored, char* slot) {
       if (f.decimals > 0) {
         double v = DoubleOf(text);
         std::memcpy(slot, &v, sizeof v);
+      } else if (WideInteger(f)) {
+        int64_t v = Integer64Of(text);
+        std::memcpy(slot, &v, sizeof v);
       } else {
         int32_t v = IntegerOf(text);
         std::memcpy(slot, &v, sizeof v);
@@ -147,6 +162,10 @@ void PackField(const TFieldEntry& f, const char* slot, char* stored) {
         double v;
         std::memcpy(&v, slot, sizeof v);
         PutRightAligned(stored, f.length, std::isfinite(v) ? FormatFixed(v, f.decimals) : "*");
+      } else if (WideInteger(f)) {
+        int64_t v;
+        std::memcpy(&v, slot, sizeof v);
+        PutRightAligned(stored, f.length, std::to_string(v));
       } else {
         int32_t v;
         std::memcpy(&v, slot, sizeof v);
@@ -177,7 +196,7 @@ size_t FieldSlotSize(const TFieldEntry& f) {
       return f.length + 3u;
     case 'F':
     case 'N':
-      return f.decimals > 0 ? 8 : 4;
+      return f.decimals > 0 || WideInteger(f) ? 8 : 4;
     case 'L':
       return 1;
     case 'M':

@@ -20,7 +20,7 @@ TDbfTable OneField(char type, uint8_t length, uint8_t decimals = 0) {
   return t;
 }
 
-using Value = std::variant<std::string, int32_t, double, bool>;
+using Value = std::variant<std::string, int32_t, int64_t, double, bool>;
 
 // The slot bytes that hold `value` for a field of that type.
 std::string SlotOf(char type, uint8_t decimals, const Value& value) {
@@ -36,6 +36,8 @@ std::string SlotOf(char type, uint8_t decimals, const Value& value) {
     double d = std::get<double>(value);
     return std::string(reinterpret_cast<const char*>(&d), 8);
   }
+  if (const int64_t* wide = std::get_if<int64_t>(&value))
+    return std::string(reinterpret_cast<const char*>(wide), 8);
   int32_t i = std::get<int32_t>(value);
   return std::string(reinterpret_cast<const char*>(&i), 4);
 }
@@ -67,8 +69,13 @@ TEST_F(FieldValues, StoredBytesAndSlots) {
       {'N', 5, 0, "  123", int32_t{123}, "  123"},
       {'N', 5, 0, "  -12", int32_t{-12}, "  -12"},
       {'N', 5, 0, "     ", int32_t{0}, "    0"},
-      {'N', 12, 0, "  9999999999", int32_t{2147483647}, "  2147483647"},
-      {'N', 12, 0, " -9999999999", int32_t{-2147483647 - 1}, " -2147483648"},
+      {'N', 9, 0, "999999999", int32_t{999999999}, "999999999"},
+      {'N', 12, 0, "  9999999999", int64_t{9999999999}, "  9999999999"},
+      {'N', 12, 0, " -9999999999", int64_t{-9999999999}, " -9999999999"},
+      {'N', 10, 0, "2147483648", int64_t{2147483648}, "2147483648"},
+      {'N', 20, 0, "99999999999999999999", int64_t{9223372036854775807}, " 9223372036854775807"},
+      {'N', 20, 0, "-9999999999999999999", int64_t{-9223372036854775807 - 1},
+       "-9223372036854775808"},
       {'N', 8, 2, "   -1.50", -1.5, "   -1.50"},
       {'F', 6, 1, "  12.5", 12.5, "  12.5"},
       {'N', 8, 2, "        ", 0.0, "    0.00"},
@@ -139,7 +146,7 @@ TEST_F(FieldValues, FieldsTheCallerLeftAloneKeepTheirStoredBytes) {
   TDbfTable t;
   const char* names[] = {"NAME", "DATUM", "NULL", "ANZ", "OK", "GROSS"};
   const char types[] = {'C', 'D', 'D', 'N', 'L', 'N'};
-  const uint8_t lengths[] = {4, 8, 8, 12, 1, 20};
+  const uint8_t lengths[] = {4, 8, 8, 21, 1, 20};
   const uint8_t decimals[] = {0, 0, 0, 0, 0, 2};
   uint16_t offset = 1;
   for (int i = 0; i < 6; ++i) {
@@ -148,7 +155,7 @@ TEST_F(FieldValues, FieldsTheCallerLeftAloneKeepTheirStoredBytes) {
   }
   t.FieldCount = 6;
   t.RecordSize = offset;
-  std::string stored = " Anna1926120900000000 99999999999?12345678901234567.89";
+  std::string stored = " Anna1926120900000000 99999999999999999999?12345678901234567.89";
   ASSERT_EQ(stored.size(), offset);
   t.Record.assign(stored.begin(), stored.end());
   std::vector<char> values(FieldValueRecordSize(t));
@@ -156,18 +163,18 @@ TEST_F(FieldValues, FieldsTheCallerLeftAloneKeepTheirStoredBytes) {
   std::memcpy(values.data() + 2, "Bert", 4);  // only the name changes
   PackChangedFields(t, values.data());
   EXPECT_EQ(std::string(t.Record.begin(), t.Record.end()),
-            " Bert1926120900000000 99999999999?12345678901234567.89");
+            " Bert1926120900000000 99999999999999999999?12345678901234567.89");
   values[0] = 1;  // deleting changes only the mark
   PackChangedFields(t, values.data());
   EXPECT_EQ(t.Record[0], '*');
   EXPECT_EQ(std::string(t.Record.begin() + 5, t.Record.end()),
-            "1926120900000000 99999999999?12345678901234567.89");
-  EXPECT_EQ(FieldValueRecordSize(t), 1u + 5 + 11 + 11 + 4 + 1 + 8);
+            "1926120900000000 99999999999999999999?12345678901234567.89");
+  EXPECT_EQ(FieldValueRecordSize(t), 1u + 5 + 11 + 11 + 8 + 1 + 8);
   // Packing every field shows what the kept bytes were spared: the century, the "00000000"
-  // date, the digits beyond 32 bits and beyond a double's precision, the "?".
+  // date, the digits beyond 64 bits and beyond a double's precision, the "?".
   PackRecord(t, values.data());
   EXPECT_EQ(std::string(t.Record.begin(), t.Record.end()),
-            "*Bert20261209          2147483647F12345678901234568.00");
+            "*Bert20261209          9223372036854775807F12345678901234568.00");
 }
 
 }  // namespace
