@@ -13,6 +13,13 @@
 #include "tables/engine/tzutils.h"
 
 namespace tz {
+
+// Shows a definition as "name,T,len,dec" in failure messages.
+void PrintTo(const TFieldDefinition& d, std::ostream* os) {
+  *os << d.Name << "," << (d.Type ? std::string(1, d.Type) : std::string()) << "," << d.Length
+      << "," << d.Decimals;
+}
+
 namespace {
 
 TEST(FieldDefinitionLines, BlanksAroundTheItemsAreOptional) {
