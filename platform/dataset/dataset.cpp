@@ -203,32 +203,20 @@ void TDataSet::UpdateCursorPos() {
   SetCurrentRecord();
 }
 
-bool TDataSet::GetNextRecord() {
-  TGetMode mode = gmNext;
+bool TDataSet::GetNextRecord() { return FetchAround(gmNext); }
+
+bool TDataSet::GetPriorRecord() { return FetchAround(gmPrior); }
+
+bool TDataSet::FetchAround(TGetMode mode) {
   if (record_count_ > 0) {
     SetCurrentRecord();
-    if (state_ == dsInsert && GetBookmarkFlag(ActiveBuffer()) == bfCurrent) mode = gmCurrent;
+    if (mode == gmNext && state_ == dsInsert && GetBookmarkFlag(ActiveBuffer()) == bfCurrent) {
+      mode = gmCurrent;
+    }
   }
   // Fetch into the spare buffer while there is a current record, so that a failure leaves it.
   char* target = record_count_ > 0 ? buffers_[1].get() : buffers_[0].get();
   bool ok = GetRecord(target, mode, true) == grOK;
-  if (ok) {
-    if (record_count_ == 0) {
-      ActivateBuffers();
-    } else {
-      SwapBuffers();
-    }
-    current_record_ = 0;
-  } else {
-    CursorPosChanged();
-  }
-  return ok;
-}
-
-bool TDataSet::GetPriorRecord() {
-  if (record_count_ > 0) SetCurrentRecord();
-  char* target = record_count_ > 0 ? buffers_[1].get() : buffers_[0].get();
-  bool ok = GetRecord(target, gmPrior, true) == grOK;
   if (ok) {
     if (record_count_ == 0) {
       ActivateBuffers();

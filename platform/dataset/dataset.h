@@ -381,6 +381,8 @@ class TDataSet {
   void SetCurrentRecord();
   bool GetNextRecord();
   bool GetPriorRecord();
+  // The record after (gmNext) or before (gmPrior) the cursor becomes the active one.
+  bool FetchAround(TGetMode mode);
   void ActivateBuffers();
   void SwapBuffers() { buffers_[0].swap(buffers_[1]); }
   void BeginInsertAppend();

@@ -11,16 +11,6 @@
 namespace tz::testing {
 namespace {
 
-template <typename F>
-std::string ErrorOf(F&& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
-
 // German settings for every test here, the process's own put back afterwards.
 class GermanSettings : public ::testing::Test {
  protected:

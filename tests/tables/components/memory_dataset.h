@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,17 @@ struct Row {
   int32_t qty;
   bool operator==(const Row&) const = default;
 };
+
+// The message of what `action` throws; empty when it throws nothing.
+template <typename F>
+std::string ErrorOf(F&& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
 
 // Rows 1..n named "r1".."rn" with qty 10, 20, ...
 inline std::vector<Row> NumberedRows(int n) {

@@ -14,16 +14,6 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-template <typename F>
-std::string ErrorOf(F&& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
-
 // --- Navigation ---------------------------------------------------------------------------------
 
 struct Step {
