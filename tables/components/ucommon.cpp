@@ -1,14 +1,12 @@
 #include "tables/components/ucommon.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "platform/dataset/convert.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "tables/engine/dbf4.h"
@@ -207,30 +205,6 @@ std::vector<size_t> DatasetFieldOffsets(const TDbfFieldProps& props) {
 
 namespace {
 
-// Days from 0000-03-01 (proleptic Gregorian) to the date; the inverse below. Plain integer
-// arithmetic, so that no time zone or C library range gets in the way.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  int64_t era = (y >= 0 ? y : y - 399) / 400;
-  int64_t yoe = y - era * 400;
-  int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe;
-}
-
-void CivilFromDays(int64_t z, int& year, int& month, int& day) {
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(yoe + era * 400 + (month <= 2));
-}
-
-const int64_t kDay1899_12_30 = DaysFromCivil(1899, 12, 30);
-
 // The date of the engine's date text; false for a blank text or one that is no date. The day,
 // month and year are taken from the text in the engine's own format, so the user's locale and
 // its separators play no part.
@@ -277,15 +251,18 @@ double RoundedToDecimals(double value, int decimals) {
 }  // namespace
 
 double EncodeDateValue(int year, int month, int day) {
-  return static_cast<double>(DaysFromCivil(year, month, day) - kDay1899_12_30);
+  platform::dataset::TDateTime value = 0;
+  return platform::dataset::TryEncodeDate(year, month, day, value) ? value : 0;
 }
 
 bool DecodeDateValue(double value, int& year, int& month, int& day) {
-  if (!std::isfinite(value)) return false;
-  double days = std::floor(value);
-  // Years 1 to 9999, the range dates are written in.
-  if (days < EncodeDateValue(1, 1, 1) || days > EncodeDateValue(9999, 12, 31)) return false;
-  CivilFromDays(static_cast<int64_t>(days) + kDay1899_12_30, year, month, day);
+  // Years 1 to 9999, the range dates are written in. Before 1899-12-30 the day is the whole
+  // part towards zero and the fraction the time of day, as TDateTime counts them.
+  if (!std::isfinite(value) || value <= EncodeDateValue(1, 1, 1) - 1 ||
+      value >= EncodeDateValue(9999, 12, 31) + 1) {
+    return false;
+  }
+  platform::dataset::DecodeDate(value, year, month, day);
   return true;
 }
 
@@ -386,82 +363,10 @@ void CopyRecordToEngine(const TDbfFieldProps& props, const char* buffer, char* v
 
 // --- The unit start -----------------------------------------------------------------------
 
-namespace {
-
-// A C library date format ("%d.%m.%Y") as the picture the rest of the system speaks
-// ("dd.MM.yyyy").
-std::string PictureOfStrftime(std::string_view format) {
-  std::string picture;
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] != '%' || i + 1 == format.size()) {
-      picture += format[i];
-      continue;
-    }
-    char c = format[++i];
-    if ((c == '-' || c == '_' || c == '0' || c == 'E' || c == 'O') && i + 1 < format.size())
-      c = format[++i];
-    switch (c) {
-      case 'd':
-      case 'e':
-        picture += "dd";
-        break;
-      case 'm':
-        picture += "MM";
-        break;
-      case 'y':
-        picture += "yy";
-        break;
-      case 'Y':
-      case 'C':
-        picture += "yyyy";
-        break;
-      case 'D':
-        picture += "MM/dd/yy";
-        break;
-      case 'F':
-        picture += "yyyy-MM-dd";
-        break;
-      case 'b':
-      case 'h':
-        picture += "MMM";
-        break;
-      case 'B':
-        picture += "MMMM";
-        break;
-      case 'a':
-        picture += "ddd";
-        break;
-      case 'A':
-        picture += "dddd";
-        break;
-      case '%':
-        picture += '%';
-        break;
-      default:
-        break;
-    }
-  }
-  return picture;
-}
-
-}  // namespace
-
-std::optional<TLocaleFormats> UserLocaleFormats() {
-  locale_t locale = newlocale(LC_TIME_MASK | LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
-  if (locale == static_cast<locale_t>(0)) return std::nullopt;
-  TLocaleFormats formats;
-  formats.ShortDateFormat = PictureOfStrftime(nl_langinfo_l(D_FMT, locale));
-  auto separator = std::find_if(formats.ShortDateFormat.begin(), formats.ShortDateFormat.end(),
-                                [](char c) { return c != 'd' && c != 'M' && c != 'y'; });
-  if (separator != formats.ShortDateFormat.end()) formats.DateSeparator = *separator;
-  // Separators of more than one byte (a UTF-8 narrow blank) have no place in the engine's
-  // one-character settings; those keep what they are.
-  std::string decimal = nl_langinfo_l(RADIXCHAR, locale);
-  std::string thousands = nl_langinfo_l(THOUSEP, locale);
-  formats.DecimalSeparator = decimal.size() == 1 ? decimal[0] : DbDecimalSeparator;
-  formats.ThousandsSeparator = thousands.size() == 1 ? thousands[0] : DbThousandsSeparator;
-  freelocale(locale);
-  return formats;
+TLocaleFormats UserLocaleFormats() {
+  const platform::dataset::TFormatSettings& settings = platform::dataset::FormatSettings();
+  return {settings.ShortDateFormat, settings.DateSeparator, settings.DecimalSeparator,
+          settings.ThousandSeparator};
 }
 
 uint8_t DateFormatOf(const TLocaleFormats& formats) {
@@ -483,7 +388,7 @@ void ApplyLocaleFormats(const TLocaleFormats& formats) {
 }
 
 void StartUCommon() {
-  if (std::optional<TLocaleFormats> formats = UserLocaleFormats()) ApplyLocaleFormats(*formats);
+  ApplyLocaleFormats(UserLocaleFormats());
 }
 
 }  // namespace tz

@@ -20,7 +20,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -175,19 +174,18 @@ struct TLocaleFormats {
   char ThousandsSeparator = ',';
 };
 
-// The formats of the user's locale (LC_TIME and LC_NUMERIC as the environment names them,
-// through the C library's locale database); nothing when that locale is not installed. Never
-// changes the process locale.
-std::optional<TLocaleFormats> UserLocaleFormats();
+// The user's formats: those of the dataset framework's process-wide FormatSettings
+// (platform/dataset/convert.h), which it takes from the user's language, so that the engine and
+// the framework's date texts agree.
+TLocaleFormats UserLocaleFormats();
 // The date format number of a short date format: 3 for d... with "-", 5 for d... with ".",
 // 2 for other d..., 1 for y..., 0 for anything else.
 uint8_t DateFormatOf(const TLocaleFormats& formats);
 // Sets the engine's separators, DbCentury (the format holds "YYYY" in upper case) and the date
 // format (SetDateFormat) from `formats`.
 void ApplyLocaleFormats(const TLocaleFormats& formats);
-// The unit start: ApplyLocaleFormats(UserLocaleFormats()) when the locale is there; otherwise
-// the settings the engine took from the language name at StartTarazed stay. A program runs it
-// once after StartTarazed.
+// The unit start: ApplyLocaleFormats(UserLocaleFormats()). A program runs it once after
+// StartTarazed.
 void StartUCommon();
 
 }  // namespace tz

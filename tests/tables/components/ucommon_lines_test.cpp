@@ -7,6 +7,7 @@
 
 #include "ucommon_test_support.h"
 #include "platform/testing/child_process.h"
+#include "platform/dataset/convert.h"
 #include "tables/components/ucommon.h"
 #include "tables/engine/dbf4.h"
 #include "tables/engine/timedate.h"
@@ -356,27 +357,24 @@ TEST_F(UnitStart, DateFormatCenturyAndSeparatorsFromTheUsersFormats) {
   }
 }
 
-TEST_F(UnitStart, TheCLocaleGivesTheUnitedStatesFormat) {
-  platform::ScopedEnv all("LC_ALL", "C");
-  std::optional<TLocaleFormats> formats = UserLocaleFormats();
-  ASSERT_TRUE(formats.has_value());
-  EXPECT_EQ(formats->ShortDateFormat, "MM/dd/yy");
-  EXPECT_EQ(formats->DateSeparator, '/');
-  EXPECT_EQ(formats->DecimalSeparator, '.');
-  SetDateFormat(5);
-  StartUCommon();
-  EXPECT_EQ(DbDateFormat, 0);
-  EXPECT_FALSE(DbCentury);
-}
-
-TEST_F(UnitStart, ALocaleThatIsNotInstalledKeepsTheEngineSettings) {
-  platform::ScopedEnv all("LC_ALL", "xx_QQ.UTF-8");
-  EXPECT_FALSE(UserLocaleFormats().has_value());
-  SetDateFormat(5);
-  DbDecimalSeparator = ',';
+// The unit start reads the framework's format settings, so the engine's dates and the
+// framework's date texts follow the same format.
+TEST_F(UnitStart, TheFrameworksFormatSettingsChooseTheEngineSettings) {
+  platform::dataset::TFormatSettings& settings = platform::dataset::FormatSettings();
+  platform::dataset::TFormatSettings saved = settings;
+  settings.ShortDateFormat = "dd.MM.yyyy";
+  settings.DateSeparator = '.';
+  settings.DecimalSeparator = ',';
+  settings.ThousandSeparator = '.';
+  SetDateFormat(0);
   StartUCommon();
   EXPECT_EQ(DbDateFormat, 5);
+  EXPECT_TRUE(DbCentury);
   EXPECT_EQ(DbDecimalSeparator, ',');
+  EXPECT_EQ(DbThousandsSeparator, '.');
+  EXPECT_EQ(platform::dataset::DateToStr(EncodeDateValue(2026, 12, 9)), "09.12.2026");
+  EXPECT_EQ(DateFrom(2026, 12, 9), "09.12.2026");
+  settings = saved;
 }
 
 }  // namespace
