@@ -391,4 +391,714 @@ void StartUCommon() {
   ApplyLocaleFormats(UserLocaleFormats());
 }
 
+// --- Field classes ------------------------------------------------------------------------
+
+namespace {
+
+using platform::dataset::DatabaseError;
+using platform::dataset::TDataSetState;
+
+}  // namespace
+
+std::string TTzDateField::GetText(bool display_text) {
+  std::string text = TDateField::GetText(display_text);
+  std::string cut = text.substr(0, 10);
+  std::string check = cut;
+  return IsValidDate(check) ? cut : text;
+}
+
+void TTzDateField::SetText(const std::string& text) {
+  std::string value = RTrim(text).substr(0, 10);
+  if (value.empty() || value == RTrim(DatePicture(DbDateFormat))) {
+    Clear();
+    return;
+  }
+  int year, month, day;
+  if (DateOfEngineText(value, year, month, day))
+    SetAsDateTime(EncodeDateValue(year, month, day));
+  else
+    SetAsDateTime(platform::dataset::StrToDate(value));
+}
+
+void TTzFloatField::CheckSize(int size) {
+  if (size < 0 || size > 20) TFloatField::CheckSize(size);
+}
+
+void TTzIntegerField::CheckSize(int size) {
+  if (size < 0 || size > 20) TIntegerField::CheckSize(size);
+}
+
+int64_t TTzIntegerField::AsLargeInt() {
+  if (!Wide()) return TIntegerField::AsInteger();
+  int64_t value = 0;
+  return GetData(&value) ? value : 0;
+}
+
+void TTzIntegerField::SetAsLargeInt(int64_t value) {
+  if (!Wide()) {
+    TIntegerField::SetAsInteger(static_cast<int32_t>(std::clamp<int64_t>(
+        value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max())));
+    return;
+  }
+  SetData(&value);
+}
+
+std::string TTzIntegerField::AsString() {
+  if (!Wide()) return TIntegerField::AsString();
+  int64_t value = 0;
+  return GetData(&value) ? std::to_string(value) : "";
+}
+
+void TTzIntegerField::SetAsString(const std::string& value) {
+  if (!Wide()) {
+    TIntegerField::SetAsString(value);
+    return;
+  }
+  if (value.empty()) {
+    Clear();
+    return;
+  }
+  std::string text = AllTrim(value);
+  std::string_view digits(text);
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  int64_t number = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
+    DatabaseError("'" + value + "' is not a valid integer value for field '" + DisplayName() +
+                  "'");
+  }
+  SetAsLargeInt(number);
+}
+
+int32_t TTzIntegerField::AsInteger() {
+  return static_cast<int32_t>(std::clamp<int64_t>(AsLargeInt(),
+                                                  std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+void TTzIntegerField::SetAsInteger(int32_t value) {
+  SetAsLargeInt(value);
+}
+
+double TTzIntegerField::AsFloat() {
+  return static_cast<double>(AsLargeInt());
+}
+
+void TTzIntegerField::SetAsFloat(double value) {
+  if (!Wide()) {
+    TIntegerField::SetAsFloat(value);
+    return;
+  }
+  // The largest doubles below 2^63 still convert; beyond, the value saturates.
+  double rounded = std::round(value);
+  if (!(rounded < 9223372036854775808.0)) {
+    SetAsLargeInt(std::numeric_limits<int64_t>::max());
+  } else if (!(rounded >= -9223372036854775808.0)) {
+    SetAsLargeInt(std::numeric_limits<int64_t>::min());
+  } else {
+    SetAsLargeInt(static_cast<int64_t>(rounded));
+  }
+}
+
+platform::dataset::TVariant TTzIntegerField::Value() {
+  if (!Wide()) return TIntegerField::Value();
+  int64_t value = 0;
+  if (!GetData(&value)) return {};
+  if (value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max())
+    return TVariant(static_cast<int32_t>(value));
+  return TVariant(static_cast<double>(value));
+}
+
+// --- TTzDataSet ---------------------------------------------------------------------------
+
+namespace {
+
+using platform::dataset::dsBrowse;
+using platform::dataset::dsCalcFields;
+using platform::dataset::dsEdit;
+using platform::dataset::dsInsert;
+using platform::dataset::dsSetKey;
+using platform::dataset::TFieldType;
+
+bool Editing(TDataSetState state) {
+  return state == dsEdit || state == dsInsert || state == dsSetKey;
+}
+
+// A key value as the engine's search takes it.
+TLocateValue LocateValueOf(const TVariant& v) {
+  switch (v.GetKind()) {
+    case TVariant::Kind::Integer:
+    case TVariant::Kind::Float:
+      return v.AsFloat();
+    case TVariant::Kind::Boolean:
+      return v.AsBoolean();
+    case TVariant::Kind::Date: {
+      int year, month, day;
+      if (DecodeDateValue(v.AsDateTime(), year, month, day)) return TDateValue{year, month, day};
+      return std::string();
+    }
+    case TVariant::Kind::Null:
+      return std::string();
+    default:
+      return v.AsString();
+  }
+}
+
+}  // namespace
+
+TTzDataSet::TTzDataSet(bool designing) : design_mode_(designing) {
+  if (designing) {
+    SetComponentState(ComponentState() | platform::dataset::csDesigning);
+    SetRaiseErrors(true);
+  }
+}
+
+TTzDataSet::~TTzDataSet() = default;
+
+int32_t TTzDataSet::ErrorCode() {
+  return DbLastError;
+}
+
+bool TTzDataSet::SelectWorkArea(const std::string& operation) {
+  DbLastError = 0;
+  if (work_area_ == 0) {
+    SetDbError(1103, "Database is not open [" + Name() + "." + operation + "]");
+    if (DbLastError == 0) DbLastError = 1103;  // an installed error routine may clear it
+    return false;
+  }
+  if (CurrentWorkArea != work_area_) Select(work_area_);
+  DbAnsiTables = table_language_ == tlAnsi;
+  return DbLastError == 0;
+}
+
+void TTzDataSet::DoBeforeRestore() {
+  if (BeforeRestore) BeforeRestore(*this);
+}
+
+void TTzDataSet::DoAfterRestore() {
+  if (AfterRestore) AfterRestore(*this);
+}
+
+void TTzDataSet::SyncRecordToEngine() {
+  if (State() == dsInsert)
+    CopyRecordToEngine(ActiveBuffer());
+  else
+    UpdateCursorPos();
+}
+
+void TTzDataSet::CopyRecordFromEngine(char* buffer) {
+  if (props_) tz::CopyRecordFromEngine(*props_, props_->Buffer(), buffer);
+}
+
+void TTzDataSet::CopyRecordToEngine(const char* buffer, int field) {
+  if (props_) tz::CopyRecordToEngine(*props_, buffer, props_->Buffer(), field);
+}
+
+bool TTzDataSet::IsEmptyDbf() {
+  if (!SelectWorkArea("s_IsEmptyDbf")) return true;
+  return dBOF() && dEOF();
+}
+
+bool TTzDataSet::IsEmptyData() {
+  return design_mode_ ? false : IsEmptyDbf();
+}
+
+std::string TTzDataSet::ErrorCodeText(int32_t code) {
+  std::string message = GetErrorMessage();
+  return message.empty() ? std::to_string(code) : message;
+}
+
+// --- Opening and closing ---
+
+int32_t TTzDataSet::TziOpen() {
+  if (dbf_file_name_.empty()) return kTziNoFileName;
+  props_.reset();
+  record_size_ = 0;
+  uint8_t remembered = GetWorkArea();
+  DbLastError = 0;
+  Select(work_area_);  // 0: the lowest free one
+  if (DbLastError != 0) {
+    uint16_t code = DbLastError;
+    Select(remembered);
+    if (DbLastError == 0) DbLastError = code;
+    return code;
+  }
+  DbAnsiTables = table_language_ == tlAnsi;
+  if (HasDbf()) {
+    if (OpenDbfTable(dbf_file_name_) && DbLastError == 0) {
+      SetIgnoreDel(hide_deleted_recs_);
+      if (design_mode_) RefillDbfFields();
+      work_area_ = GetWorkArea();
+      props_ = std::make_unique<TDbfFieldProps>(design_mode_);
+    }
+  } else {
+    Use(dbf_file_name_);
+    if (DbLastError == 0) {
+      RefillDbfFields();
+      work_area_ = GetWorkArea();
+      props_ = std::make_unique<TDbfFieldProps>(true);
+      CloseDatabase();
+    }
+  }
+  if (props_ && DbLastError == 0) return 0;
+  props_.reset();
+  return DbLastError != 0 ? DbLastError : kTziOpenFailed;
+}
+
+int32_t TTzDataSet::TziClose() {
+  if (work_area_ != 0 && SelectWorkArea("TziClose")) {
+    if (HasDbf()) ResetOnClose();
+    CloseDatabase();
+  }
+  work_area_ = 0;
+  props_.reset();
+  record_size_ = 0;
+  field_offsets_.clear();
+  return 0;
+}
+
+void TTzDataSet::RefillDbfFields() {
+  dbf_fields_.clear();
+  TWorkArea* area = SelectedArea();
+  if (area == nullptr) return;
+  for (const TFieldEntry& f : area->Table.Fields) {
+    TFieldDefinition def{f.name, f.type, f.length, f.decimals};
+    dbf_fields_.push_back(FieldDefinitionLine(CheckFieldDefinition(Name(), def)));
+  }
+}
+
+bool TTzDataSet::CreateTableFromDbfFields() {
+  return CreateTableFromFieldLines(Name(), dbf_file_name_, &dbf_fields_, KeepOpenOnRename());
+}
+
+void TTzDataSet::InternalInitFieldDefs() {
+  FieldDefs().Clear();
+  field_offsets_.clear();
+  if (!props_) DatabaseError(Name() + ".DbfFields undefined. Set Active to TRUE");
+  field_offsets_ = DatasetFieldOffsets(*props_);
+  for (int n = 1; n <= props_->Count(); ++n) {
+    const TDTField& f = props_->Field(n);
+    if (!HasDatasetSlot(f)) continue;
+    switch (f.Type) {
+      case 'C':
+        FieldDefs().Add(f.Name, platform::dataset::ftString, f.Length, false, n);
+        break;
+      case 'D':
+        FieldDefs().Add(f.Name, platform::dataset::ftDate, 0, false, n);
+        break;
+      case 'F':
+      case 'N':
+        FieldDefs().Add(f.Name,
+                        f.Decimals > 0 ? platform::dataset::ftFloat : platform::dataset::ftInteger,
+                        f.Length, false, n);
+        break;
+      case 'L':
+        FieldDefs().Add(f.Name, platform::dataset::ftBoolean, 0, false, n);
+        break;
+      case 'M':
+        FieldDefs().Add(f.Name,
+                        KeepOpenOnRename() ? platform::dataset::ftInteger : platform::dataset::ftMemo,
+                        0, false, n);
+        break;
+    }
+  }
+}
+
+std::unique_ptr<TField> TTzDataSet::CreateFieldObject(TFieldType type) {
+  switch (type) {
+    case platform::dataset::ftInteger:
+      return std::make_unique<TTzIntegerField>();
+    case platform::dataset::ftFloat:
+      return std::make_unique<TTzFloatField>();
+    case platform::dataset::ftDate:
+      return std::make_unique<TTzDateField>();
+    default:
+      return TTzPrimDataset::CreateFieldObject(type);
+  }
+}
+
+size_t TTzDataSet::TziGetRecordSize() {
+  if (record_size_ == 0) record_size_ = props_ ? DatasetRecordSize(*props_) : 1;
+  return record_size_;
+}
+
+// --- Record movement ---
+
+int32_t TTzDataSet::TziSetToBegin() {
+  if (!SelectWorkArea("TziSetToBegin")) return ErrorCode();
+  GoTopWhile();
+  bof_flag_ = 1;
+  eof_flag_ = 0;
+  return ErrorCode();
+}
+
+int32_t TTzDataSet::TziSetToEnd() {
+  if (!SelectWorkArea("TziSetToEnd")) return ErrorCode();
+  GoBottomWhile();
+  eof_flag_ = 1;
+  bof_flag_ = 0;
+  return ErrorCode();
+}
+
+int32_t TTzDataSet::TziGetRecord(char* buffer, int32_t& record_number) {
+  if (bof_flag_) return kTziBof;
+  if (eof_flag_) return kTziEof;
+  if (!SelectWorkArea("TziGetRecord")) return ErrorCode();
+  if (buffer) {
+    Skip(0);
+    if (DbLastError != 0) return ErrorCode();
+    CopyRecordFromEngine(buffer);
+  }
+  record_number = RecNo();
+  return ErrorCode();
+}
+
+int32_t TTzDataSet::TziGetNextRecord(char* buffer, int32_t& record_number) {
+  if (eof_flag_) return kTziEof;
+  if (!SelectWorkArea("TziGetNextRecord")) return ErrorCode();
+  if (bof_flag_) {
+    Skip(0);
+    bof_flag_ = 0;
+  } else if (!dEOF()) {
+    Skip(1);
+  }
+  if (DbLastError != 0) return ErrorCode();
+  if (!dEOF()) {
+    if (buffer) CopyRecordFromEngine(buffer);
+    record_number = RecNo();
+    return ErrorCode();
+  }
+  if (!dBOF()) Skip(-1);
+  eof_flag_ = 1;
+  return kTziEof;
+}
+
+int32_t TTzDataSet::TziGetPriorRecord(char* buffer, int32_t& record_number) {
+  if (bof_flag_) return kTziBof;
+  if (!SelectWorkArea("TziGetPriorRecord")) return ErrorCode();
+  if (eof_flag_) {
+    Skip(0);
+    eof_flag_ = 0;
+  } else if (!dBOF()) {
+    Skip(-1);
+  }
+  if (DbLastError != 0) return ErrorCode();
+  if (!dBOF()) {
+    if (buffer) CopyRecordFromEngine(buffer);
+    record_number = RecNo();
+    return ErrorCode();
+  }
+  bof_flag_ = 1;
+  return kTziBof;
+}
+
+int32_t TTzDataSet::TziGetRecordCount() {
+  if (!SelectWorkArea("TziGetRecordCount")) return 0;
+  return HasDbf() ? RecCount() : 1;
+}
+
+int32_t TTzDataSet::TziForceReread() {
+  if (!SelectWorkArea("TziForceReread")) return ErrorCode();
+  Skip(0);
+  return ErrorCode();
+}
+
+platform::dataset::TGetResult TTzDataSet::GetRecord(char* buffer, platform::dataset::TGetMode mode,
+                                                    bool check) {
+  if (HasDbf()) return TTzPrimDataset::GetRecord(buffer, mode, check);
+  CopyRecordFromEngine(buffer);
+  return platform::dataset::grOK;
+}
+
+int32_t TTzDataSet::SafeGo(int32_t record_number) {
+  if (!SelectWorkArea("SafeGo")) return ErrorCode();
+  if (GoChecked(record_number)) {
+    bof_flag_ = eof_flag_ = 0;
+  } else {
+    TziSetToEnd();
+  }
+  return 0;
+}
+
+int32_t TTzDataSet::TziSetToRecNo(int32_t record_number) {
+  if (!SelectWorkArea("TziSetToRecNo")) return ErrorCode();
+  // A number of no record leaves the cursor where it is: the dataset stays on its record.
+  if (record_number < 1 || record_number > RecCount()) return kTziEof;
+  return SafeGo(record_number);
+}
+
+int32_t TTzDataSet::TziGotoBookmark(const char* bookmark) {
+  int32_t record_number;
+  std::memcpy(&record_number, bookmark, sizeof record_number);
+  return SafeGo(record_number);
+}
+
+int32_t TTzDataSet::TziSetToBookmark(char* bookmark) {
+  if (!SelectWorkArea("TziSetToBookmark")) return ErrorCode();
+  int32_t record_number = HasDbf() ? RecNo() : 1;
+  std::memcpy(bookmark, &record_number, sizeof record_number);
+  return ErrorCode();
+}
+
+int32_t TTzDataSet::TziCompareBookmarks(const char* a, const char* b, int& result) {
+  int32_t x, y;
+  std::memcpy(&x, a, sizeof x);
+  std::memcpy(&y, b, sizeof y);
+  result = x < y ? -1 : (x > y ? 1 : 0);
+  return 0;
+}
+
+// --- Writing ---
+
+int32_t TTzDataSet::TziInitRecord(char*) {
+  if (!SelectWorkArea("TziInitRecord")) return ErrorCode();
+  ClearRecord();
+  return ErrorCode();
+}
+
+int32_t TTzDataSet::TziAppendRecord(char* buffer) {
+  if (!SelectWorkArea("TziAppendRecord")) return ErrorCode();
+  buffer[0] = 0;
+  CopyRecordToEngine(buffer);
+  AppendWithLock();
+  bof_flag_ = eof_flag_ = 0;
+  return ErrorCode();
+}
+
+int32_t TTzDataSet::TziInsertRecord(char* buffer) {
+  if (!SelectWorkArea("TziInsertRecord")) return ErrorCode();
+  buffer[0] = 0;
+  CopyRecordToEngine(buffer);
+  AppendWithLock();
+  bof_flag_ = eof_flag_ = 0;
+  return ErrorCode();
+}
+
+int32_t TTzDataSet::TziDeleteRecord() {
+  if (!SelectWorkArea("TziDeleteRecord")) return ErrorCode();
+  DeleteWithLock();
+  int32_t code = ErrorCode();
+  if (code == 0 && IsEmptyDbf()) Resync(0);
+  return code;
+}
+
+int32_t TTzDataSet::TziUpdateRecord(char* buffer, int32_t) {
+  if (bof_flag_) return kTziBof;
+  if (eof_flag_) return kTziEof;
+  if (!SelectWorkArea("TziUpdateRecord")) return ErrorCode();
+  CopyRecordToEngine(buffer);
+  ReplaceWithLock();
+  return ErrorCode();
+}
+
+void TTzDataSet::InternalCancel() {
+  if (ActiveBuffer()) std::memset(ActiveBuffer(), 0, TziGetRecordSize());
+}
+
+void TTzDataSet::Post() {
+  if (!Editing(State())) return;
+  TTzPrimDataset::Post();
+  if (IsEmptyData()) Resync(0);
+}
+
+void TTzDataSet::PutActiveRecord() {
+  if (!Editing(State())) Edit();
+  CopyRecordToEngine(ActiveBuffer());
+}
+
+// --- Field data ---
+
+int32_t TTzDataSet::TziGetFieldData(TField& field, char* buffer, bool& blank, void* target) {
+  blank = false;
+  if (target == nullptr) return 0;
+  int n = field.FieldNo();
+  if (!props_ || n < 1 || n > props_->Count()) return 0;
+  const TDTField& f = props_->Field(n);
+  size_t slot_size = DatasetSlotSize(f);
+  size_t size = static_cast<size_t>(std::max(field.DataSize(), 0));
+  std::memset(target, 0, size);
+  if (slot_size == 0) return 0;
+  const char* slot = buffer + field_offsets_[static_cast<size_t>(n - 1)];
+  char* out = static_cast<char*>(target);
+  switch (field.DataType()) {
+    case platform::dataset::ftString: {
+      std::string text = RTrim(std::string_view(
+          slot + 1, std::min<size_t>(static_cast<uint8_t>(slot[0]), slot_size - 1)));
+      if (size > 0) std::memcpy(out, text.data(), std::min(text.size(), size - 1));
+      break;
+    }
+    case platform::dataset::ftDate:
+    case platform::dataset::ftTime:
+    case platform::dataset::ftDateTime: {
+      double value = Load<double>(slot);
+      if (value == 0) {
+        blank = true;
+        break;
+      }
+      platform::dataset::TTimeStamp stamp = platform::dataset::DateTimeToTimeStamp(value);
+      if (field.DataType() == platform::dataset::ftDate)
+        Store(out, stamp.Date);
+      else if (field.DataType() == platform::dataset::ftTime)
+        Store(out, stamp.Time);
+      else
+        Store(out, platform::dataset::TimeStampToMSecs(stamp));
+      break;
+    }
+    default:
+      std::memcpy(out, slot, std::min(size, slot_size));
+      break;
+  }
+  return 0;
+}
+
+int32_t TTzDataSet::TziSetFieldData(TField& field, char* buffer, const void* value) {
+  // The framework has validated the value once already; it is stored as it is.
+  int n = field.FieldNo();
+  if (!props_ || n < 1 || n > props_->Count()) return 0;
+  const TDTField& f = props_->Field(n);
+  size_t slot_size = DatasetSlotSize(f);
+  if (slot_size == 0) return 0;
+  char* slot = buffer + field_offsets_[static_cast<size_t>(n - 1)];
+  if (value == nullptr) {
+    std::memset(slot, 0, slot_size);
+  } else {
+    const char* in = static_cast<const char*>(value);
+    switch (field.DataType()) {
+      case platform::dataset::ftString: {
+        // Never past the slot: a text longer than the field is cut to the field's length.
+        size_t length = std::min({strnlen(in, 255), slot_size - 1, size_t{255}});
+        std::memset(slot, 0, slot_size);
+        slot[0] = static_cast<char>(length);
+        std::memcpy(slot + 1, in, length);
+        break;
+      }
+      case platform::dataset::ftDate:
+        Store(slot, platform::dataset::TimeStampToDateTime({0, Load<int32_t>(in)}));
+        break;
+      case platform::dataset::ftTime:
+        Store(slot, platform::dataset::TimeStampToDateTime(
+                        {Load<int32_t>(in), platform::dataset::DateDelta}));
+        break;
+      case platform::dataset::ftDateTime: {
+        double msecs = std::round(Load<double>(in));
+        double stored = 0;
+        if (std::isfinite(msecs) && msecs > 0 && msecs < 1e18)
+          stored = platform::dataset::TimeStampToDateTime(platform::dataset::MSecsToTimeStamp(msecs));
+        Store(slot, stored);
+        break;
+      }
+      default:
+        std::memcpy(slot, in,
+                    std::min(slot_size, static_cast<size_t>(std::max(field.DataSize(), 0))));
+        break;
+    }
+  }
+  CopyRecordToEngine(buffer, n);
+  return 0;
+}
+
+// --- Searching ---
+
+bool TTzDataSet::TziLocate(const std::string& key_fields, const TVariant& key_values,
+                           TLocateOptions options) {
+  if (!SelectWorkArea("TziLocate")) return false;
+  std::vector<TLocateValue> values;
+  for (size_t i = 0; i < key_values.Count(); ++i) values.push_back(LocateValueOf(key_values.Item(i)));
+  bool found = LocateFields(key_fields, values, (options & platform::dataset::loCaseInsensitive) != 0,
+                            true, (options & platform::dataset::loPartialKey) == 0);
+  if (found) bof_flag_ = eof_flag_ = 0;
+  return found;
+}
+
+void TTzDataSet::TziLookup(const std::string& key_fields, const TVariant& key_values,
+                           const std::string& result_fields, TVariant& result) {
+  result = TVariant();
+  if (!SelectWorkArea("TziLookup")) return;
+  TWorkArea& area = *SelectedArea();
+  // The search moves the engine and reads the found record into the field value record, which
+  // may hold the pending edits of the current record: both are put back afterwards.
+  int32_t record_number = RecNo();
+  std::vector<char> values(area.FieldValues, area.FieldValues + area.FieldValuesLen);
+  uint8_t bof = bof_flag_, eof = eof_flag_;
+  struct Back {
+    TTzDataSet& ds;
+    TWorkArea& area;
+    int32_t record_number;
+    std::vector<char>& values;
+    uint8_t bof, eof;
+    ~Back() {
+      uint16_t last = DbLastError;
+      if (CurrentWorkArea == ds.work_area_) {
+        if (!GoChecked(record_number)) Dbf4RawGo(record_number);
+        std::memcpy(area.FieldValues, values.data(), values.size());
+      }
+      ds.bof_flag_ = bof;
+      ds.eof_flag_ = eof;
+      if (DbLastError == 0) DbLastError = last;
+    }
+  } back{*this, area, record_number, values, bof, eof};
+  std::vector<TLocateValue> keys;
+  for (size_t i = 0; i < key_values.Count(); ++i) keys.push_back(LocateValueOf(key_values.Item(i)));
+  if (!LocateFields(key_fields, keys, false, true, true)) return;
+  char* temp = TempBuffer();
+  if (temp == nullptr) return;
+  CopyRecordFromEngine(temp);
+  result = ReadValuesFromBuffer(temp, result_fields);
+}
+
+// --- Public routines ---
+
+void TTzDataSet::DirectOpenClose(bool open) {
+  if (!Active()) {
+    SetDbError(1103, "DataSet must be active. " + Name());
+    return;
+  }
+  if (HasDbf()) return;
+  if (!SelectWorkArea("DirectOpenClose")) return;
+  if (open)
+    Use(dbf_file_name_);
+  else
+    CloseDatabase();
+}
+
+bool TTzDataSet::IsDeleted() {
+  return !design_mode_ && ActiveBuffer() != nullptr && ActiveBuffer()[0] != 0;
+}
+
+void TTzDataSet::SetDeleted(bool value) {
+  if (IsDeleted() == value) return;
+  if (value) {
+    if (!IsEmpty()) Delete();
+    return;
+  }
+  CheckActive();
+  if (State() == dsInsert || State() == dsSetKey) {
+    Cancel();
+    return;
+  }
+  DataEvent(platform::dataset::deCheckBrowseMode);
+  DoBeforeRestore();
+  UpdateCursorPos();
+  if (!SelectWorkArea("SetDeleted")) return;
+  RestoreWithLock();
+  FreeFieldBuffers();
+  SetState(dsBrowse);
+  Resync(0);
+  DoAfterRestore();
+}
+
+void TTzDataSet::SyncDataSet() {
+  if (DbLastError != 0) return;
+  if (Editing(State())) SetState(dsBrowse);
+  if (IsEmptyDbf()) {
+    if (ActiveBuffer()) std::memset(ActiveBuffer(), 0, TziGetRecordSize());
+    bof_flag_ = eof_flag_ = 1;
+    Resync(0);
+  } else {
+    bof_flag_ = eof_flag_ = 0;
+    Resync(platform::dataset::rmExact);
+  }
+  DoAfterScroll();
+}
+
 }  // namespace tz

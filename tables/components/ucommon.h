@@ -14,15 +14,23 @@
 //   M  4 bytes, the engine's memo block number.
 // Slots are unaligned: copy values with memcpy.
 //
+// TTzDataSet binds the primary dataset (tzprimds.h) to one work area of the table engine, and
+// the field classes TTzDateField, TTzFloatField and TTzIntegerField are the ones it creates.
+//
 // Messages of this unit go to platform::ShowMessage after their text is converted from OEM to
 // ANSI. Nothing here blocks or pumps, except that a message may pump while it is shown.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/dataset/fields.h"
+#include "tables/components/tzprimds.h"
 
 namespace tz {
 
@@ -187,5 +195,220 @@ void ApplyLocaleFormats(const TLocaleFormats& formats);
 // The unit start: ApplyLocaleFormats(UserLocaleFormats()). A program runs it once after
 // StartTarazed.
 void StartUCommon();
+
+// --- Field classes ------------------------------------------------------------------------
+
+// A date field whose text is the framework's cut to 10 characters when that is a date the
+// engine takes (IsValidDate), and whose text input is read as the engine reads its date texts:
+// right-trimmed and cut to 10; the blank date text (or nothing) sets Null; a text the engine
+// does not read as a date goes to the framework's StrToDate (EConvertError when that fails too).
+class TTzDateField : public platform::dataset::TDateField {
+ public:
+  void SetText(const std::string& text) override;
+
+ protected:
+  std::string GetText(bool display_text) override;
+};
+
+// A float field that takes a Size of 0 to 20: the table field's length.
+class TTzFloatField : public platform::dataset::TFloatField {
+ protected:
+  void CheckSize(int size) override;
+};
+
+// An integer field that takes a Size of 0 to 20: the table field's length. From a length of 10
+// on the field holds 64-bit values (its native value is an int64_t, DataSize 8): AsString,
+// AsFloat, Value and the setters carry the whole number; AsInteger saturates at the 32-bit
+// range, and Value is a float when the number does not fit 32 bits. Texts that are no integer
+// throw EDatabaseError "'<text>' is not a valid integer value for field '<name>'".
+class TTzIntegerField : public platform::dataset::TIntegerField {
+ public:
+  int DataSize() const override { return Wide() ? 8 : 4; }
+  bool Wide() const { return Size() >= 10; }
+  int64_t AsLargeInt();
+  void SetAsLargeInt(int64_t value);
+  std::string AsString() override;
+  void SetAsString(const std::string& value) override;
+  int32_t AsInteger() override;
+  void SetAsInteger(int32_t value) override;
+  double AsFloat() override;
+  void SetAsFloat(double value) override;
+  platform::dataset::TVariant Value() override;
+
+ protected:
+  void CheckSize(int size) override;
+};
+
+// --- The engine-bound dataset -------------------------------------------------------------
+
+// How a table stores its texts: in the OEM code page (850) or in ANSI (1252).
+enum TTableLanguage { tlOem, tlAnsi };
+
+// The dataset over one work area of the table engine. It implements the 25 Tzi operations on
+// engine commands, keeps the descriptor list of the open table, and maps table fields onto the
+// framework's fields:
+//   C -> string (Size = length), D -> date, F/N with decimals -> float (Size = length),
+//   F/N without -> integer (Size = length; 64-bit from length 10), L -> Boolean,
+//   M -> memo (integer when KeepOpenOnRename).
+// The file itself is opened and written by a descendant (OpenDbfTable and the ...WithLock
+// writes; TTzFileDataSet). Every operation first selects the dataset's work area
+// (SelectWorkArea); when the dataset has none, library error 1103 is reported and the
+// operation goes no further: it never acts on another table that happens to be selected.
+// Library errors are reported as the library's switches say (tzcommon.h); in design mode the
+// library raises ETarazedError. A concrete descendant calls Close() in its destructor.
+class TTzDataSet : public TTzPrimDataset {
+ public:
+  // `designing`: created by a form designer (component state csDesigning). Then the library
+  // raises ETarazedError instead of halting, and the table is opened only to read its fields.
+  explicit TTzDataSet(bool designing = false);
+  ~TTzDataSet() override;
+
+  // --- Properties (published by TTzCDataSet) ---
+  const std::string& DbfFileName() const { return dbf_file_name_; }
+  void SetDbfFileName(const std::string& name) { dbf_file_name_ = name; }
+  bool HideDeletedRecs() const { return hide_deleted_recs_; }
+  void SetHideDeletedRecs(bool value) { hide_deleted_recs_ = value; }
+  TTableLanguage TableLanguage() const { return table_language_; }
+  void SetTableLanguage(TTableLanguage value) { table_language_ = value; }
+  bool ShowProgress() const { return show_progress_; }
+  void SetShowProgress(bool value) { show_progress_ = value; }
+  // The field definition lines a missing table is created from (and, in design mode, the
+  // lines read back from the table at open).
+  std::vector<std::string>& DbfFields() { return dbf_fields_; }
+  platform::dataset::TDataSetNotifyEvent BeforeRestore;
+  platform::dataset::TDataSetNotifyEvent AfterRestore;
+
+  // --- State ---
+  // The work area of the open table; 0 while closed.
+  uint8_t WorkArea() const { return work_area_; }
+  bool Designing() const { return design_mode_; }
+  // The descriptor list of the open table; nullptr while closed.
+  const TDbfFieldProps* FieldProps() const { return props_.get(); }
+
+  // --- Public routines ---
+  // GO to `record_number` when it is a record of the table (GoChecked): both cursor flags
+  // cleared; otherwise the cursor goes after the last record (TziSetToEnd). Returns 0, or the
+  // error code when the work area cannot be selected.
+  int32_t SafeGo(int32_t record_number);
+  // Opens (true) or closes the table file in the work area, for a dataset without a bound
+  // table (design mode). Not active: library error 1103 "DataSet must be active. " + name.
+  void DirectOpenClose(bool open);
+  // Not in design mode and the active record's deleted mark is set.
+  bool IsDeleted();
+  // Deletes (true: the framework's Delete, unless empty) or restores (false) the current
+  // record; nothing when it already is so. A restore fires BeforeRestore and AfterRestore
+  // around RestoreWithLock, and cancels an insert instead.
+  void SetDeleted(bool value);
+  // After a direct engine command (unless it left an error): leaves edit state without
+  // writing, re-reads the cursor's record, or clears the buffers when the table is empty, and
+  // sends the after-scroll notification.
+  void SyncDataSet();
+  // Edit unless editing already, then the whole active record into the field value record.
+  void PutActiveRecord();
+  // Creates the file DbfFileName from DbfFields (CreateTableFromFieldLines, with M fields as
+  // numbers when KeepOpenOnRename); true when it was created.
+  bool CreateTableFromDbfFields();
+  // The framework's Post, only in edit, insert or set-key state; when the table is empty
+  // afterwards, the buffers are resynchronised.
+  void Post() override;
+
+  // --- Overrides of the primary dataset ---
+  // The library's pending error message (GetErrorMessage), or the code's number when none is
+  // pending.
+  std::string ErrorCodeText(int32_t code) override;
+  // False in design mode; otherwise whether the engine is at BOF and at EOF at once.
+  bool IsEmptyData() override;
+
+ protected:
+  // --- Virtual operations, in slot order ---
+  // Selects the work area (when another is selected) and sets the engine's ANSI switch from
+  // TableLanguage. True when the caller may go on. No work area yet: library error 1103
+  // "Database is not open [" + name + "." + operation + "]", false.
+  virtual bool SelectWorkArea(const std::string& operation);
+  virtual void DoBeforeRestore();
+  virtual void DoAfterRestore();
+  // In insert state the whole active buffer into the field value record; otherwise the
+  // cursor goes to the active record.
+  virtual void SyncRecordToEngine();
+  // Memo fields show as integers (their block numbers); here false.
+  virtual bool KeepOpenOnRename() { return false; }
+  // Called after every direct write of the table component operations; nothing here.
+  virtual void NotifyDirectChange() {}
+  // Called when the table is closed; nothing here.
+  virtual void ResetOnClose() {}
+  // Opens the table file with a USE text in the selected work area; true on success.
+  virtual bool OpenDbfTable(const std::string& use_text) = 0;
+  // The writes under their locks (TTzFileDataSet): append the field value record, delete,
+  // recall or replace the current record.
+  virtual void AppendWithLock() = 0;
+  virtual void DeleteWithLock() = 0;
+  virtual void RestoreWithLock() = 0;
+  virtual void ReplaceWithLock() = 0;
+  // A table is bound to the dataset: not in design mode.
+  virtual bool HasDbf() { return !design_mode_; }
+
+  // --- The 25 primary operations ---
+  int32_t TziSetToBegin() override;
+  int32_t TziSetToEnd() override;
+  int32_t TziOpen() override;
+  int32_t TziClose() override;
+  int32_t TziGetRecordCount() override;
+  int32_t TziForceReread() override;
+  int32_t TziAppendRecord(char* buffer) override;
+  int32_t TziInsertRecord(char* buffer) override;
+  int32_t TziDeleteRecord() override;
+  int32_t TziInitRecord(char* buffer) override;
+  int32_t TziUpdateRecord(char* buffer, int32_t flag) override;
+  size_t TziGetRecordSize() override;
+  uint8_t TziGetKind() override { return kTziTableKind; }
+  int32_t TziGetRecord(char* buffer, int32_t& record_number) override;
+  int32_t TziGetNextRecord(char* buffer, int32_t& record_number) override;
+  int32_t TziGetPriorRecord(char* buffer, int32_t& record_number) override;
+  int32_t TziGetFieldData(TField& field, char* buffer, bool& blank, void* target) override;
+  int32_t TziSetFieldData(TField& field, char* buffer, const void* value) override;
+  int32_t TziSetToRecNo(int32_t record_number) override;
+  bool TziLocate(const std::string& key_fields, const TVariant& key_values,
+                 TLocateOptions options) override;
+  void TziLookup(const std::string& key_fields, const TVariant& key_values,
+                 const std::string& result_fields, TVariant& result) override;
+  size_t TziGetBookmarkSize() override { return 4; }
+  int32_t TziGotoBookmark(const char* bookmark) override;
+  int32_t TziSetToBookmark(char* bookmark) override;
+  int32_t TziCompareBookmarks(const char* a, const char* b, int& result) override;
+
+  // --- Overrides of the framework ---
+  void InternalCancel() override;
+  platform::dataset::TGetResult GetRecord(char* buffer, platform::dataset::TGetMode mode,
+                                          bool check) override;
+  void InternalInitFieldDefs() override;
+  std::unique_ptr<TField> CreateFieldObject(platform::dataset::TFieldType type) override;
+
+  // The engine's field value record the copies go to and come from (the design-mode copy in
+  // design mode); nullptr while closed.
+  char* EngineBuffer() const { return props_ ? props_->Buffer() : nullptr; }
+  // The table is empty: "s_IsEmptyDbf" selected, engine BOF and EOF.
+  bool IsEmptyDbf();
+  void CopyRecordFromEngine(char* buffer);
+  void CopyRecordToEngine(const char* buffer, int field = -1);
+
+ private:
+  void RefillDbfFields();
+  // The result code of an operation: the library's last error (0 = success).
+  static int32_t ErrorCode();
+
+  uint8_t work_area_ = 0;
+  size_t record_size_ = 0;
+  bool design_mode_ = false;
+  uint8_t bof_flag_ = 0;
+  uint8_t eof_flag_ = 0;
+  std::unique_ptr<TDbfFieldProps> props_;
+  std::vector<std::string> dbf_fields_;
+  // Each table field's offset in the dataset record buffer (0: no slot).
+  std::vector<size_t> field_offsets_;
+  bool show_progress_ = true;
+  std::string dbf_file_name_;
+  bool hide_deleted_recs_ = false;
+  TTableLanguage table_language_ = tlOem;
+};
 
 }  // namespace tz
