@@ -566,7 +566,7 @@ bool TTzDataSet::SelectWorkArea(const std::string& operation) {
     if (DbLastError == 0) DbLastError = 1103;  // an installed error routine may clear it
     return false;
   }
-  if (CurrentWorkArea != work_area_) Select(work_area_);
+  if (CurrentWorkArea != work_area_) tz::Select(work_area_);
   DbAnsiTables = table_language_ == tlAnsi;
   return DbLastError == 0;
 }
@@ -596,7 +596,7 @@ void TTzDataSet::CopyRecordToEngine(const char* buffer, int field) {
 
 bool TTzDataSet::IsEmptyDbf() {
   if (!SelectWorkArea("s_IsEmptyDbf")) return true;
-  return dBOF() && dEOF();
+  return tz::dBOF() && tz::dEOF();
 }
 
 bool TTzDataSet::IsEmptyData() {
@@ -614,30 +614,30 @@ int32_t TTzDataSet::TziOpen() {
   if (dbf_file_name_.empty()) return kTziNoFileName;
   props_.reset();
   record_size_ = 0;
-  uint8_t remembered = GetWorkArea();
+  uint8_t remembered = tz::GetWorkArea();
   DbLastError = 0;
-  Select(work_area_);  // 0: the lowest free one
+  tz::Select(work_area_);  // 0: the lowest free one
   if (DbLastError != 0) {
     uint16_t code = DbLastError;
-    Select(remembered);
+    tz::Select(remembered);
     if (DbLastError == 0) DbLastError = code;
     return code;
   }
   DbAnsiTables = table_language_ == tlAnsi;
   if (HasDbf()) {
     if (OpenDbfTable(dbf_file_name_) && DbLastError == 0) {
-      SetIgnoreDel(hide_deleted_recs_);
+      tz::SetIgnoreDel(hide_deleted_recs_);
       if (design_mode_) RefillDbfFields();
-      work_area_ = GetWorkArea();
+      work_area_ = tz::GetWorkArea();
       props_ = std::make_unique<TDbfFieldProps>(design_mode_);
     }
   } else {
-    Use(dbf_file_name_);
+    tz::Use(dbf_file_name_);
     if (DbLastError == 0) {
       RefillDbfFields();
-      work_area_ = GetWorkArea();
+      work_area_ = tz::GetWorkArea();
       props_ = std::make_unique<TDbfFieldProps>(true);
-      CloseDatabase();
+      tz::CloseDatabase();
     }
   }
   if (props_ && DbLastError == 0) return 0;
@@ -648,7 +648,7 @@ int32_t TTzDataSet::TziOpen() {
 int32_t TTzDataSet::TziClose() {
   if (work_area_ != 0 && SelectWorkArea("TziClose")) {
     if (HasDbf()) ResetOnClose();
-    CloseDatabase();
+    tz::CloseDatabase();
   }
   work_area_ = 0;
   props_.reset();
@@ -659,7 +659,7 @@ int32_t TTzDataSet::TziClose() {
 
 void TTzDataSet::RefillDbfFields() {
   dbf_fields_.clear();
-  TWorkArea* area = SelectedArea();
+  TWorkArea* area = tz::SelectedArea();
   if (area == nullptr) return;
   for (const TFieldEntry& f : area->Table.Fields) {
     TFieldDefinition def{f.name, f.type, f.length, f.decimals};
@@ -726,7 +726,7 @@ size_t TTzDataSet::TziGetRecordSize() {
 
 int32_t TTzDataSet::TziSetToBegin() {
   if (!SelectWorkArea("TziSetToBegin")) return ErrorCode();
-  GoTopWhile();
+  if (HasDbf()) tz::GoTopWhile();
   bof_flag_ = 1;
   eof_flag_ = 0;
   return ErrorCode();
@@ -734,7 +734,7 @@ int32_t TTzDataSet::TziSetToBegin() {
 
 int32_t TTzDataSet::TziSetToEnd() {
   if (!SelectWorkArea("TziSetToEnd")) return ErrorCode();
-  GoBottomWhile();
+  if (HasDbf()) tz::GoBottomWhile();
   eof_flag_ = 1;
   bof_flag_ = 0;
   return ErrorCode();
@@ -745,11 +745,11 @@ int32_t TTzDataSet::TziGetRecord(char* buffer, int32_t& record_number) {
   if (eof_flag_) return kTziEof;
   if (!SelectWorkArea("TziGetRecord")) return ErrorCode();
   if (buffer) {
-    Skip(0);
+    tz::Skip(0);
     if (DbLastError != 0) return ErrorCode();
     CopyRecordFromEngine(buffer);
   }
-  record_number = RecNo();
+  record_number = tz::RecNo();
   return ErrorCode();
 }
 
@@ -757,18 +757,18 @@ int32_t TTzDataSet::TziGetNextRecord(char* buffer, int32_t& record_number) {
   if (eof_flag_) return kTziEof;
   if (!SelectWorkArea("TziGetNextRecord")) return ErrorCode();
   if (bof_flag_) {
-    Skip(0);
+    tz::Skip(0);
     bof_flag_ = 0;
-  } else if (!dEOF()) {
-    Skip(1);
+  } else if (!tz::dEOF()) {
+    tz::Skip(1);
   }
   if (DbLastError != 0) return ErrorCode();
-  if (!dEOF()) {
+  if (!tz::dEOF()) {
     if (buffer) CopyRecordFromEngine(buffer);
-    record_number = RecNo();
+    record_number = tz::RecNo();
     return ErrorCode();
   }
-  if (!dBOF()) Skip(-1);
+  if (!tz::dBOF()) tz::Skip(-1);
   eof_flag_ = 1;
   return kTziEof;
 }
@@ -777,15 +777,15 @@ int32_t TTzDataSet::TziGetPriorRecord(char* buffer, int32_t& record_number) {
   if (bof_flag_) return kTziBof;
   if (!SelectWorkArea("TziGetPriorRecord")) return ErrorCode();
   if (eof_flag_) {
-    Skip(0);
+    tz::Skip(0);
     eof_flag_ = 0;
-  } else if (!dBOF()) {
-    Skip(-1);
+  } else if (!tz::dBOF()) {
+    tz::Skip(-1);
   }
   if (DbLastError != 0) return ErrorCode();
-  if (!dBOF()) {
+  if (!tz::dBOF()) {
     if (buffer) CopyRecordFromEngine(buffer);
-    record_number = RecNo();
+    record_number = tz::RecNo();
     return ErrorCode();
   }
   bof_flag_ = 1;
@@ -793,13 +793,15 @@ int32_t TTzDataSet::TziGetPriorRecord(char* buffer, int32_t& record_number) {
 }
 
 int32_t TTzDataSet::TziGetRecordCount() {
+  // Without a bound table the one record is the copy the descriptor list keeps.
+  if (!HasDbf()) return 1;
   if (!SelectWorkArea("TziGetRecordCount")) return 0;
-  return HasDbf() ? RecCount() : 1;
+  return tz::RecCount();
 }
 
 int32_t TTzDataSet::TziForceReread() {
   if (!SelectWorkArea("TziForceReread")) return ErrorCode();
-  Skip(0);
+  if (HasDbf()) tz::Skip(0);
   return ErrorCode();
 }
 
@@ -812,7 +814,8 @@ platform::dataset::TGetResult TTzDataSet::GetRecord(char* buffer, platform::data
 
 int32_t TTzDataSet::SafeGo(int32_t record_number) {
   if (!SelectWorkArea("SafeGo")) return ErrorCode();
-  if (GoChecked(record_number)) {
+  if (!HasDbf()) return 0;
+  if (tz::GoChecked(record_number)) {
     bof_flag_ = eof_flag_ = 0;
   } else {
     TziSetToEnd();
@@ -823,7 +826,7 @@ int32_t TTzDataSet::SafeGo(int32_t record_number) {
 int32_t TTzDataSet::TziSetToRecNo(int32_t record_number) {
   if (!SelectWorkArea("TziSetToRecNo")) return ErrorCode();
   // A number of no record leaves the cursor where it is: the dataset stays on its record.
-  if (record_number < 1 || record_number > RecCount()) return kTziEof;
+  if (record_number < 1 || record_number > tz::RecCount()) return kTziEof;
   return SafeGo(record_number);
 }
 
@@ -835,7 +838,7 @@ int32_t TTzDataSet::TziGotoBookmark(const char* bookmark) {
 
 int32_t TTzDataSet::TziSetToBookmark(char* bookmark) {
   if (!SelectWorkArea("TziSetToBookmark")) return ErrorCode();
-  int32_t record_number = HasDbf() ? RecNo() : 1;
+  int32_t record_number = HasDbf() ? tz::RecNo() : 1;
   std::memcpy(bookmark, &record_number, sizeof record_number);
   return ErrorCode();
 }
@@ -852,7 +855,7 @@ int32_t TTzDataSet::TziCompareBookmarks(const char* a, const char* b, int& resul
 
 int32_t TTzDataSet::TziInitRecord(char*) {
   if (!SelectWorkArea("TziInitRecord")) return ErrorCode();
-  ClearRecord();
+  if (HasDbf()) tz::ClearRecord();
   return ErrorCode();
 }
 
@@ -878,7 +881,10 @@ int32_t TTzDataSet::TziDeleteRecord() {
   if (!SelectWorkArea("TziDeleteRecord")) return ErrorCode();
   DeleteWithLock();
   int32_t code = ErrorCode();
-  if (code == 0 && IsEmptyDbf()) Resync(0);
+  if (code == 0 && IsEmptyDbf()) {
+    bof_flag_ = eof_flag_ = 1;
+    Resync(0);
+  }
   return code;
 }
 
@@ -1004,7 +1010,7 @@ bool TTzDataSet::TziLocate(const std::string& key_fields, const TVariant& key_va
   if (!SelectWorkArea("TziLocate")) return false;
   std::vector<TLocateValue> values;
   for (size_t i = 0; i < key_values.Count(); ++i) values.push_back(LocateValueOf(key_values.Item(i)));
-  bool found = LocateFields(key_fields, values, (options & platform::dataset::loCaseInsensitive) != 0,
+  bool found = tz::LocateFields(key_fields, values, (options & platform::dataset::loCaseInsensitive) != 0,
                             true, (options & platform::dataset::loPartialKey) == 0);
   if (found) bof_flag_ = eof_flag_ = 0;
   return found;
@@ -1014,10 +1020,10 @@ void TTzDataSet::TziLookup(const std::string& key_fields, const TVariant& key_va
                            const std::string& result_fields, TVariant& result) {
   result = TVariant();
   if (!SelectWorkArea("TziLookup")) return;
-  TWorkArea& area = *SelectedArea();
+  TWorkArea& area = *tz::SelectedArea();
   // The search moves the engine and reads the found record into the field value record, which
   // may hold the pending edits of the current record: both are put back afterwards.
-  int32_t record_number = RecNo();
+  int32_t record_number = tz::RecNo();
   std::vector<char> values(area.FieldValues, area.FieldValues + area.FieldValuesLen);
   uint8_t bof = bof_flag_, eof = eof_flag_;
   struct Back {
@@ -1029,7 +1035,7 @@ void TTzDataSet::TziLookup(const std::string& key_fields, const TVariant& key_va
     ~Back() {
       uint16_t last = DbLastError;
       if (CurrentWorkArea == ds.work_area_) {
-        if (!GoChecked(record_number)) Dbf4RawGo(record_number);
+        if (!tz::GoChecked(record_number)) tz::Dbf4RawGo(record_number);
         std::memcpy(area.FieldValues, values.data(), values.size());
       }
       ds.bof_flag_ = bof;
@@ -1039,7 +1045,7 @@ void TTzDataSet::TziLookup(const std::string& key_fields, const TVariant& key_va
   } back{*this, area, record_number, values, bof, eof};
   std::vector<TLocateValue> keys;
   for (size_t i = 0; i < key_values.Count(); ++i) keys.push_back(LocateValueOf(key_values.Item(i)));
-  if (!LocateFields(key_fields, keys, false, true, true)) return;
+  if (!tz::LocateFields(key_fields, keys, false, true, true)) return;
   char* temp = TempBuffer();
   if (temp == nullptr) return;
   CopyRecordFromEngine(temp);
@@ -1056,9 +1062,9 @@ void TTzDataSet::DirectOpenClose(bool open) {
   if (HasDbf()) return;
   if (!SelectWorkArea("DirectOpenClose")) return;
   if (open)
-    Use(dbf_file_name_);
+    tz::Use(dbf_file_name_);
   else
-    CloseDatabase();
+    tz::CloseDatabase();
 }
 
 bool TTzDataSet::IsDeleted() {

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/dataset/convert.h"
 #include "platform/testing/child_process.h"
+#include "tables/components/ucommon.h"
+#include "tables/engine/dbf4.h"
+#include "tables/engine/tzutils.h"
 #include "tests/tables/engine/engine_test_support.h"
 
 namespace tz {
@@ -17,6 +21,85 @@ namespace tz {
 class UCommonTest : public EngineTest {
  protected:
   UCommonTest() { SetRaiseErrors(true); }
+};
+
+// A TTzDataSet over a real table file, with the writes of a file dataset cut down to what the
+// tests need: a missing file is created from DbfFields, each write takes its lock, writes,
+// moves to a visible record and releases the lock. A write whose lock another work area holds
+// is made without it, so that the engine's own refusal shows (error 1200 "Record not locked").
+class TableDataset : public TTzDataSet {
+ public:
+  explicit TableDataset(const std::string& name, bool designing = false)
+      : TTzDataSet(designing) {
+    SetName(name);
+  }
+  ~TableDataset() override { Close(); }
+
+  bool exclusive = false;
+  // The writes in order: "append", "delete 3", "recall 3", "replace 3".
+  std::vector<std::string> writes;
+
+  using TTzDataSet::SelectWorkArea;
+
+ protected:
+  bool OpenDbfTable(const std::string& file) override {
+    if (!FileExistsS(DefaultExtension(file, "DBF")) && !CreateTableFromDbfFields())
+      ShowUnitMessage("Could not create \"" + file + "\"");
+    tz::Use(file + (exclusive ? " EXCLUSIVE" : "") + " ALIAS " + AllTrim(Name()));
+    return DbLastError == 0;
+  }
+  void AppendWithLock() override {
+    writes.push_back("append");
+    bool locked = tz::ALock();
+    tz::Append();
+    Finish(locked);
+  }
+  void DeleteWithLock() override {
+    writes.push_back("delete " + std::to_string(tz::RecNo()));
+    bool locked = tz::RLock();
+    tz::DeleteRec();
+    Finish(locked);
+  }
+  void RestoreWithLock() override {
+    writes.push_back("recall " + std::to_string(tz::RecNo()));
+    bool locked = tz::RLock();
+    tz::RecallRec();
+    if (locked) tz::Unlock();
+  }
+  void ReplaceWithLock() override {
+    writes.push_back("replace " + std::to_string(tz::RecNo()));
+    bool locked = tz::RLock();
+    tz::Replace();
+    Finish(locked);
+  }
+
+ private:
+  void Finish(bool locked) {
+    uint16_t error = DbLastError;
+    if (error == 0) tz::RepositionAfterWrite();
+    if (locked) tz::Unlock();
+    DbLastError = error;
+  }
+};
+
+// The framework's format settings and the engine's date format as a German user has them
+// (dd.MM.yyyy), for the lifetime of the object.
+class GermanDates {
+ public:
+  GermanDates() : saved_(platform::dataset::FormatSettings()) {
+    platform::dataset::TFormatSettings& settings = platform::dataset::FormatSettings();
+    settings.ShortDateFormat = "dd.MM.yyyy";
+    settings.DateSeparator = '.';
+    settings.DecimalSeparator = ',';
+    settings.ThousandSeparator = '.';
+    StartUCommon();
+  }
+  ~GermanDates() { platform::dataset::FormatSettings() = saved_; }
+  GermanDates(const GermanDates&) = delete;
+  GermanDates& operator=(const GermanDates&) = delete;
+
+ private:
+  platform::dataset::TFormatSettings saved_;
 };
 
 // Runs a program to its end and returns the lines it prints.
