@@ -9,6 +9,7 @@
 #include "tables/components/ucommon.h"
 #include "tables/engine/dbf4.h"
 #include "tables/engine/timedate.h"
+#include "memory_dataset.h"
 #include "ucommon_test_support.h"
 
 namespace tz {
@@ -463,6 +464,60 @@ TEST_F(TableDatasets, AWideTableGetsItsWholeBuffer) {
   EXPECT_EQ(ds.FieldByName("F1").AsString(), std::string(254, 'a'));
   EXPECT_EQ(ds.FieldByName("F255").AsString(), std::string(254, 'z'));
   EXPECT_EQ(ds.FieldByName("F254").AsString(), "");
+}
+
+TEST_F(TableDatasets, TheTzFieldClasses) {
+  auto ds = Open("DBPhones");
+  ds->First();
+  auto& gross = dynamic_cast<TTzIntegerField&>(ds->FieldByName("GROSS"));
+  auto& anz = dynamic_cast<TTzIntegerField&>(ds->FieldByName("ANZ"));
+  auto& datum = ds->FieldByName("DATUM");
+  EXPECT_TRUE(gross.Wide());
+  EXPECT_FALSE(anz.Wide());
+  EXPECT_EQ(gross.AsLargeInt(), 123456789012345);
+  EXPECT_EQ(gross.AsInteger(), 2147483647);
+  EXPECT_EQ(gross.AsFloat(), 123456789012345.0);
+  ds->Edit();
+  struct Case {
+    const char* text;
+    const char* error;  // "" when the text is taken
+    const char* shown;
+  } cases[] = {
+      {"-9223372036854775808", "", "-9223372036854775808"},
+      {" +42 ", "", "42"},
+      {"12x", "'12x' is not a valid integer value for field 'GROSS'", "42"},
+      {"99999999999999999999", "'99999999999999999999' is not a valid integer value for field 'GROSS'",
+       "42"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(testing::ErrorOf([&] { gross.SetAsString(c.text); }), c.error) << c.text;
+    EXPECT_EQ(gross.AsString(), c.shown) << c.text;
+  }
+  gross.SetAsFloat(1e30);
+  EXPECT_EQ(gross.AsLargeInt(), 9223372036854775807);
+  gross.SetAsString("");  // Null: a number slot holds 0 then
+  EXPECT_EQ(gross.AsLargeInt(), 0);
+
+  // Dates typed as the engine writes them, or as the framework reads them.
+  datum.SetText("1.2.2026");
+  EXPECT_EQ(datum.AsDateTime(), EncodeDate(2026, 2, 1));
+  datum.SetText("28.02.26");
+  EXPECT_EQ(datum.AsDateTime(), EncodeDate(2026, 2, 28));
+  EXPECT_EQ(testing::ErrorOf([&] { datum.SetText("31.02.2026"); }),
+            "'31.02.2026' is not a valid date");
+  datum.SetText("  .  .    ");
+  EXPECT_TRUE(datum.IsNull());
+  ds->Cancel();
+
+  // The table's length is the size the Tz number fields take, up to 20.
+  TTzIntegerField integer;
+  TTzFloatField number;
+  for (int size : {0, 10, 20}) {
+    EXPECT_EQ(testing::ErrorOf([&] { integer.SetSize(size); }), "") << size;
+    EXPECT_EQ(testing::ErrorOf([&] { number.SetSize(size); }), "") << size;
+  }
+  EXPECT_EQ(testing::ErrorOf([&] { integer.SetSize(21); }), "Invalid field size");
+  EXPECT_EQ(testing::ErrorOf([&] { number.SetSize(-1); }), "Invalid field size");
 }
 
 }  // namespace
