@@ -241,12 +241,20 @@ TEST_F(TableDatasets, ALookupLeavesTheStateAndThePendingEdits) {
   ds->First();
   ds->Edit();
   ds->FieldByName("NAME").SetAsString("Zed");
+  // A direct put into the engine's field value record, as the table component's puts make.
+  ds->SelectWorkArea("test");
+  int32_t direct = 77;
+  std::memcpy(FieldAddress(4), &direct, sizeof direct);
   EXPECT_EQ(ds->Lookup("NAME", TVariant("Emil"), "ANZ;OK"),
             TVariant(std::vector<TVariant>{TVariant(int32_t{50}), TVariant(true)}));
   EXPECT_EQ(ds->Lookup("NAME", TVariant("Nobody"), "ANZ"), TVariant());
   EXPECT_EQ(ds->State(), platform::dataset::dsEdit);
   EXPECT_TRUE(ds->Modified());
   EXPECT_EQ(ds->FieldByName("NAME").AsString(), "Zed");
+  ds->SelectWorkArea("test");
+  EXPECT_EQ(RecNo(), 1);
+  std::memcpy(&direct, FieldAddress(4), sizeof direct);
+  EXPECT_EQ(direct, 77);
   ds->Post();
   EXPECT_EQ(Stored(*ds, 1, 1), "Zed       ");
   EXPECT_EQ(Stored(*ds, 1, 5), "Emil      ");
