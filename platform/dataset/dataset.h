@@ -97,12 +97,14 @@ class TDataSet {
  public:
   TDataSet();
   // Detaches every data source. A descendant closes the dataset in its own destructor
-  // (Close()): from here its hooks can no longer be reached.
+  // (Close()), catching what its close may throw: from here its hooks can no longer be
+  // reached.
   virtual ~TDataSet();
   TDataSet(const TDataSet&) = delete;
   TDataSet& operator=(const TDataSet&) = delete;
 
   // --- Identity ---
+  // The component's name, as messages that name the dataset give it.
   const std::string& Name() const { return name_; }
   void SetName(const std::string& name) { name_ = name; }
   // TComponentStateFlag bits.
@@ -204,7 +206,10 @@ class TDataSet {
                           const std::string& result_fields);
 
   // --- Fields ---
+  // The columns the descendant offers (filled at open); owned by the dataset.
   TFieldDefs& FieldDefs() { return field_defs_; }
+  // The fields, persistent ones in the order added, default ones in definition order; owned by
+  // the dataset. Fields(i) throws std::out_of_range for a position it has not.
   int FieldCount() const { return static_cast<int>(fields_.size()); }
   TField& Fields(int i) const { return *fields_.at(i); }
   // The field of that name without regard to case, or nullptr.

@@ -20,8 +20,8 @@
 // the framework puts the cursor on the active buffer's record with TziGotoBookmark, always
 // (dataset.h); a descendant may move its cursor freely in between.
 //
-// A concrete descendant closes the dataset in its destructor (Close()): the destructors here
-// can no longer reach its Tzi operations. One GUI thread; nothing here blocks or pumps.
+// A concrete descendant closes the dataset in its destructor (Close(), catching what TziClose
+// may throw through TziCheck): the destructors here can no longer reach its Tzi operations. One GUI thread; nothing here blocks or pumps.
 #pragma once
 
 #include <cstddef>
