@@ -868,13 +868,9 @@ int32_t TTzDataSet::TziAppendRecord(char* buffer) {
   return ErrorCode();
 }
 
+// A table has no place between records: an inserted record is appended.
 int32_t TTzDataSet::TziInsertRecord(char* buffer) {
-  if (!SelectWorkArea("TziInsertRecord")) return ErrorCode();
-  buffer[0] = 0;
-  CopyRecordToEngine(buffer);
-  AppendWithLock();
-  bof_flag_ = eof_flag_ = 0;
-  return ErrorCode();
+  return TziAppendRecord(buffer);
 }
 
 int32_t TTzDataSet::TziDeleteRecord() {

@@ -253,7 +253,8 @@ enum TTableLanguage { tlOem, tlAnsi };
 // The file itself is opened and written by a descendant (OpenDbfTable and the ...WithLock
 // writes; TTzFileDataSet). Every operation first selects the dataset's work area
 // (SelectWorkArea); when the dataset has none, library error 1103 is reported and the
-// operation goes no further: it never acts on another table that happens to be selected.
+// operation goes no further: it never acts on another table that happens to be selected, and
+// the program goes on (the halt of the library's default reporting ends it anyway).
 // Library errors are reported as the library's switches say (tzcommon.h); in design mode the
 // library raises ETarazedError. A concrete descendant calls Close() in its destructor.
 class TTzDataSet : public TTzPrimDataset {

@@ -528,5 +528,23 @@ TEST_F(TableDatasets, TheTzFieldClasses) {
   EXPECT_EQ(testing::ErrorOf([&] { number.SetSize(-1); }), "Invalid field size");
 }
 
+TEST_F(TableDatasets, AnOpenWithoutAFreeWorkAreaKeepsTheSelectedOne) {
+  for (uint8_t area = 1; area <= 33; ++area) {
+    Select(area);
+    Use(Path() + " ALIAS A" + std::to_string(area));
+  }
+  Select(7);
+  TableDataset ds("DBFull");
+  ds.SetDbfFileName(Path());
+  EXPECT_EQ(testing::ErrorOf([&] { ds.Open(); }),
+            "Error # 220 (Invalid parameter)\r\nNo free workarea available [Select(0)]");
+  EXPECT_FALSE(ds.Active());
+  EXPECT_EQ(GetWorkArea(), 7);
+  EXPECT_EQ(ds.WorkArea(), 0);
+  CloseAll();
+  ds.Open();
+  EXPECT_EQ(ds.WorkArea(), 1);
+}
+
 }  // namespace
 }  // namespace tz
