@@ -10,6 +10,7 @@
 #include "tables/engine/dbf4.h"
 #include "tables/engine/timedate.h"
 #include "memory_dataset.h"
+#include "platform/testing/child_process.h"
 #include "ucommon_test_support.h"
 
 namespace tz {
@@ -544,6 +545,55 @@ TEST_F(TableDatasets, AnOpenWithoutAFreeWorkAreaKeepsTheSelectedOne) {
   CloseAll();
   ds.Open();
   EXPECT_EQ(ds.WorkArea(), 1);
+}
+
+// Another program on the same table: its record lock refuses the dataset's post, its appends
+// show at the next move, and when it is killed in the middle of its appends the dataset sees
+// every record it acknowledged, each whole, and appends after them.
+TEST_F(TableDatasets, AnotherProgramOnTheSameTable) {
+  auto ds = Open("DBPhones");
+  platform::ChildProcess holder(TABLE_HOLDER, {});
+  ASSERT_TRUE(holder.WriteLine("use " + Path()));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  holder.WriteLine("go 3");
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  holder.WriteLine("rlock");
+  ASSERT_EQ(holder.ReadLine(), "true");
+  ds->First();
+  ds->Next();  // Carla, whose lock the other program holds
+  ds->Edit();
+  ds->FieldByName("NAME").SetAsString("Cilly");
+  std::string message = testing::ErrorOf([&] { ds->Post(); });
+  EXPECT_EQ(message.substr(0, message.find('\r')), "Error # 1200 (Record not locked)");
+  EXPECT_EQ(Stored(*ds, 1, 3), "Carla     ");
+  ds->Cancel();
+  holder.WriteLine("unlock");
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  ds->Edit();
+  ds->FieldByName("NAME").SetAsString("Cilly");
+  ds->Post();
+  EXPECT_EQ(Stored(*ds, 1, 3), "Cilly     ");
+
+  holder.WriteLine("appends 3 X");
+  for (const char* ack : {"1", "2", "3", "ok"}) ASSERT_EQ(holder.ReadLine(), ack);
+  ds->Last();
+  EXPECT_EQ(ds->FieldByName("NAME").AsString(), "X2");
+  EXPECT_EQ(ds->RecordCount(), 8);
+  EXPECT_EQ(Forward(*ds), (std::vector<std::string>{"Anna", "Cilly", "Emil", "X0", "X1", "X2"}));
+
+  holder.WriteLine("appends 100000 K");
+  int acknowledged = 0;
+  for (int i = 0; i < 25; ++i) acknowledged = std::stoi(holder.ReadLine());
+  holder.Kill();
+  std::vector<std::string> names = Forward(*ds);
+  ASSERT_GE(names.size(), 6u + acknowledged);
+  for (size_t i = 6; i < names.size(); ++i) EXPECT_EQ(names[i], "K" + std::to_string(i - 6));
+  ds->Append();
+  ds->FieldByName("NAME").SetAsString("Danach");
+  ds->Post();
+  ds->Last();
+  EXPECT_EQ(ds->FieldByName("NAME").AsString(), "Danach");
+  EXPECT_EQ(ds->RecordCount(), static_cast<int32_t>(names.size()) + 3);
 }
 
 }  // namespace
