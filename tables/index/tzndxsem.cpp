@@ -7,11 +7,16 @@
 // platform/files.h): one byte of the login range for as long as it is logged in, the same byte
 // of the reader range while it counts as a reader; a writer is the holder of the region lock
 // for its whole bracket. Both bytes change only under the region lock, so whoever holds that
-// lock reads the live logins and readers off the bytes locked, and corrects the record when it
-// counts others (the audit). Activity nobody holds is a dead reader's or a dead writer's: the
-// two cannot be told apart, and a dead writer may have left a record without its keys or a
-// node split half done, so the index is then rebuilt before this station trusts it (in place,
-// under the write semaphore: other stations keep the file they have open).
+// lock reads the live logins and readers off the bytes locked (the audit). Activity nobody
+// holds is a dead reader's or a dead writer's: the two cannot be told apart, and a dead writer
+// may have left a record without its keys or a node split half done, so the index is then
+// rebuilt before this station trusts it (in place, under the write semaphore: other stations
+// keep the file they have open).
+//
+// The dead activity stays in the record until the index is rebuilt: it is the one mark of the
+// suspect index that outlives the station that found it, which may die, or leave, before it
+// rebuilds. It goes only when a station takes the write semaphore over it, and that station's
+// own activity, which nobody holds once it dies, stands in for it until the rebuild is done.
 #include "platform/clock.h"
 #include "tables/engine/timedate.h"
 #include "tables/engine/tzcommon.h"
@@ -32,6 +37,7 @@ struct TSemaphore {
   int32_t read_nesting = 0;
   int32_t write_nesting = 0;
   int slot = -1;         // the byte of the login and reader ranges this station holds
+  uint8_t dead = 0;      // activity counted in the record that no live station holds
   bool suspect = false;  // a dead station's activity was found: the index needs its rebuild
   bool repairing = false;
 };
@@ -119,31 +125,32 @@ int ForeignLocks(const platform::File& file, uint64_t offset, uint64_t length) {
          ForeignLocks(file, high, offset + length - high);
 }
 
-// Under the region lock, with the record just read: logins and activity that no live station
-// holds are taken out and the record written again at once. Logins are looked at by the
-// logins and logouts (they count only for the file's removal), activity whenever the record
-// counts more than this station's own. Dead activity (unless `activity` is false: a station
-// that is leaving passes it on to the next) marks the index as suspect and counts as a change,
-// so that every live station reads the tag headers again.
-void Audit(TSemaphore& s, int action, bool activity) {
-  bool changed = false;
-  if (action == kSemLogin || action == kSemLogout) {
-    int logins = ForeignLocks(s.file, kLoginLocks, kSlots) + (s.slot >= 0 ? 1 : 0);
-    if (s.record[0] != logins) {
-      s.record[0] = static_cast<uint8_t>(logins);
-      changed = true;
-    }
-  }
+// Under the region lock, with the record just read, at a login or logout: logins that no live
+// station holds are taken out and the record written again at once (they count only for the
+// file's removal).
+void AuditLogins(TSemaphore& s, int action) {
+  int logins = ForeignLocks(s.file, kLoginLocks, kSlots) + (s.slot >= 0 ? 1 : 0);
+  if (s.record[0] == logins) return;
+  s.record[0] = static_cast<uint8_t>(logins);
+  WriteRecord(s, action);
+}
+
+// Under the region lock, with the record just read: the activity in it that no live station
+// holds (looked for only when it counts more than this station's own, so that shared reads
+// cost what they did). Dead activity marks the index as suspect; the record keeps it.
+void AuditActivity(TSemaphore& s) {
   const int own = s.reader ? 1 : 0;
-  if (activity && s.record[1] > own) {
-    int readers = ForeignLocks(s.file, kReaderLocks, kSlots) + own;
-    if (s.record[1] > readers) {
-      s.record[1] = static_cast<uint8_t>(readers);
-      Put16(&s.record[2], static_cast<uint16_t>(Counter(s) + 1));
-      s.suspect = changed = true;
-    }
-  }
-  if (changed) WriteRecord(s, action);
+  s.dead = 0;
+  if (s.record[1] <= own) return;
+  int live = ForeignLocks(s.file, kReaderLocks, kSlots) + own;
+  if (s.record[1] <= live) return;
+  s.dead = static_cast<uint8_t>(s.record[1] - live);
+  s.suspect = true;
+}
+
+// The activity of live stations in the record just audited.
+int LiveActivity(const TSemaphore& s) {
+  return s.record[1] - s.dead;
 }
 
 // A station may rebuild its index once it has every tag open.
@@ -189,13 +196,13 @@ bool Login(TIndexArea& ia) {
     return Fail(static_cast<uint16_t>(rc), text);
   };
   bool in_use = FileDatedToday(s.name);
+  std::array<uint8_t, 4> left{};
   if (!in_use) {
     // Nobody may have it open for a reset: the share emulation tells live users apart.
     platform::File probe;
     int rc = probe.Open(s.name, platform::kModeReadExclusive);
     if (rc == 0) {
       // Everyone counted in it is gone: activity left in it was a dead station's.
-      std::array<uint8_t, 4> left{};
       size_t done = 0;
       s.suspect = probe.ReadAt(0, left.data(), left.size(), &done) == 0 && done == left.size() &&
                   left[1] != 0;
@@ -205,6 +212,8 @@ bool Login(TIndexArea& ia) {
       rc = s.file.Create(s.name, platform::kModeReadWriteExclusive);
       if (rc != 0) return fail(FileErrorText("Cannot open/create: ", s, kSemLogin), rc);
       s.record = {};
+      // The new record keeps the dead activity until the index is rebuilt.
+      if (s.suspect) s.record[1] = left[1];
       if (!WriteRecord(s, kSemLogin)) return fail(DbErrorContext, DbLastError);
       s.file.Close();
       rc = s.file.Open(s.name, platform::kModeReadWriteShared);
@@ -225,7 +234,8 @@ bool Login(TIndexArea& ia) {
       RegionUnlock(s, kSemLogin);
       return fail(DbErrorContext, DbLastError);
     }
-    Audit(s, kSemLogin, true);
+    AuditLogins(s, kSemLogin);
+    AuditActivity(s);
   }
   for (int k = 0; k < kSlots && s.slot < 0; ++k)
     if (s.file.LockRange(kLoginLocks + k, 1) == 0) s.slot = k;
@@ -245,7 +255,7 @@ void Logout(TIndexArea& ia) {
   bool idle = false;
   if (guard.Held() && RegionLock(s, kSemLogout)) {
     if (ReadRecord(s, kSemLogout)) {
-      Audit(s, kSemLogout, false);
+      AuditLogins(s, kSemLogout);
       if (s.reader && s.record[1] > 0) --s.record[1];
       if (s.record[0] > 0) --s.record[0];
       s.logins = s.record[0];
@@ -284,8 +294,8 @@ void LockSemaphore(TIndexArea& ia, TSemaphore& s) {
         RegionUnlock(s, kSemLock);
         return;
       }
-      Audit(s, kSemLock, true);
-      if (s.record[1] == 0) break;
+      AuditActivity(s);
+      if (LiveActivity(s) == 0) break;
       RegionUnlock(s, kSemLock);
     }
     if (!read || timed_out(first_attempt)) {
@@ -298,6 +308,7 @@ void LockSemaphore(TIndexArea& ia, TSemaphore& s) {
     }
     platform::SleepMs(1);
   }
+  // Over dead activity too: this station's own stands in for it until the index is rebuilt.
   s.record[1] = 1;
   WriteRecord(s, kSemLock);
   if (s.suspect && Ready(ia) && !s.repairing) {
@@ -324,7 +335,8 @@ void UnlockSemaphore(TSemaphore& s) {
   if (s.write_nesting != 0 || !s.region_locked) return;
   if (ReadRecord(s, kSemUnlock)) {
     Put16(&s.record[2], static_cast<uint16_t>(Counter(s) + 1));
-    s.record[1] = 0;
+    // An index this station could not rebuild stays marked for the others to rebuild.
+    s.record[1] = s.suspect ? 1 : 0;
     WriteRecord(s, kSemUnlock);
   }
   RegionUnlock(s, kSemUnlock);
@@ -354,8 +366,8 @@ void ReadCount(TIndexArea& ia, TSemaphore& s, int action) {
   if (s.region_locked || s.reader == increment) return;
   if (!RegionLock(s, action)) return;
   bool read = ReadRecord(s, action);
-  if (read) Audit(s, action, true);
-  if (read && increment && s.suspect && Ready(ia) && !s.repairing && s.record[1] == 0) {
+  if (read) AuditActivity(s);
+  if (read && increment && s.suspect && Ready(ia) && !s.repairing && LiveActivity(s) == 0) {
     // Rebuilt before this station reads it, as a writer. A reader never waits for readers:
     // while others read, the next read or write that finds nobody reading rebuilds it.
     RegionUnlock(s, action);

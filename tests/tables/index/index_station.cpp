@@ -2,6 +2,8 @@
 // its production index shared and runs one command per input line, answering each with a line
 // "ok [result]" or "error <code> <context>". It ends at "quit" or at the end of its input.
 //   open <table>        Use the table shared and open its production index
+//   login <table>       Use the table shared and log in to its index's semaphore file only:
+//                       where an opener stands that is killed before it opens the index
 //   close               close the table (its indexes and the semaphore login)
 //   read 1|0, lock 1|0  begin or end a read or write bracket
 //   readfor <ms>        a read bracket held for that long (answered when it began, and again
@@ -13,7 +15,8 @@
 //   replace <n> <text>  write the text into the first field of record n (under its lock)
 //   bare <command>      run a write command with the index unit unlinked: the table changes,
 //                       no tag does (after "lock 1", what a writer leaves that dies between
-//                       writing a record and its keys)
+//                       writing a record and its keys; after "read 1", the same left by a
+//                       station that counts as a reader)
 //   appendnext          append the crash tests' next record (kill_records.h); answers its
 //                       record number
 //   appendloop          answer "ok", then append the crash tests' records one after the other
@@ -76,6 +79,10 @@ void Run(const std::string& command, const std::string& argument) {
   if (command == "open") {
     tz::Use(argument);
     if (tz::DbLastError == 0) tz::SetIndexTo("");
+    Answer();
+  } else if (command == "login") {
+    tz::Use(argument);
+    if (tz::DbLastError == 0) tz::HandleSemafore(tz::kSemLogin);
     Answer();
   } else if (command == "close") {
     tz::CloseDatabase();

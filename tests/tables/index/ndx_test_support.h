@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <utime.h>
+
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -60,6 +64,12 @@ class IndexTest : public EngineTest {
   }
 
   std::string Bytes(const std::string& name) const { return platform::TempDir::Read(dir_ / name); }
+  // Dates a file of the folder an earlier day (a day and a half back).
+  void DateEarlierDay(const std::string& name) const {
+    struct utimbuf times;
+    times.actime = times.modtime = std::time(nullptr) - 36 * 3600;
+    ASSERT_EQ(utime((dir_ / name).c_str(), &times), 0) << name;
+  }
 
   // What an independent reader, libdbd-xbase-perl's index_dump, lists for a tag of an index
   // file in the folder: per key in tag order the key bytes, a blank, the record number.

@@ -163,6 +163,65 @@ TEST_F(CrashTest, AnIndexADeadWriterLeftIsRepairedBeforeItIsTrusted) {
   }
 }
 
+// A station that finds the activity a dead station left, with a record without its keys, and
+// is gone before it has rebuilt the index: the next station must rebuild it all the same.
+struct GoneFinder {
+  const char* name;
+  const char* dead;   // what the dead station did before it was killed
+  bool reads;         // the finder, open from the start, reads once while another station
+                      // reads (so that it cannot rebuild then); else it only logs in
+  bool earlier_day;   // the semaphore file is dated an earlier day when the finder logs in
+  bool killed;        // the finder is killed (else it closes the table)
+};
+const GoneFinder kGoneFinders[] = {
+    {"an opener killed after its login", "lock 1", false, false, true},
+    {"an opener killed after its login to an earlier day's file", "lock 1", false, true, true},
+    {"a reader killed after its read", "read 1", true, false, true},
+    {"a reader that closes after its read", "read 1", true, false, false},
+};
+
+TEST_F(CrashTest, AStationGoneBeforeItsRepairLeavesTheRepairToTheNext) {
+  for (const GoneFinder& gone : kGoneFinders) {
+    SCOPED_TRACE(gone.name);
+    MakeTable({"K1", "K2", "K3", "K4"});
+    Station reader, finder;
+    if (gone.reads) {
+      ASSERT_EQ(finder.Run("open " + table_), "ok");
+      ASSERT_EQ(reader.Run("open " + table_), "ok");
+      ASSERT_EQ(reader.Run("read 1"), "ok");
+    }
+    {
+      Station dead;
+      ASSERT_EQ(dead.Run("open " + table_), "ok");
+      ASSERT_EQ(dead.Run(gone.dead), "ok");
+      ASSERT_EQ(dead.Run("bare append A0"), "ok 5");
+      dead.Kill();
+    }
+    if (gone.earlier_day) DateEarlierDay("crash.@S@");
+    if (gone.reads) {
+      ASSERT_EQ(finder.Run("read 1"), "ok");
+      ASSERT_EQ(finder.Run("read 0"), "ok");
+    } else {
+      ASSERT_EQ(finder.Run("login " + table_), "ok");
+    }
+    if (gone.killed) {
+      finder.Kill();
+    } else {
+      ASSERT_EQ(finder.Run("close"), "ok");
+    }
+    if (gone.reads) {
+      ASSERT_EQ(reader.Run("read 0"), "ok");
+    }
+    OpenShared();
+    EXPECT_EQ(DbLastError, 0) << DbErrorContext;
+    ExpectTagsHoldEveryRecord();
+    if (gone.reads) {
+      EXPECT_EQ(reader.Run("walk"), "ok " + Numbers(Order(FileRecords(), kIdTags[0])));
+    }
+    CloseAll();
+  }
+}
+
 TEST_F(CrashTest, AReaderLeavesTheRebuildToTheNextWhileOthersRead) {
   // Two work areas of this program share the table; the first is inside a read bracket (one of
   // its commands is under way) when a station dies reading. A reader of the second that waited

@@ -1,11 +1,6 @@
 // Semaphore files between two real processes sharing one table and its index: logins and
 // logouts, the reset of a file left from an earlier day, read brackets, a writer waiting for
 // the readers, and what a station killed in the middle leaves to the others.
-#include <sys/stat.h>
-#include <utime.h>
-
-#include <ctime>
-
 #include "platform/clock.h"
 #include "platform/testing/child_process.h"
 #include "tests/tables/index/ndx_test_support.h"
@@ -55,11 +50,7 @@ class SemaphoreTest : public IndexTest {
     Use(table_);
     ASSERT_TRUE(SetIndexTo("")) << DbErrorContext;
   }
-  void DateYesterday() const {
-    struct utimbuf times;
-    times.actime = times.modtime = std::time(nullptr) - 36 * 3600;
-    ASSERT_EQ(utime(semaphore_.c_str(), &times), 0);
-  }
+  void DateYesterday() const { DateEarlierDay("shared.@S@"); }
 
   std::string table_, semaphore_;
 };
