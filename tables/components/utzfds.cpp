@@ -188,9 +188,12 @@ void TTzFileDataSet::OpenProductionIndex() {
 
 void TTzFileDataSet::BuildProductionIndex(const std::string& index_file) {
   std::vector<TIndexListEntry> entries = BuildIndexList(index_list_);
+  // Runs inside the open, before the dataset knows its work area: the handlers may select
+  // another one, so this one is selected again after each.
+  uint8_t area = GetWorkArea();
   bool can_make = true;
   if (OnBeforeMakeIndex) OnBeforeMakeIndex(*this, index_file, can_make);
-  if (!SelectWorkArea("OpenProductionIndex")) return;
+  Select(area);
   if (!can_make) {
     SetMdxFlag(false);
     return;
@@ -206,7 +209,8 @@ void TTzFileDataSet::BuildProductionIndex(const std::string& index_file) {
   }
   uint16_t error = DbLastError;
   if (OnAfterMakeIndex) OnAfterMakeIndex(*this, index_file);
-  if (error == 0 && SelectWorkArea("OpenProductionIndex")) SetIndexTo(index_file);
+  Select(area);
+  if (error == 0) SetIndexTo(index_file);
 }
 
 // --- Lock-guarded writes ------------------------------------------------------------------
