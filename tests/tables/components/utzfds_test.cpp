@@ -68,6 +68,13 @@ TEST_F(LockedWrites, AFailedLockWithoutAHandlerKeepsTheEditAndSaysSo) {
   dbf_->FieldByName("name").SetAsString("neu");
   EXPECT_THROW(dbf_->Post(), EAbort);
   EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{"Lock failed [Post]"}));
+  // The program's exception handler adds no second message.
+  try {
+    dbf_->Post();
+  } catch (...) {
+    platform::dataset::ApplicationHandleException();
+  }
+  EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{"Lock failed [Post]", "Lock failed [Post]"}));
   EXPECT_EQ(dbf_->State(), dsEdit);
   EXPECT_EQ(dbf_->FieldByName("name").AsString(), "neu");
   EXPECT_EQ(Stored(2), "alt");
@@ -208,6 +215,25 @@ TEST_F(LockedWrites, ALockTheProgramTookItselfStaysItsOwn) {
   EXPECT_EQ(holder.Ask("rlock"), "true");
 }
 
+TEST_F(LockedWrites, ARestoreRecallsUnderItsLockBetweenItsEvents) {
+  dbf_->SetHideDeletedRecs(false);
+  dbf_->Go(2);
+  ASSERT_TRUE(dbf_->RLock());
+  dbf_->DeleteRec();
+  dbf_->UnLock();
+  ASSERT_TRUE(dbf_->IsDeleted());
+  std::vector<std::string> events;
+  dbf_->BeforeRestore = [&](TDataSet&) { events.push_back("before " + Stored(2)); };
+  dbf_->AfterRestore = [&](TDataSet&) { events.push_back("after"); };
+  dbf_->SetDeleted(false);
+  EXPECT_EQ(events, (std::vector<std::string>{"before alt", "after"}));
+  EXPECT_FALSE(dbf_->IsDeleted());
+  EXPECT_EQ(dbf_->RecNo(), 2);
+  Holder holder(PathOf("tel.dbf"));
+  ASSERT_EQ(holder.Ask("go 2"), "ok");
+  EXPECT_EQ(holder.Ask("rlock"), "true");
+}
+
 // --- The USE text and read-only use ---------------------------------------------------------
 
 using FileDataset = TzDbfTest;
@@ -250,6 +276,20 @@ TEST_F(FileDataset, TheUseTextAndWhatItLetsAnotherProgramDo) {
       other.Wait();
     }
   }
+}
+
+TEST_F(FileDataset, AMissingTableIsCreatedOnlyWhenItCanBe) {
+  auto bad = Make("DBBad", "bad.dbf", {});
+  EXPECT_THROW(bad->Open(), ETarazedError);  // the engine's open error
+  EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{"FieldList.Count is <= 0 trying to create a database",
+                                                   "Could not create \"" + PathOf("bad.dbf") + "\""}));
+  EXPECT_FALSE(bad->Active());
+  ui_.Clear();
+  auto none = Make("DBNone", "none.dbf", kFields);
+  none->SetCreateIfNotFound(false);
+  EXPECT_THROW(none->Open(), ETarazedError);
+  EXPECT_TRUE(ui_.Messages().empty());
+  EXPECT_FALSE(fs::exists(dir_ / "none.dbf"));
 }
 
 TEST_F(FileDataset, ChangingExclusiveReopensTheTable) {
@@ -378,6 +418,17 @@ TEST_F(BlobStream, AnOemTextWithLineEndsMakesTheRoundTrip) {
   std::string memo = platform::TempDir::Read(dir_ / "notes.DBT");
   EXPECT_NE(memo.find("Gr\x81\xE1" "e\r\nZeile zwei"), std::string::npos);
   EXPECT_EQ(memo.find("Gr\xFC"), std::string::npos);
+}
+
+TEST_F(BlobStream, AnAnsiTableStoresTheTextUnconverted) {
+  dbf_->Close();
+  dbf_->SetTableLanguage(tlAnsi);
+  dbf_->Open();
+  Store("Gr\xFC\xDF" "e");
+  dbf_->Close();
+  dbf_->Open();
+  EXPECT_EQ(Notiz().AsString(), "Gr\xFC\xDF" "e");
+  EXPECT_NE(platform::TempDir::Read(dir_ / "notes.DBT").find("Gr\xFC\xDF" "e"), std::string::npos);
 }
 
 TEST_F(BlobStream, AWriteStreamFreedUnwrittenEmptiesTheMemo) {
