@@ -335,6 +335,27 @@ TEST_F(ProductionIndex, ARefusedBuildLeavesNoIndexAndTheHeaderFlagCleared) {
   EXPECT_TRUE(progress_.Windows().empty());  // ShowProgress off: no window
 }
 
+// Names of existing files are found without regard to case; new ones are spelled as given.
+TEST_F(ProductionIndex, ExistingFilesAreFoundWithoutRegardToCase) {
+  const std::vector<std::string> lines = {"ID,F,F,id", ""};
+  Open("DBTel", "Tel", {"id, C, 10, 0"}, lines)->Close();
+  EXPECT_TRUE(fs::exists(dir_ / "Tel.DBF"));
+  EXPECT_TRUE(fs::exists(dir_ / "Tel.MDX"));
+  fs::rename(dir_ / "Tel.DBF", dir_ / "tel.dbf");
+  fs::rename(dir_ / "Tel.MDX", dir_ / "tel.mdx");
+  int builds = 0;
+  auto dbf = Make("DBTel", "TEL", {"id, C, 10, 0"}, lines);
+  dbf->OnBeforeMakeIndex = [&](platform::dataset::TDataSet&, const std::string&, bool&) { ++builds; };
+  dbf->SetCreateIndex(ciVerifyHeader);
+  dbf->Open();
+  EXPECT_EQ(builds, 0);
+  EXPECT_EQ(dbf->CurrentTag(), "ID");
+  dbf->Close();
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir_.path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, 2u);
+}
+
 // A program that has the table and its index open keeps them: the open here uses that index
 // rather than building a new file under it, also when the semaphore file says nothing.
 TEST_F(ProductionIndex, NoRebuildUnderAProgramThatHasTheIndexOpen) {
