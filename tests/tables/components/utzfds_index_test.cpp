@@ -279,13 +279,16 @@ TEST_F(ProductionIndex, EachCreateIndexModeBuildsOnlyWhenItMust) {
     EXPECT_TRUE(dbf->Active()) << c.label;
     EXPECT_EQ(builds, c.rebuilt ? 1 : 0) << c.label;
     EXPECT_TRUE(ui_.Messages().empty()) << c.label;
-    if (!c.rebuilt) EXPECT_TRUE(IdentityOf(mdx) == before) << c.label;
+    if (!c.rebuilt) {
+      EXPECT_TRUE(IdentityOf(mdx) == before) << c.label;
+    }
     // Every case ends with the index open, tag 1 current.
     EXPECT_EQ(dbf->CurrentTag(), "ID") << c.label;
     EXPECT_TRUE(dbf->FindExact("1")) << c.label;
     // The stale semaphore was erased; the one there now is this program's own login.
-    if (c.before == Before::SemaphoreYesterday)
+    if (c.before == Before::SemaphoreYesterday) {
       EXPECT_TRUE(!fs::exists(semaphore) || FileDatedToday(semaphore.string())) << c.label;
+    }
     dbf->Close();
   }
 }
