@@ -14,7 +14,7 @@ namespace platform::testing {
 
 std::string SaveScreenshot(QWidget& widget, const std::string& name) {
   const char* binary_dir = std::getenv("KESTROVA_BINARY_DIR");
-  QDir dir(QString::fromUtf8(binary_dir ? binary_dir : "."));
+  QDir dir(QString::fromUtf8(binary_dir ? binary_dir : KESTROVA_DEFAULT_BINARY_DIR));
   if (!dir.mkpath("screenshots")) return "";
   QString path = dir.filePath(QString::fromStdString("screenshots/" + name + ".png"));
   if (!widget.grab().save(path, "PNG")) return "";

@@ -12,7 +12,7 @@ class QWidget;
 namespace platform::testing {
 
 // Writes `widget.grab()` to <build>/screenshots/<name>.png ($KESTROVA_BINARY_DIR, else the
-// current folder) and returns the file's path; empty when it could not be written.
+// build tree the suite was built in) and returns the file's path; empty when it could not be written.
 std::string SaveScreenshot(QWidget& widget, const std::string& name);
 
 // Runs `answer` on the next application-modal message box as soon as it is up (polling from
