@@ -136,4 +136,10 @@ void TTzProgress100::StepBar() {
   ShowText(bar_);
 }
 
+TTzProgressFactory TTzProgress100Factory() {
+  return [](const std::string& title) -> std::unique_ptr<TTzProgressWindow> {
+    return std::make_unique<TTzProgress100>(nullptr, title);
+  };
+}
+
 }  // namespace tz
