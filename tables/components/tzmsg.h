@@ -56,7 +56,7 @@ class TTzMsg : public QWidget {
 
   // The raised bevel around the text, shown only without a title bar.
   QFrame* outer_panel_;
-  // The text, in a single-line box.
+  // The text, inside a one-pixel border.
   QLabel* inner_panel_;
   std::string text_;
   bool dialog_border_ = false;
