@@ -337,6 +337,7 @@ uint16_t ReopenDbf(bool exclusive) {
   DbReopenExclusive = exclusive;
   wa.Exclusive = exclusive;
   wa.Table.OpenMode = mode;
+  AllowReadAhead(wa.Table);
   return 0;
 }
 
