@@ -237,6 +237,14 @@ bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
     return Fail(254, "$Invalid Node Number (0) in DBF Area " + std::to_string(CurrentWorkArea) +
                          ", Order " + std::to_string(o.tag) + OrderDescription(o.tag) +
                          " [GetNode]");
+  // A node kept was checked when it was read, against a file that has not shrunk since.
+  const bool cache = NodeCacheUsable(ia);
+  if (cache) {
+    if (const TNode* kept = ia.nodes.Find(block, o.tag)) {
+      node = *kept;
+      return true;
+    }
+  }
   // One size for the node and all its children: an inner node names up to a hundred.
   const uint64_t file_size = FileSize(ia);
   if (!BlockWithin(static_cast<uint32_t>(block), file_size)) return BadNode(o, block);
@@ -261,12 +269,14 @@ bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
     for (int i = 0; i <= count; ++i)
       if (!BlockWithin(read.Pointer(i, length), file_size)) return BadNode(o, block);
   node = read;
+  if (cache) ia.nodes.Store(block, o.tag, read);
   return true;
 }
 
 bool SeekAndWrite(TIndexArea& ia, TOrder& o, int32_t block, const TNode& node) {
   for (TPathItem& p : o.path)
     if (p.block == block) p.node = node;
+  ia.nodes.Forget(block);
   int rc = ia.file.WriteAt(uint64_t(block) * kBlockBytes, node.b.data(), kNodeBytes);
   if (rc != 0)
     return Fail(static_cast<uint16_t>(rc),
@@ -432,6 +442,7 @@ bool CreateMdxHeader(const std::string& file_name) {
   if (CheckDbInUse("CreateMdxHeader")) return false;
   ndx::TIndexArea& ia = *ndx::Area();
   ia.file_name = file_name;
+  ia.nodes.Clear();
   if (FileExistsS(file_name)) {
     int rc = ia.file.Open(file_name, IndexOpenMode());
     size_t done = 0;
@@ -481,6 +492,7 @@ void CloseAllOrders(TIndexArea& ia) {
   FlushHeader(ia);
   ia.header.clear();
   ia.header_changed = false;
+  ia.nodes.Clear();
   if (ia.file.IsOpen()) {
     if (int rc = ia.file.Close(); rc != 0)
       SetDbError(static_cast<uint16_t>(rc), "Error closing index file:  " + ia.file_name);
@@ -525,6 +537,7 @@ bool WriteAnchor(int tag) {
   if (!ia || tag < 1 || tag > kMaxTags || !ia->orders[tag]) return false;
   TOrder& o = *ia->orders[tag];
   uint32_t block = Get32(ia->TagEntry(tag));
+  ia->nodes.Clear();  // a damaged file may name the block as a node too
   int rc = ia->file.WriteAt(uint64_t{block} * kBlockBytes, o.anchor.data(), kAnchorBytes);
   if (rc != 0)
     return Fail(static_cast<uint16_t>(rc),
@@ -570,6 +583,7 @@ bool OpenIndex(const std::string& file_name) {
   ia.header.assign(kHeaderBytes, 0);
   ia.file_name = file_name;
   const std::string unable = "Unable to open index: " + file_name;
+  ia.nodes.Clear();
   int rc = ia.file.Open(file_name, IndexOpenMode());
   if (rc != 0) {
     ia.header.clear();

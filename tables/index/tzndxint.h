@@ -159,6 +159,44 @@ struct TSemaphoreFree {
   void operator()(TSemaphore* s) const;
 };
 
+// Nodes of one open index file as SeekAndRead checked them, at most kSlots of them, each slot
+// holding the node of the blocks that map to it. Whether they may be used is decided in one
+// place, NodeCacheUsable (tzndxsem.cpp); every write to the file goes through Forget or Clear.
+class TNodeCache {
+ public:
+  static constexpr size_t kSlots = 256;
+  // The node of `block` as checked for tag `tag`; nullptr when it is not kept.
+  const TNode* Find(int32_t block, int tag) const {
+    const Slot& s = slots_[Index(block)];
+    return s.block == block && s.tag == tag ? &s.node : nullptr;
+  }
+  void Store(int32_t block, int tag, const TNode& node) {
+    Slot& s = slots_[Index(block)];
+    s.block = block;
+    s.tag = tag;
+    s.node = node;
+  }
+  void Forget(int32_t block) {
+    Slot& s = slots_[Index(block)];
+    if (s.block == block) s.block = 0;
+  }
+  void Clear() {
+    for (Slot& s : slots_) s.block = 0;
+  }
+  // The semaphore's change counter the nodes kept belong to (shared use).
+  uint16_t counter = 0;
+
+ private:
+  struct Slot {
+    int32_t block = 0;  // 0: empty
+    int tag = 0;
+    TNode node;
+  };
+  // Nodes are two blocks long: blocks of one node differ in their lowest bit.
+  static size_t Index(int32_t block) { return (static_cast<uint32_t>(block) >> 1) % kSlots; }
+  std::vector<Slot> slots_ = std::vector<Slot>(kSlots);
+};
+
 // The index state of one work area.
 struct TIndexArea {
   TIndexArea();
@@ -167,6 +205,7 @@ struct TIndexArea {
   TIndexArea& operator=(const TIndexArea&) = delete;
 
   platform::File file;
+  TNodeCache nodes;  // of `file`: cleared whenever it is opened, created or closed
   std::string file_name;
   std::vector<uint8_t> header;  // 2048 bytes while a header is loaded
   bool header_changed = false;
@@ -300,6 +339,10 @@ void SyncOrders(bool all, bool table_follows);
 // found activity that a dead station left (it may have died between a record and its keys):
 // true when the index can be trusted, false with the error stored when the rebuild failed.
 bool RepairIfSuspect();
+// The node cache of the index may be used now: always while the table is in exclusive use
+// (no other program writes the file); in shared use only inside a read or write bracket, and
+// with the nodes dropped first when the semaphore's change counter moved since they were read.
+bool NodeCacheUsable(TIndexArea& ia);
 // The semaphore change test: true when another program wrote the index since the last look
 // (the tag headers and the record count have then been read again; positions on an entry
 // are found again from their saved keys when next used).

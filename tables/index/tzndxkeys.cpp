@@ -107,6 +107,7 @@ class ReplaceJournal {
   // Everything back as it was; false (the error stored) when a write fails.
   bool Undo() {
     bool ok = true;
+    ia_.nodes.Clear();
     for (auto k = kept_.rbegin(); k != kept_.rend(); ++k)
       if (int rc = ia_.file.WriteAt(k->offset, k->bytes.data(), k->bytes.size()); rc != 0)
         ok = Fail(static_cast<uint16_t>(rc),

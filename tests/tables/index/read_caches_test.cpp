@@ -70,6 +70,44 @@ TEST_F(ReadCaches, AnotherProgramsWritesBetweenTwoReadsAreSeenAtTheNextRead) {
   }
 }
 
+TEST_F(ReadCaches, FindsSeeTheKeysAnotherProgramMovedBetweenThem) {
+  const std::string path = MakeTable("finds.dbf");
+  Use(path);
+  ASSERT_TRUE(SetIndexTo("")) << TakeErrorContext();
+  ASSERT_TRUE(SetOrderToTag("ID"));
+  SetExactOn();
+  Station other;
+  ASSERT_EQ(other.Run("open " + path), "ok");
+  struct Case {
+    const char* find;
+    bool found;
+    int32_t record;
+  };
+  // Every Find reads the nodes on the way to its key; the other program's replaces and appends
+  // between them split and change those nodes.
+  const Case before[] = {{"1001", true, 1}, {"1300", true, 300}, {"1600", true, 600}};
+  for (const Case& c : before) {
+    Find(c.find);
+    EXPECT_EQ(IndexFound != 0, c.found) << c.find;
+    EXPECT_EQ(RecNo(), c.record) << c.find;
+  }
+  for (int i = 0; i < 100; ++i)
+    ASSERT_EQ(other.Run("append 13" + std::to_string(i)).substr(0, 2), "ok");
+  ASSERT_EQ(other.Run("replace 300 0300"), "ok");
+  ASSERT_EQ(other.Run("replace 1 1999"), "ok");
+  const Case after[] = {{"1300", false, 0}, {"0300", true, 300}, {"1001", false, 0},
+                        {"1999", true, 1},  {"1350", true, 651}, {"1600", true, 600}};
+  for (const Case& c : after) {
+    Find(c.find);
+    EXPECT_EQ(IndexFound != 0, c.found) << c.find;
+    if (c.found) {
+      EXPECT_EQ(RecNo(), c.record) << c.find;
+    }
+  }
+  SetExactOff();
+  ASSERT_EQ(other.Run("close"), "ok");
+}
+
 TEST_F(ReadCaches, AWalkInExclusiveUseSeesItsOwnWritesAndThoseOfOthersOnceShared) {
   const std::string path = MakeTable("exclusive.dbf");
   Use(path + " exclusive");
