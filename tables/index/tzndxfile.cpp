@@ -193,8 +193,12 @@ uint16_t OpenTag(TIndexArea& ia, int k, const std::string& file_name) {
 // --- Node I/O ------------------------------------------------------------------------------
 
 uint64_t FileSize(TIndexArea& ia) {
+  const bool keep = NodeCacheUsable(ia);
+  if (keep && ia.nodes.file_size != 0) return ia.nodes.file_size;
   uint64_t size = 0;
-  return ia.file.Size(&size) == 0 ? size : 0;
+  if (ia.file.Size(&size) != 0) return 0;
+  if (keep) ia.nodes.file_size = size;
+  return size;
 }
 
 namespace {
@@ -313,14 +317,14 @@ bool DescendByKey(TIndexArea& ia, TOrder& o, const uint8_t* key) {
   int32_t block = o.Root();
   int length = o.EntryLength();
   while (true) {
-    TPathItem item;
-    item.block = block;
     if (o.path.size() >= kMaxDepth) return BadNode(o, block);
+    // Read in place; its block is set once it is read, so the read never finds it on the path.
+    TPathItem& item = o.path.emplace_back();
     if (!SeekAndRead(ia, o, block, item.node)) return false;
+    item.block = block;
     item.index = SearchNode(o, item.node, key);
-    bool leaf = item.node.IsLeaf(length);
-    o.path.push_back(item);
-    if (leaf) return o.LeafDepthAgrees(o.path.size()) ? guard.Reached() : BadNode(o, block);
+    if (item.node.IsLeaf(length))
+      return o.LeafDepthAgrees(o.path.size()) ? guard.Reached() : BadNode(o, block);
     block = static_cast<int32_t>(item.node.Pointer(item.index, length));
   }
 }
@@ -343,11 +347,11 @@ bool DescendToEdge(TIndexArea& ia, TOrder& o, bool first) {
       return o.LeafDepthAgrees(o.path.size()) ? guard.Reached() : BadNode(o, top.block);
     }
     top.index = first ? 0 : count;
-    TPathItem child;
-    child.block = static_cast<int32_t>(top.node.Pointer(top.index, length));
-    if (o.path.size() >= kMaxDepth) return BadNode(o, child.block);
-    if (!SeekAndRead(ia, o, child.block, child.node)) return false;
-    o.path.push_back(child);
+    const auto block = static_cast<int32_t>(top.node.Pointer(top.index, length));
+    if (o.path.size() >= kMaxDepth) return BadNode(o, block);
+    TPathItem& child = o.path.emplace_back();  // `top` is gone now
+    if (!SeekAndRead(ia, o, block, child.node)) return false;
+    child.block = block;
   }
 }
 

@@ -179,10 +179,14 @@ class TNodeCache {
   void Forget(int32_t block) {
     Slot& s = slots_[Index(block)];
     if (s.block == block) s.block = 0;
+    file_size = 0;  // the write may make the file longer
   }
   void Clear() {
     for (Slot& s : slots_) s.block = 0;
+    file_size = 0;
   }
+  // The size of the file as last asked for; 0 when it is not known.
+  uint64_t file_size = 0;
   // The semaphore's change counter the nodes kept belong to (shared use).
   uint16_t counter = 0;
 
@@ -237,7 +241,7 @@ bool Fail(uint16_t code, const std::string& text);
 
 // --- Node I/O (tzndxfile.cpp) -----------------------------------------------------------
 
-// The size of the index file; 0 on failure.
+// The size of the index file (kept with the node cache while that may be used); 0 on failure.
 uint64_t FileSize(TIndexArea& ia);
 // A node number that can name a node of this file.
 bool ValidBlock(TIndexArea& ia, uint32_t block);
