@@ -274,10 +274,10 @@ TWorkArea* SelectedArea() {
   return CurrentWorkArea <= kWorkAreaSlots ? WorkAreas[CurrentWorkArea].get() : nullptr;
 }
 
-bool CheckDbInUse(const std::string& routine) {
+bool CheckDbInUse(std::string_view routine) {
   if (SelectedArea()) return false;
-  SetDbError(215,
-             "No database in use [" + routine + "]  WorkArea = " + std::to_string(CurrentWorkArea));
+  SetDbError(215, "No database in use [" + std::string(routine) +
+                      "]  WorkArea = " + std::to_string(CurrentWorkArea));
   return true;
 }
 
