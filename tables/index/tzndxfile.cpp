@@ -541,9 +541,7 @@ bool WriteAnchor(int tag) {
   if (!ia || tag < 1 || tag > kMaxTags || !ia->orders[tag]) return false;
   TOrder& o = *ia->orders[tag];
   uint32_t block = Get32(ia->TagEntry(tag));
-  // A damaged file may name a node that overlaps the tag header.
-  for (int64_t b : {int64_t{block} - 1, int64_t{block}, int64_t{block} + 1})
-    ia->nodes.Forget(static_cast<int32_t>(b));
+  ia->nodes.Forget(static_cast<int32_t>(block), kAnchorBytes);  // a damaged file may overlap them
   int rc = ia->file.WriteAt(uint64_t{block} * kBlockBytes, o.anchor.data(), kAnchorBytes);
   if (rc != 0)
     return Fail(static_cast<uint16_t>(rc),

@@ -176,10 +176,15 @@ class TNodeCache {
     s.tag = tag;
     s.node = node;
   }
-  void Forget(int32_t block) {
-    Slot& s = slots_[Index(block)];
-    if (s.block == block) s.block = 0;
-    file_size = 0;  // the write may make the file longer
+  // Before `length` bytes are written at block `block`: the nodes they can overlap go, and
+  // the size kept when the write may make the file longer.
+  void Forget(int32_t block, uint64_t length = kNodeBytes) {
+    for (int64_t b = int64_t{block} - 1;
+         b * int64_t{kBlockBytes} < int64_t{block} * int64_t{kBlockBytes} + int64_t(length); ++b) {
+      Slot& s = slots_[Index(static_cast<int32_t>(b))];
+      if (s.block == b) s.block = 0;
+    }
+    if (uint64_t(uint32_t(block)) * kBlockBytes + length > file_size) file_size = 0;
   }
   void Clear() {
     for (Slot& s : slots_) s.block = 0;
