@@ -274,10 +274,10 @@ TWorkArea* SelectedArea() {
   return CurrentWorkArea <= kWorkAreaSlots ? WorkAreas[CurrentWorkArea].get() : nullptr;
 }
 
-bool CheckDbInUse(const std::string& routine) {
+bool CheckDbInUse(std::string_view routine) {
   if (SelectedArea()) return false;
-  SetDbError(215,
-             "No database in use [" + routine + "]  WorkArea = " + std::to_string(CurrentWorkArea));
+  SetDbError(215, "No database in use [" + std::string(routine) +
+                      "]  WorkArea = " + std::to_string(CurrentWorkArea));
   return true;
 }
 
@@ -337,6 +337,7 @@ uint16_t ReopenDbf(bool exclusive) {
   DbReopenExclusive = exclusive;
   wa.Exclusive = exclusive;
   wa.Table.OpenMode = mode;
+  AllowReadAhead(wa.Table);
   return 0;
 }
 

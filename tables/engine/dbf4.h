@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -81,7 +82,7 @@ uint8_t GetWorkArea();
 // The selected area's record, nullptr when it is free.
 TWorkArea* SelectedArea();
 // True (after reporting error 215) when the selected area holds no table.
-bool CheckDbInUse(const std::string& routine);
+bool CheckDbInUse(std::string_view routine);
 // The selected table's file name; empty when none.
 std::string DbfName();
 // Opens a table in the selected area: "file [EXCLUSIVE] [ALIAS name]". The file name keeps its

@@ -461,7 +461,9 @@ void Skip(int32_t n) {
 bool dEOF() {
   if (CheckDbInUse("dEOF")) return true;
   TWorkArea& wa = *SelectedArea();
-  RefreshRecCount(wa);
+  // Only a record past the count can have become one that another program appended; the walk
+  // that goes on from a record inside it finds the new count as it steps.
+  if (wa.Table.CurrentRecord > wa.Table.RecordCount) RefreshRecCount(wa);
   if (wa.Table.CurrentRecord > wa.Table.RecordCount) wa.Table.AtEnd = true;
   if (Order()) return Call(IndexDriver.IndexEof, wa.Table.AtEnd);
   return wa.Table.AtEnd;

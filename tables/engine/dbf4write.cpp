@@ -183,6 +183,7 @@ void Poke(const std::string& value, uint8_t field, int32_t recno) {
     length = std::min<size_t>(value.size(), t.Fields[field - 1].length);
   }
   // The write's own result is the command's result: a success clears an earlier error.
+  DropReadAhead(t);
   if (int rc = t.File.WriteAt(offset, value.data(), length); rc != 0)
     SetDbError(static_cast<uint16_t>(rc), context);
   else

@@ -54,7 +54,16 @@ uint64_t RecordOffset(const TDbfTable& t, int32_t n) {
   return uint64_t{t.HeaderSize} + static_cast<uint64_t>(n - 1) * t.RecordSize;
 }
 
+// The most bytes of records one read-ahead takes.
+constexpr size_t kReadAheadBytes = 64 * 1024;
+
 void ResetTable(TDbfTable& t) {
+  t.AheadAllowed = false;
+  DropReadAhead(t);
+  t.Ahead.clear();
+  t.Ahead.shrink_to_fit();
+  t.Scratch.clear();
+  t.Scratch.shrink_to_fit();
   t.File.Close();
   t.Record.clear();
   t.Record.shrink_to_fit();
@@ -217,6 +226,7 @@ bool OpenDbfFile(TDbfTable& t) {
                            [](char c) { return c == '\\' || c == '/' || c == ':'; }),
             key.end());
   t.FileKey = key;
+  AllowReadAhead(t);
   uint64_t size = 0;
   if (int rc = t.File.Size(&size); rc != 0)
     return FailOpen(t, static_cast<uint16_t>(rc),
@@ -286,19 +296,60 @@ bool OpenDbf(TDbfTable& t, uint64_t file_size) {
   return true;
 }
 
+void AllowReadAhead(TDbfTable& t) {
+  // Share modes 10h (deny all) and 20h (deny write): nobody else can change the records.
+  unsigned share = t.OpenMode & 0x70u;
+  t.AheadAllowed = share == 0x10 || share == 0x20;
+  DropReadAhead(t);
+}
+
+void DropReadAhead(TDbfTable& t) {
+  t.AheadFirst = t.AheadCount = 0;
+  t.LastRead = 0;
+}
+
+namespace {
+
+// Record n, as stored, into `into` (RecordSize bytes): from the read-ahead when it holds it,
+// else from the file, filling the read-ahead first when n follows the record read last.
+int ReadStoredRecord(TDbfTable& t, int32_t n, char* into) {
+  if (n >= t.AheadFirst && n - t.AheadFirst < t.AheadCount) {
+    std::memcpy(into, t.Ahead.data() + size_t(n - t.AheadFirst) * t.RecordSize, t.RecordSize);
+    return 0;
+  }
+  size_t got = 0;
+  // Two records in a row make a walk; a single read (the first record at the open, a GO)
+  // reads only its record.
+  if (t.AheadAllowed && t.LastRead > 0 && n == t.LastRead + 1) {
+    size_t records = std::clamp<size_t>(kReadAheadBytes / t.RecordSize, 1,
+                                        static_cast<size_t>(t.RecordCount - n) + 1);
+    t.Ahead.resize(records * t.RecordSize);
+    t.AheadFirst = t.AheadCount = 0;
+    if (int rc = t.File.ReadAt(RecordOffset(t, n), t.Ahead.data(), t.Ahead.size(), &got); rc != 0)
+      return rc;
+    t.AheadFirst = n;
+    t.AheadCount = static_cast<int32_t>(got / t.RecordSize);
+    if (t.AheadCount == 0) return 213;
+    std::memcpy(into, t.Ahead.data(), t.RecordSize);
+    return 0;
+  }
+  int rc = t.File.ReadAt(RecordOffset(t, n), into, t.RecordSize, &got);
+  return rc == 0 && got < t.RecordSize ? 213 : rc;
+}
+
+}  // namespace
+
 bool GetDbfRecord(TDbfTable& t, int32_t n) {
   if (!RecordNumberInRange(t, n, t.RecordCount, "GetDbfRecord")) return false;
   t.AtEnd = t.AtBeginning = false;
-  std::vector<char> scratch(t.RecordSize);
-  size_t got = 0;
-  int rc = t.File.ReadAt(RecordOffset(t, n), scratch.data(), scratch.size(), &got);
-  if (rc == 0 && got < scratch.size()) rc = 213;
-  if (rc != 0) {
+  t.Scratch.resize(t.RecordSize);
+  if (int rc = ReadStoredRecord(t, n, t.Scratch.data()); rc != 0) {
     SetDbError(static_cast<uint16_t>(rc), "File:  " + t.FileName + "  [GetDbfRecord]");
     return false;
   }
-  TranslateBuffer(false, t.Oem, t.FromFile, scratch.size(), t.RecordSize, scratch.data());
-  t.Record.swap(scratch);
+  t.LastRead = n;
+  TranslateBuffer(false, t.Oem, t.FromFile, t.Scratch.size(), t.RecordSize, t.Scratch.data());
+  t.Record.swap(t.Scratch);
   t.CurrentRecord = n;
   t.OnBlankRecord = false;
   return true;
@@ -313,6 +364,7 @@ bool PutDbfRecord(TDbfTable& t, int32_t n) {
                         " can hold [Replace/Append/PutDbfRecord]");
     return false;
   }
+  DropReadAhead(t);
   std::vector<char> scratch = t.Record;
   TranslateBuffer(true, t.Oem, t.ToFile, scratch.size(), t.RecordSize, scratch.data());
   // An appended record takes the end mark with it in the same write, so the file ends as a
@@ -346,6 +398,7 @@ bool AppendDbfRecord(TDbfTable& t) {
 bool WriteDeleteFlag(TDbfTable& t, int32_t n) {
   // Only existing records: a mark alone past the end would leave a partial record.
   if (!RecordNumberInRange(t, n, t.RecordCount, "DeleteRec/RecallRec")) return false;
+  DropReadAhead(t);
   if (int rc = t.File.WriteAt(RecordOffset(t, n), t.Record.data(), 1); rc != 0) {
     SetDbError(static_cast<uint16_t>(rc), "File:  " + t.FileName + " [DeleteRec/RecallRec]");
     return false;

@@ -85,6 +85,16 @@ struct TDbfTable {
   // The field value record as UnpackRecord last made it from Record; PackRecord leaves the
   // stored bytes of every field whose value still equals it.
   std::vector<char> Unpacked;
+  // Records read ahead of a sequential walk, as stored in the file: records AheadFirst to
+  // AheadFirst + AheadCount - 1. Only a file no other program may write (opened denying
+  // others write access: AheadAllowed) keeps them, and only until this program writes the
+  // table: every write goes through DropReadAhead.
+  bool AheadAllowed = false;
+  std::vector<char> Ahead;
+  int32_t AheadFirst = 0;
+  int32_t AheadCount = 0;
+  int32_t LastRead = 0;  // the record the last GetDbfRecord read; 0 none since the last drop
+  std::vector<char> Scratch;  // the record being read, swapped into Record when it is whole
 
   uint8_t Version() const { return Prolog[0]; }
 };
@@ -98,9 +108,15 @@ struct TDbfTable {
 bool OpenDbfFile(TDbfTable& table);
 // Reads and checks the header of the open file of `file_size` bytes (step of OpenDbfFile).
 bool OpenDbf(TDbfTable& table, uint64_t file_size);
+// Decides from the table's open mode (OpenMode) whether records may be read ahead, and drops
+// those read ahead. OpenDbfFile calls it; so does whatever changes the open mode.
+void AllowReadAhead(TDbfTable& table);
+// Forgets the records read ahead: the table's file was (or is about to be) written.
+void DropReadAhead(TDbfTable& table);
 // Reads record n into the record buffer and makes it current: 212 for n outside 1..count
 // ("Invalid record number = " n " (" path ")  [GetDbfRecord]"), 213 for a short record, the I/O
-// code otherwise ("File:  " path "  [GetDbfRecord]"). A failed read changes nothing.
+// code otherwise ("File:  " path "  [GetDbfRecord]"). A failed read changes nothing. A read of
+// the record after the last one read fills the read-ahead when that is allowed.
 bool GetDbfRecord(TDbfTable& table, int32_t n);
 // Writes the record buffer as record n; n = count + 1 appends, the end mark 1Ah after the
 // record in the same write (the count goes up once the whole record is on the disk; a partial

@@ -16,8 +16,7 @@ namespace {
 // The value of a number text (leading blanks and one "+" allowed, the longest number in front
 // taken, nothing else), saturated at the 64-bit range.
 int64_t Integer64Of(std::string_view text) {
-  std::string s = AllTrim(text);
-  std::string_view v(s);
+  std::string_view v = AllTrimView(text);
   if (!v.empty() && v.front() == '+') v.remove_prefix(1);
   int64_t value = 0;
   auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
@@ -43,8 +42,7 @@ bool WideInteger(const TFieldEntry& f) {
 }
 
 double DoubleOf(std::string_view text) {
-  std::string s = AllTrim(text);
-  std::string_view v(s);
+  std::string_view v = AllTrimView(text);
   if (!v.empty() && v.front() == '+') v.remove_prefix(1);
   double value = 0;
   auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
@@ -65,19 +63,25 @@ void PutRightAligned(char* field, size_t length, const std::string& text) {
 // The stored YYYYMMDD as the date text of the current format.
 std::string DateOfStored(const char* stored) {
   std::string_view s(stored, 8);
-  std::string year(DbCentury ? s.substr(0, 4) : s.substr(2, 2));
-  std::string month(s.substr(4, 2)), day(s.substr(6, 2));
+  std::string_view year = DbCentury ? s.substr(0, 4) : s.substr(2, 2);
+  std::string_view month = s.substr(4, 2), day = s.substr(6, 2);
+  auto joined = [](std::string_view a, char separator, std::string_view b, std::string_view c) {
+    std::string text;
+    text.reserve(10);
+    text.append(a).append(1, separator).append(b).append(1, separator).append(c);
+    return text;
+  };
   switch (DbDateFormat) {
     case 0:
-      return month + "/" + day + "/" + year;
+      return joined(month, '/', day, year);
     case 1:
-      return year + "." + month + "." + day;
+      return joined(year, '.', month, day);
     case 2:
-      return day + "/" + month + "/" + year;
+      return joined(day, '/', month, year);
     case 3:
-      return day + "-" + month + "-" + year;
+      return joined(day, '-', month, year);
     default:
-      return day + "." + month + "." + year;
+      return joined(day, '.', month, year);
   }
 }
 

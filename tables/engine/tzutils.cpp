@@ -97,8 +97,16 @@ std::string TrimLeftStr(std::string_view text) {
   return LTrim(text);
 }
 
+std::string_view AllTrimView(std::string_view text) {
+  size_t end = text.size();
+  while (end > 0 && IsBlank(text[end - 1])) --end;
+  size_t start = 0;
+  while (start < end && IsBlank(text[start])) ++start;
+  return text.substr(start, end - start);
+}
+
 std::string AllTrim(std::string_view text) {
-  return LTrim(RTrim(text));
+  return std::string(AllTrimView(text));
 }
 
 std::string Replicate(char c, int count) {

@@ -30,6 +30,8 @@ std::string RTrim(std::string_view text);
 std::string TrimRightStr(std::string_view text);
 std::string LTrim(std::string_view text);
 std::string TrimLeftStr(std::string_view text);
+// AllTrim without a copy: the part of `text` between its leading and trailing blanks.
+std::string_view AllTrimView(std::string_view text);
 std::string AllTrim(std::string_view text);
 // `count` copies of `c`; empty for count <= 0.
 std::string Replicate(char c, int count);

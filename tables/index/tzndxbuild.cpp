@@ -123,6 +123,7 @@ class TreeWriter {
   }
   bool Flush() {
     if (out_.empty()) return true;
+    ia_.nodes.Clear();
     int rc = ia_.file.WriteAt(start_, out_.data(), out_.size());
     if (rc != 0) return Fail(static_cast<uint16_t>(rc), " [MakeIndex]");
     start_ += out_.size();
@@ -406,6 +407,7 @@ bool WriteTagHeader(TIndexArea& ia, TOrder& o, const std::string& name, int32_t 
   uint64_t size = (FileSize(ia) + kNodeBytes - 1) / kNodeBytes * kNodeBytes;
   auto at = static_cast<int32_t>(size / kBlockBytes);
   if (!AddTagEntry(ia, name, at, o.KeyType())) return false;
+  ia.nodes.Clear();
   if (int rc = ia.file.WriteAt(size, block.data(), block.size()); rc != 0)
     return Fail(static_cast<uint16_t>(rc), " [MakeIndex]");
   SetPageCount(ia);

@@ -193,8 +193,12 @@ uint16_t OpenTag(TIndexArea& ia, int k, const std::string& file_name) {
 // --- Node I/O ------------------------------------------------------------------------------
 
 uint64_t FileSize(TIndexArea& ia) {
+  const bool keep = NodeCacheUsable(ia);
+  if (keep && ia.nodes.file_size != 0) return ia.nodes.file_size;
   uint64_t size = 0;
-  return ia.file.Size(&size) == 0 ? size : 0;
+  if (ia.file.Size(&size) != 0) return 0;
+  if (keep) ia.nodes.file_size = size;
+  return size;
 }
 
 namespace {
@@ -237,6 +241,14 @@ bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
     return Fail(254, "$Invalid Node Number (0) in DBF Area " + std::to_string(CurrentWorkArea) +
                          ", Order " + std::to_string(o.tag) + OrderDescription(o.tag) +
                          " [GetNode]");
+  // A node kept was checked when it was read, against a file that has not shrunk since.
+  const bool cache = NodeCacheUsable(ia);
+  if (cache) {
+    if (const TNode* kept = ia.nodes.Find(block, o.tag)) {
+      node = *kept;
+      return true;
+    }
+  }
   // One size for the node and all its children: an inner node names up to a hundred.
   const uint64_t file_size = FileSize(ia);
   if (!BlockWithin(static_cast<uint32_t>(block), file_size)) return BadNode(o, block);
@@ -261,12 +273,14 @@ bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
     for (int i = 0; i <= count; ++i)
       if (!BlockWithin(read.Pointer(i, length), file_size)) return BadNode(o, block);
   node = read;
+  if (cache) ia.nodes.Store(block, o.tag, read);
   return true;
 }
 
 bool SeekAndWrite(TIndexArea& ia, TOrder& o, int32_t block, const TNode& node) {
   for (TPathItem& p : o.path)
     if (p.block == block) p.node = node;
+  ia.nodes.Forget(block);
   int rc = ia.file.WriteAt(uint64_t(block) * kBlockBytes, node.b.data(), kNodeBytes);
   if (rc != 0)
     return Fail(static_cast<uint16_t>(rc),
@@ -303,14 +317,14 @@ bool DescendByKey(TIndexArea& ia, TOrder& o, const uint8_t* key) {
   int32_t block = o.Root();
   int length = o.EntryLength();
   while (true) {
-    TPathItem item;
-    item.block = block;
     if (o.path.size() >= kMaxDepth) return BadNode(o, block);
+    // Read in place; its block is set once it is read, so the read never finds it on the path.
+    TPathItem& item = o.path.emplace_back();
     if (!SeekAndRead(ia, o, block, item.node)) return false;
+    item.block = block;
     item.index = SearchNode(o, item.node, key);
-    bool leaf = item.node.IsLeaf(length);
-    o.path.push_back(item);
-    if (leaf) return o.LeafDepthAgrees(o.path.size()) ? guard.Reached() : BadNode(o, block);
+    if (item.node.IsLeaf(length))
+      return o.LeafDepthAgrees(o.path.size()) ? guard.Reached() : BadNode(o, block);
     block = static_cast<int32_t>(item.node.Pointer(item.index, length));
   }
 }
@@ -333,11 +347,11 @@ bool DescendToEdge(TIndexArea& ia, TOrder& o, bool first) {
       return o.LeafDepthAgrees(o.path.size()) ? guard.Reached() : BadNode(o, top.block);
     }
     top.index = first ? 0 : count;
-    TPathItem child;
-    child.block = static_cast<int32_t>(top.node.Pointer(top.index, length));
-    if (o.path.size() >= kMaxDepth) return BadNode(o, child.block);
-    if (!SeekAndRead(ia, o, child.block, child.node)) return false;
-    o.path.push_back(child);
+    const auto block = static_cast<int32_t>(top.node.Pointer(top.index, length));
+    if (o.path.size() >= kMaxDepth) return BadNode(o, block);
+    TPathItem& child = o.path.emplace_back();  // `top` is gone now
+    if (!SeekAndRead(ia, o, block, child.node)) return false;
+    child.block = block;
   }
 }
 
@@ -432,6 +446,7 @@ bool CreateMdxHeader(const std::string& file_name) {
   if (CheckDbInUse("CreateMdxHeader")) return false;
   ndx::TIndexArea& ia = *ndx::Area();
   ia.file_name = file_name;
+  ia.nodes.Clear();
   if (FileExistsS(file_name)) {
     int rc = ia.file.Open(file_name, IndexOpenMode());
     size_t done = 0;
@@ -481,6 +496,7 @@ void CloseAllOrders(TIndexArea& ia) {
   FlushHeader(ia);
   ia.header.clear();
   ia.header_changed = false;
+  ia.nodes.Clear();
   if (ia.file.IsOpen()) {
     if (int rc = ia.file.Close(); rc != 0)
       SetDbError(static_cast<uint16_t>(rc), "Error closing index file:  " + ia.file_name);
@@ -525,6 +541,7 @@ bool WriteAnchor(int tag) {
   if (!ia || tag < 1 || tag > kMaxTags || !ia->orders[tag]) return false;
   TOrder& o = *ia->orders[tag];
   uint32_t block = Get32(ia->TagEntry(tag));
+  ia->nodes.Forget(static_cast<int32_t>(block), kAnchorBytes);  // a damaged file may overlap them
   int rc = ia->file.WriteAt(uint64_t{block} * kBlockBytes, o.anchor.data(), kAnchorBytes);
   if (rc != 0)
     return Fail(static_cast<uint16_t>(rc),
@@ -570,6 +587,7 @@ bool OpenIndex(const std::string& file_name) {
   ia.header.assign(kHeaderBytes, 0);
   ia.file_name = file_name;
   const std::string unable = "Unable to open index: " + file_name;
+  ia.nodes.Clear();
   int rc = ia.file.Open(file_name, IndexOpenMode());
   if (rc != 0) {
     ia.header.clear();

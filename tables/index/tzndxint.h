@@ -159,6 +159,53 @@ struct TSemaphoreFree {
   void operator()(TSemaphore* s) const;
 };
 
+// Nodes of one open index file as SeekAndRead checked them, at most kSlots of them, each slot
+// holding the node of the blocks that map to it. Whether they may be used is decided in one
+// place, NodeCacheUsable (tzndxsem.cpp); every write to the file goes through Forget or Clear.
+class TNodeCache {
+ public:
+  static constexpr size_t kSlots = 256;
+  // The node of `block` as checked for tag `tag`; nullptr when it is not kept.
+  const TNode* Find(int32_t block, int tag) const {
+    const Slot& s = slots_[Index(block)];
+    return s.block == block && s.tag == tag ? &s.node : nullptr;
+  }
+  void Store(int32_t block, int tag, const TNode& node) {
+    Slot& s = slots_[Index(block)];
+    s.block = block;
+    s.tag = tag;
+    s.node = node;
+  }
+  // Before `length` bytes are written at block `block`: the nodes they can overlap go, and
+  // the size kept when the write may make the file longer.
+  void Forget(int32_t block, uint64_t length = kNodeBytes) {
+    for (int64_t b = int64_t{block} - 1;
+         b * int64_t{kBlockBytes} < int64_t{block} * int64_t{kBlockBytes} + int64_t(length); ++b) {
+      Slot& s = slots_[Index(static_cast<int32_t>(b))];
+      if (s.block == b) s.block = 0;
+    }
+    if (uint64_t(uint32_t(block)) * kBlockBytes + length > file_size) file_size = 0;
+  }
+  void Clear() {
+    for (Slot& s : slots_) s.block = 0;
+    file_size = 0;
+  }
+  // The size of the file as last asked for; 0 when it is not known.
+  uint64_t file_size = 0;
+  // The semaphore's change counter the nodes kept belong to (shared use).
+  uint16_t counter = 0;
+
+ private:
+  struct Slot {
+    int32_t block = 0;  // 0: empty
+    int tag = 0;
+    TNode node;
+  };
+  // Nodes are two blocks long: blocks of one node differ in their lowest bit.
+  static size_t Index(int32_t block) { return (static_cast<uint32_t>(block) >> 1) % kSlots; }
+  std::vector<Slot> slots_ = std::vector<Slot>(kSlots);
+};
+
 // The index state of one work area.
 struct TIndexArea {
   TIndexArea();
@@ -167,6 +214,7 @@ struct TIndexArea {
   TIndexArea& operator=(const TIndexArea&) = delete;
 
   platform::File file;
+  TNodeCache nodes;  // of `file`: cleared whenever it is opened, created or closed
   std::string file_name;
   std::vector<uint8_t> header;  // 2048 bytes while a header is loaded
   bool header_changed = false;
@@ -198,7 +246,7 @@ bool Fail(uint16_t code, const std::string& text);
 
 // --- Node I/O (tzndxfile.cpp) -----------------------------------------------------------
 
-// The size of the index file; 0 on failure.
+// The size of the index file (kept with the node cache while that may be used); 0 on failure.
 uint64_t FileSize(TIndexArea& ia);
 // A node number that can name a node of this file.
 bool ValidBlock(TIndexArea& ia, uint32_t block);
@@ -300,6 +348,10 @@ void SyncOrders(bool all, bool table_follows);
 // found activity that a dead station left (it may have died between a record and its keys):
 // true when the index can be trusted, false with the error stored when the rebuild failed.
 bool RepairIfSuspect();
+// The node cache of the index may be used now: always while the table is in exclusive use
+// (no other program writes the file); in shared use only inside a read or write bracket, and
+// with the nodes dropped first when the semaphore's change counter moved since they were read.
+bool NodeCacheUsable(TIndexArea& ia);
 // The semaphore change test: true when another program wrote the index since the last look
 // (the tag headers and the record count have then been read again; positions on an entry
 // are found again from their saved keys when next used).

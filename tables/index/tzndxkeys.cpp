@@ -107,6 +107,7 @@ class ReplaceJournal {
   // Everything back as it was; false (the error stored) when a write fails.
   bool Undo() {
     bool ok = true;
+    ia_.nodes.Clear();
     for (auto k = kept_.rbegin(); k != kept_.rend(); ++k)
       if (int rc = ia_.file.WriteAt(k->offset, k->bytes.data(), k->bytes.size()); rc != 0)
         ok = Fail(static_cast<uint16_t>(rc),
@@ -115,6 +116,7 @@ class ReplaceJournal {
       if (int rc = ia_.file.Truncate(size_); rc != 0)
         ok = Fail(static_cast<uint16_t>(rc),
                   "Error writing index file:  " + ia_.file_name + " [CompareKeys]");
+    ia_.nodes.Clear();  // the size it kept is no longer the file's
     ia_.header = header_;
     ia_.header_changed = header_changed_;
     for (const Anchor& a : anchors_) {

@@ -187,6 +187,19 @@ size_t MaxEntries(TIndexArea& ia, const TOrder& o) {
 
 Step StepEntry(TIndexArea& ia, TOrder& o, bool forward) {
   if (o.path.empty()) return Step::kEnd;
+  // Most steps stay in the leaf: they read nothing and cannot fail, so nothing is saved.
+  {
+    TPathItem& leaf = o.path.back();
+    int count = leaf.node.Count();
+    if (forward && leaf.index + 1 < count) {
+      ++leaf.index;
+      return Step::kMoved;
+    }
+    if (!forward && std::min(leaf.index, count) - 1 >= 0) {
+      leaf.index = std::min(leaf.index, count) - 1;
+      return Step::kMoved;
+    }
+  }
   // Unless the step reaches an entry the order stays where it stood, also when a node on the
   // way cannot be read or its read raises the error.
   struct Stay {

@@ -325,7 +325,7 @@ void LockSemaphore(TIndexArea& ia, TSemaphore& s) {
   }
 }
 
-void UnlockSemaphore(TSemaphore& s) {
+void UnlockSemaphore(TIndexArea& ia, TSemaphore& s) {
   if (--s.write_nesting < 0) {
     s.write_nesting = 0;
     Fail(254,
@@ -334,7 +334,11 @@ void UnlockSemaphore(TSemaphore& s) {
   }
   if (s.write_nesting != 0 || !s.region_locked) return;
   if (ReadRecord(s, kSemUnlock)) {
+    // Nobody else wrote while this station held the lock, and its own writes went through
+    // the node cache: what it keeps is still the file's after this change.
+    const bool cache_current = ia.nodes.counter == Counter(s);
     Put16(&s.record[2], static_cast<uint16_t>(Counter(s) + 1));
+    if (cache_current) ia.nodes.counter = Counter(s);
     // An index this station could not rebuild stays marked for the others to rebuild.
     s.record[1] = s.suspect ? 1 : 0;
     WriteRecord(s, kSemUnlock);
@@ -372,7 +376,7 @@ void ReadCount(TIndexArea& ia, TSemaphore& s, int action) {
     // while others read, the next read or write that finds nobody reading rebuilds it.
     RegionUnlock(s, action);
     LockSemaphore(ia, s);
-    UnlockSemaphore(s);
+    UnlockSemaphore(ia, s);
     if (!RegionLock(s, action)) return;
     read = ReadRecord(s, action);
   }
@@ -387,6 +391,27 @@ void ReadCount(TIndexArea& ia, TSemaphore& s, int action) {
 }
 
 }  // namespace
+
+bool NodeCacheUsable(TIndexArea& ia) {
+  if (!ia.semaphore) {
+    if (Wa().Exclusive) return true;
+    ia.nodes.Clear();  // shared without the semaphore protocol: nothing is kept
+    return false;
+  }
+  const TSemaphore& s = *ia.semaphore;
+  // A dead station may have written nodes without moving the counter.
+  if (s.suspect) {
+    ia.nodes.Clear();
+    return false;
+  }
+  // Inside a bracket no other program writes: a reader is counted, a writer holds the lock.
+  if (!(s.reader && s.read_nesting > 0) && !(s.region_locked && s.write_nesting > 0)) return false;
+  if (ia.nodes.counter != Counter(s)) {
+    ia.nodes.Clear();
+    ia.nodes.counter = Counter(s);
+  }
+  return true;
+}
 
 bool IndexChanged() {
   TIndexArea* ia = FindArea();
@@ -495,7 +520,7 @@ void HandleSemafore(int action) {
       LockSemaphore(ia, *ia.semaphore);
       break;
     default:
-      UnlockSemaphore(*ia.semaphore);
+      UnlockSemaphore(ia, *ia.semaphore);
       break;
   }
 }
