@@ -45,6 +45,8 @@ void ApplicationHandleException() {
   std::string text;
   try {
     throw;
+  } catch (const EAbort&) {
+    return;
   } catch (const std::exception& e) {
     text = e.what();
   } catch (...) {

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -88,8 +89,15 @@ using TBookmark = std::vector<char>;
 
 using TDataSetNotifyEvent = std::function<void(class TDataSet&)>;
 
+// The silent exception: it ends an operation whose failure the user has been told about
+// already (a refused lock, for one), so that callers unwind without a second message.
+class EAbort : public std::runtime_error {
+ public:
+  EAbort() : std::runtime_error("Operation aborted") {}
+};
+
 // Shows the message of the exception now being handled in a message box (platform/ui: the
-// application's title as caption, OK button, stop icon) and returns. Call it only from a catch
+// application's title as caption, OK button, stop icon) and returns; nothing for EAbort. Call it only from a catch
 // block, for exceptions the caller means to show rather than pass on.
 void ApplicationHandleException();
 

@@ -511,6 +511,11 @@ platform::dataset::TVariant TTzIntegerField::Value() {
 
 // --- TTzDataSet ---------------------------------------------------------------------------
 
+bool Editing(platform::dataset::TDataSetState state) {
+  using namespace platform::dataset;
+  return state == dsEdit || state == dsInsert || state == dsSetKey;
+}
+
 namespace {
 
 using platform::dataset::dsBrowse;
@@ -519,10 +524,6 @@ using platform::dataset::dsEdit;
 using platform::dataset::dsInsert;
 using platform::dataset::dsSetKey;
 using platform::dataset::TFieldType;
-
-bool Editing(TDataSetState state) {
-  return state == dsEdit || state == dsInsert || state == dsSetKey;
-}
 
 // A key value as the engine's search takes it.
 TLocateValue LocateValueOf(const TVariant& v) {

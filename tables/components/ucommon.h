@@ -241,6 +241,9 @@ class TTzIntegerField : public platform::dataset::TIntegerField {
 
 // --- The engine-bound dataset -------------------------------------------------------------
 
+// The dataset is in one of the states that write fields: edit, insert or set-key.
+bool Editing(platform::dataset::TDataSetState state);
+
 // How a table stores its texts: in the OEM code page (850) or in ANSI (1252).
 enum TTableLanguage { tlOem, tlAnsi };
 
@@ -266,9 +269,11 @@ class TTzDataSet : public TTzPrimDataset {
 
   // --- Properties (published by TTzCDataSet) ---
   const std::string& DbfFileName() const { return dbf_file_name_; }
-  void SetDbfFileName(const std::string& name) { dbf_file_name_ = name; }
+  // Stores the name as given; TTzCDataSet trims it and adds the default extension.
+  virtual void SetDbfFileName(const std::string& name) { dbf_file_name_ = name; }
   bool HideDeletedRecs() const { return hide_deleted_recs_; }
-  void SetHideDeletedRecs(bool value) { hide_deleted_recs_ = value; }
+  // Stores the setting for the next open; TTzCDataSet also applies it to an open table.
+  virtual void SetHideDeletedRecs(bool value) { hide_deleted_recs_ = value; }
   TTableLanguage TableLanguage() const { return table_language_; }
   void SetTableLanguage(TTableLanguage value) { table_language_ = value; }
   bool ShowProgress() const { return show_progress_; }

@@ -1,0 +1,234 @@
+#include "tables/components/utzcds.h"
+
+#include "tables/engine/dbf4.h"
+#include "tables/engine/timedate.h"
+#include "tables/engine/tzcommon.h"
+#include "tables/engine/tzutils.h"
+#include "tables/index/tzndx.h"
+
+namespace tz {
+
+namespace {
+
+constexpr size_t kNameLength = 10;
+constexpr size_t kKeyLength = 100;
+
+}  // namespace
+
+TTzCDataSet::TTzCDataSet(bool designing) : TTzDataSet(designing) {}
+
+// --- Properties ---
+
+void TTzCDataSet::SetDbfFileName(const std::string& name) {
+  bool was_active = Active();
+  bool reading = (ComponentState() & platform::dataset::csReading) != 0;
+  if (!reading) Close();
+  std::string file = AllTrim(name);
+  if (!file.empty() && file.back() != '.') file = DefaultExtension(file, "DBF");
+  TTzDataSet::SetDbfFileName(file);
+  if (!file.empty() && !reading) SetActive(was_active);
+}
+
+void TTzCDataSet::SetHideDeletedRecs(bool value) {
+  if (value == HideDeletedRecs()) return;
+  TTzDataSet::SetHideDeletedRecs(value);
+  if (!Active() || Designing()) return;
+  UpdateCursorPos();
+  if (!SelectWorkArea("SetHideDeletedRecs")) return;
+  tz::SetIgnoreDel(value);
+  tz::RepositionAfterWrite();
+  SyncDataSet();
+}
+
+// --- Fields ---
+
+TField& TTzCDataSet::FieldNamed(const std::string& field_name) {
+  return FieldByName(field_name.substr(0, kNameLength));
+}
+
+std::string TTzCDataSet::FieldText(TField& field) {
+  size_t width = static_cast<size_t>(std::max(field.Size(), 0));
+  switch (field.DataType()) {
+    case platform::dataset::ftInteger:
+    case platform::dataset::ftFloat: {
+      std::string text = field.AsString();
+      return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+    }
+    case platform::dataset::ftBoolean:
+      return field.AsBoolean() ? "T" : "F";
+    case platform::dataset::ftDate: {
+      std::string text = field.Text();
+      return text.size() == 8 || text.size() == 10 ? text : DatePicture(DbDateFormat);
+    }
+    case platform::dataset::ftMemo:
+      return field.AsString();
+    default: {
+      // The dataset gives texts without their trailing blanks: these restore the stored width.
+      std::string text = field.AsString();
+      return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+    }
+  }
+}
+
+std::string TTzCDataSet::FieldGet(const std::string& field_name) {
+  return FieldText(FieldNamed(field_name));
+}
+
+int32_t TTzCDataSet::FieldGetInt(const std::string& field_name) {
+  return FieldNamed(field_name).AsInteger();
+}
+
+bool TTzCDataSet::FieldGetBool(const std::string& field_name) {
+  return FieldNamed(field_name).AsBoolean();
+}
+
+void TTzCDataSet::PutText(const std::string& field_name, const std::string& text) {
+  TField& field = FieldNamed(field_name);
+  if (!Editing(State())) Edit();
+  // The editor's text path: a date field reads the engine's date texts there.
+  field.SetText(text);
+}
+
+void TTzCDataSet::FieldPutStr(const std::string& field_name, const std::string& text) {
+  PutText(field_name, text);
+}
+
+void TTzCDataSet::FieldPutShort(const std::string& field_name, const std::string& text) {
+  PutText(field_name, text.substr(0, 10));
+}
+
+void TTzCDataSet::FieldPutInt(const std::string& field_name, int32_t value) {
+  TField& field = FieldNamed(field_name);
+  if (!Editing(State())) Edit();
+  field.SetAsInteger(value);
+}
+
+// --- Direct writes ---
+
+void TTzCDataSet::FinishDirectWrite() {
+  if (DbLastError == 0) tz::RepositionAfterWrite();
+  NotifyDirectChange();
+  SyncDataSet();
+}
+
+void TTzCDataSet::AppendRec() {
+  if (!SelectWorkArea("AppendRec")) return;
+  tz::Append();
+  FinishDirectWrite();
+}
+
+void TTzCDataSet::ReplaceRec() {
+  if (!SelectWorkArea("ReplaceRec")) return;
+  tz::Replace();
+  FinishDirectWrite();
+}
+
+void TTzCDataSet::DeleteRec() {
+  if (!SelectWorkArea("DeleteRec")) return;
+  SyncCursorPos();
+  if (!SelectWorkArea("DeleteRec")) return;
+  tz::DeleteRec();
+  FinishDirectWrite();
+}
+
+// --- Navigation ---
+
+void TTzCDataSet::Go(int32_t record_number) {
+  if (!SelectWorkArea("Go")) return;
+  tz::GO(record_number);
+  SyncDataSet();
+}
+
+void TTzCDataSet::GoTop() {
+  First();
+}
+
+void TTzCDataSet::GoBottom() {
+  Last();
+}
+
+int TTzCDataSet::Skip(int count) {
+  if (count != 0) return MoveBy(count);
+  if (!SelectWorkArea("Skip")) return 0;
+  tz::Skip(0);
+  SyncDataSet();
+  return 0;
+}
+
+bool TTzCDataSet::AtEof() {
+  return Eof();
+}
+
+// --- Locks ---
+
+bool TTzCDataSet::ALock() {
+  if (!SelectWorkArea("ALock")) return false;
+  return tz::ALock();
+}
+
+bool TTzCDataSet::RLock() {
+  if (!SelectWorkArea("RLock")) return false;
+  SyncCursorPos();
+  if (!SelectWorkArea("RLock")) return false;
+  return tz::RLock();
+}
+
+void TTzCDataSet::UnLock() {
+  if (!SelectWorkArea("UnLock")) return;
+  tz::Unlock();
+}
+
+// --- Seeking and orders ---
+
+void TTzCDataSet::SyncAfterSeek() {
+  if (tz::dEOF())
+    Last();
+  else
+    SyncDataSet();
+}
+
+bool TTzCDataSet::Find(const std::string& key) {
+  if (!SelectWorkArea("Find")) return false;
+  tz::Find(key.substr(0, kKeyLength));
+  uint8_t found = IndexFound;
+  if (DbLastError != 0) return false;
+  SyncAfterSeek();
+  IndexFound = found;
+  return found != 0;
+}
+
+bool TTzCDataSet::FindExact(const std::string& key) {
+  if (!SelectWorkArea("FindExact")) return false;
+  uint8_t found = 0;
+  {
+    // Back off after the seek only when it was off, also when the seek throws.
+    struct ExactSwitch {
+      bool was_on = SetExactOn();
+      ~ExactSwitch() {
+        if (!was_on) SetExactOff();
+      }
+    } exact;
+    tz::Find(key.substr(0, kKeyLength));
+    found = IndexFound;
+  }
+  if (DbLastError != 0) return false;
+  SyncAfterSeek();
+  IndexFound = found;
+  return found != 0;
+}
+
+std::string TTzCDataSet::CurrentTag() {
+  if (!SelectWorkArea("CurrentTag")) return "";
+  return CurrentTagName().substr(0, kNameLength);
+}
+
+bool TTzCDataSet::SetOrderToTag(const std::string& tag_name) {
+  if (!SelectWorkArea("SetOrderToTag")) return false;
+  SyncCursorPos();
+  if (!SelectWorkArea("SetOrderToTag")) return false;
+  bool ok = tz::SetOrderToTag(tag_name.substr(0, kNameLength));
+  SyncDataSet();
+  return ok;
+}
+
+}  // namespace tz

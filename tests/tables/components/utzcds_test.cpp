@@ -1,0 +1,265 @@
+// The commands of the table component that the programs' forms call: fields read as
+// fixed-width texts, puts and the direct writes, navigation, seeks in the current order with
+// the exact switch, the file name rules and hiding deleted records on an open table.
+#include <gtest/gtest.h>
+
+#include "platform/dataset/fields.h"
+#include "tables/engine/dbf4.h"
+#include "tables/engine/timedate.h"
+#include "tables/index/tzndx.h"
+#include "tzdbf_test_support.h"
+
+namespace tz {
+namespace {
+
+const std::vector<std::string> kPhoneFields = {
+    "id, C, 10, 0", "hersteller, C, 20, 0", "modell, C, 20, 0", "smsstack, N, 3, 0",
+    "comport, N, 1, 0", "smsc_omit, L, 1, 0",
+};
+const std::vector<std::string> kPhoneTags = {
+    "ID,F,F,id", "", "HERSTELLER,F,F,upper(hersteller)+upper(modell)", ""};
+
+using TableCommands = TzDbfTest;
+
+TEST_F(TableCommands, FieldGetGivesFixedWidthTexts) {
+  dir_.Write("fields.dbf", RawTable(0x03,
+                                    {{"ANZ", 'N', 5},
+                                     {"NAME", 'C', 10},
+                                     {"JA", 'L', 1},
+                                     {"NEIN", 'L', 1},
+                                     {"DATUM", 'D', 8},
+                                     {"PREIS", 'N', 7, 2},
+                                     {"HERSTELLER", 'C', 20}},
+                                    {std::string(" ") + "   42" + "abc       " + "T" + "F" +
+                                     "        " + "   3.50" + "Nokia               "}));
+  auto dbf = Open("DBFields", "fields.dbf", {});
+  struct Case {
+    std::string name;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"ANZ", "   42"},
+      {"NAME", "abc       "},
+      {"JA", "T"},
+      {"NEIN", "F"},
+      {"DATUM", DatePicture(DbDateFormat)},
+      {"PREIS", "    3.5"},  // the float field's text
+      {"hersteller", "Nokia               "},
+      {"HERSTELLERXY", "Nokia               "},  // 12 characters: the first 10 count
+  };
+  for (const Case& c : cases) EXPECT_EQ(dbf->FieldGet(c.name), c.text) << c.name;
+  EXPECT_EQ(DatePicture(DbDateFormat), "  /  /  ");
+  EXPECT_EQ(dbf->FieldGetInt("anz"), 42);
+  EXPECT_TRUE(dbf->FieldGetBool("ja"));
+  EXPECT_FALSE(dbf->FieldGetBool("nein"));
+  EXPECT_THROW(dbf->FieldGet("MISSING"), platform::dataset::EDatabaseError);
+}
+
+TEST_F(TableCommands, PutsAndAppendRecOnAnEmptyTableLeaveOtherFieldsBlank) {
+  auto dbf = Open("DBMobilTel", "telstamm.dbf", kPhoneFields);
+  ASSERT_TRUE(dbf->IsEmpty());
+  ASSERT_TRUE(dbf->ALock());
+  dbf->FieldPutStr("id", "0000000001");
+  EXPECT_EQ(dbf->State(), platform::dataset::dsInsert);
+  dbf->FieldPutShort("hersteller", "Siemens AG Munc");  // 15 characters
+  dbf->FieldPutInt("smsstack", 30);
+  dbf->AppendRec();
+  dbf->UnLock();
+  EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
+  EXPECT_EQ(tz::RecCount(), 1);
+  EXPECT_EQ(dbf->FieldGet("hersteller"), "Siemens AG          ");
+  EXPECT_EQ(dbf->FieldGet("modell"), std::string(20, ' '));
+  EXPECT_EQ(dbf->FieldGet("smsstack"), " 30");
+  EXPECT_EQ(dbf->FieldGet("comport"), "0");
+  EXPECT_FALSE(dbf->FieldGetBool("smsc_omit"));
+}
+
+// The phone program makes a new row from the current one by putting only what differs.
+TEST_F(TableCommands, AppendRecCopiesTheFieldsNotPutFromTheCurrentRecord) {
+  auto dbf = Open("DBMobilTel", "telstamm.dbf", kPhoneFields);
+  AppendRow(*dbf, {{"id", "0000000001"}, {"hersteller", "Nokia"}, {"modell", "6210"},
+                   {"smsstack", "25"}, {"smsc_omit", "T"}});
+  AppendRow(*dbf, {{"id", "0000000002"}, {"modell", "6310i"}});
+  ASSERT_EQ(tz::RecCount(), 2);
+  EXPECT_EQ(dbf->RecNo(), 2);
+  EXPECT_EQ(dbf->FieldGet("hersteller"), "Nokia               ");
+  EXPECT_EQ(dbf->FieldGet("modell"), "6310i               ");
+  EXPECT_EQ(dbf->FieldGetInt("smsstack"), 25);
+  EXPECT_TRUE(dbf->FieldGetBool("smsc_omit"));
+  dbf->Go(1);
+  EXPECT_EQ(dbf->FieldGet("modell"), "6210                ");
+}
+
+TEST_F(TableCommands, ReplaceRecAndDeleteRecWriteTheCurrentRecord) {
+  auto dbf = Open("DBMobilTel", "telstamm.dbf", kPhoneFields);
+  for (const char* id : {"1", "2", "3"}) AppendRow(*dbf, {{"id", id}});
+  dbf->SetHideDeletedRecs(true);
+  dbf->Go(2);
+  ASSERT_TRUE(dbf->RLock());
+  dbf->FieldPutInt("comport", 3);
+  dbf->ReplaceRec();
+  dbf->UnLock();
+  EXPECT_EQ(dbf->FieldGet("comport"), "3");
+  ASSERT_TRUE(dbf->RLock());
+  dbf->DeleteRec();
+  dbf->UnLock();
+  EXPECT_EQ(Column(*dbf, "id"), (std::vector<std::string>{"1", "3"}));
+  dbf->SetHideDeletedRecs(false);
+  dbf->Go(2);
+  EXPECT_TRUE(dbf->IsDeleted());
+  EXPECT_EQ(dbf->FieldGetInt("comport"), 3);
+}
+
+TEST_F(TableCommands, SkipMovesAsFarAsItCanAndSkipZeroRereadsTheFile) {
+  auto dbf = Open("DBMobilTel", "telstamm.dbf", kPhoneFields);
+  for (const char* id : {"1", "2", "3", "4", "5"}) AppendRow(*dbf, {{"id", id}});
+  struct Case {
+    int from;
+    int count;
+    int moved;
+    int at;
+    bool eof;
+  };
+  const Case cases[] = {
+      {4, 3, 1, 5, true}, {2, 2, 2, 4, false}, {2, -3, -1, 1, false}, {5, 1, 0, 5, true},
+  };
+  for (const Case& c : cases) {
+    dbf->Go(c.from);
+    EXPECT_EQ(dbf->Skip(c.count), c.moved) << c.from << " " << c.count;
+    EXPECT_EQ(dbf->RecNo(), c.at) << c.from << " " << c.count;
+    EXPECT_EQ(dbf->AtEof(), c.eof) << c.from << " " << c.count;
+  }
+  // Another work area changes record 3; Skip(0) shows what the file holds now.
+  dbf->Go(3);
+  auto other = Open("DBOther", "telstamm.dbf", kPhoneFields);
+  other->Go(3);
+  ASSERT_TRUE(other->RLock());
+  other->FieldPutStr("modell", "changed");
+  other->ReplaceRec();
+  other->UnLock();
+  ASSERT_EQ(RTrim(dbf->FieldGet("modell")), "");
+  // The dataset's buffer still holds the old record until the engine reads the file again.
+  EXPECT_EQ(dbf->Skip(0), 0);
+  EXPECT_EQ(RTrim(dbf->FieldGet("modell")), "changed");
+  EXPECT_EQ(dbf->RecNo(), 3);
+}
+
+TEST_F(TableCommands, FindAndFindExactKeepTheExactSwitch) {
+  auto dbf = Open("DBMobilTel", "telstamm.dbf", kPhoneFields, kPhoneTags);
+  for (const char* id : {"30", "10", "20"}) AppendRow(*dbf, {{"id", id}});
+  ASSERT_EQ(dbf->CurrentTag(), "ID");
+  struct Case {
+    bool exact_before;
+    std::string key;
+    bool exact;
+    bool found;
+    std::string at;  // the id the dataset stands on; the last in ID order after a miss
+  };
+  const Case cases[] = {
+      {false, "20", true, true, "20"},  {true, "20", true, true, "20"},
+      {false, "2", true, false, "30"},  {true, "2", true, false, "30"},
+      {false, "2", false, true, "20"},  {true, "2", false, false, "30"},
+      {false, "99", false, false, "30"},
+  };
+  for (const Case& c : cases) {
+    dbf->GoTop();
+    if (c.exact_before)
+      SetExactOn();
+    else
+      SetExactOff();
+    bool found = c.exact ? dbf->FindExact(c.key) : dbf->Find(c.key);
+    std::string label = c.key + (c.exact ? " exact" : "") + (c.exact_before ? " on" : " off");
+    EXPECT_EQ(found, c.found) << label;
+    EXPECT_EQ(IndexFound != 0, c.found) << label;
+    EXPECT_EQ(RTrim(dbf->FieldGet("id")), c.at) << label;
+    EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse) << label;
+    EXPECT_EQ(SetExactOff(), c.exact_before) << label;
+  }
+}
+
+TEST_F(TableCommands, SetOrderToTagChoosesTheOrder) {
+  auto dbf = Open("DBMobilTel", "telstamm.dbf", kPhoneFields, kPhoneTags);
+  AppendRow(*dbf, {{"id", "1"}, {"hersteller", "siemens"}, {"modell", "S45"}});
+  AppendRow(*dbf, {{"id", "2"}, {"hersteller", "Nokia"}, {"modell", "6210"}});
+  AppendRow(*dbf, {{"id", "3"}, {"hersteller", "NOKIA"}, {"modell", "3310"}});
+  EXPECT_TRUE(dbf->SetOrderToTag("hersteller"));
+  EXPECT_EQ(dbf->CurrentTag(), "HERSTELLER");
+  EXPECT_EQ(Column(*dbf, "id"), (std::vector<std::string>{"3", "2", "1"}));
+  EXPECT_TRUE(dbf->SetOrderToTag(""));
+  EXPECT_EQ(dbf->CurrentTag(), "");
+  EXPECT_EQ(Column(*dbf, "id"), (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_THROW(dbf->SetOrderToTag("NOSUCHTAG"), ETarazedError);
+}
+
+TEST_F(TableCommands, DbfFileNameIsTrimmedAndGetsTheDefaultExtension) {
+  ScopedCwd cwd(dir_.path());
+  struct Case {
+    std::string given;
+    std::string stored;
+  };
+  const Case cases[] = {
+      {"  tel  ", "tel.DBF"}, {"tel.", "tel."}, {"tel.dat", "tel.dat"}, {"   ", ""}, {"", ""},
+  };
+  for (const Case& c : cases) {
+    TTzDbf dbf;
+    dbf.SetDbfFileName(c.given);
+    EXPECT_EQ(dbf.DbfFileName(), c.stored) << "'" << c.given << "'";
+  }
+  auto dbf = std::make_unique<TTzDbf>();
+  dbf->SetName("DBTel");
+  dbf->DbfFields() = {"telnr, C, 20, 0"};
+  dbf->SetDbfFileName("tel");
+  dbf->Open();
+  ASSERT_TRUE(dbf->Active());
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "tel.DBF"));
+  // On an active dataset the name closes and reopens it.
+  dbf->SetDbfFileName("  other  ");
+  EXPECT_TRUE(dbf->Active());
+  EXPECT_EQ(dbf->DbfFileName(), "other.DBF");
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "other.DBF"));
+  // An empty name leaves it closed.
+  dbf->SetDbfFileName("");
+  EXPECT_FALSE(dbf->Active());
+  EXPECT_EQ(dbf->DbfFileName(), "");
+}
+
+TEST_F(TableCommands, HideDeletedRecsActsOnAnOpenTableAtOnce) {
+  dir_.Write("list.dbf", RawTable(0x03, {{"WORT", 'C', 8}},
+                                  {" eins    ", "*zwei    ", " drei    ", "*vier    "}));
+  auto dbf = Open("DBList", "list.dbf", {});
+  EXPECT_EQ(Column(*dbf, "wort"), (std::vector<std::string>{"eins", "zwei", "drei", "vier"}));
+  dbf->Go(2);
+  dbf->SetHideDeletedRecs(true);
+  EXPECT_EQ(RTrim(dbf->FieldGet("wort")), "drei");  // off the record now hidden
+  EXPECT_EQ(Column(*dbf, "wort"), (std::vector<std::string>{"eins", "drei"}));
+  dbf->SetHideDeletedRecs(false);
+  EXPECT_EQ(Column(*dbf, "wort"), (std::vector<std::string>{"eins", "zwei", "drei", "vier"}));
+}
+
+TEST_F(TableCommands, ACommandOnAClosedDatasetNamesItsOperation) {
+  auto dbf = Make("DBMobilTel", "telstamm.dbf", kPhoneFields);
+  struct Case {
+    std::string operation;
+    std::function<void()> run;
+  };
+  const Case cases[] = {
+      {"Go", [&] { dbf->Go(1); }},
+      {"ALock", [&] { dbf->ALock(); }},
+      {"FindExact", [&] { dbf->FindExact("1"); }},
+      {"AppendRec", [&] { dbf->AppendRec(); }},
+  };
+  for (const Case& c : cases) {
+    try {
+      c.run();
+      ADD_FAILURE() << c.operation;
+    } catch (const ETarazedError& e) {
+      EXPECT_EQ(DbLastError, 1103) << c.operation;
+      EXPECT_NE(std::string(e.what()).find("Database is not open [DBMobilTel." + c.operation + "]"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tz
