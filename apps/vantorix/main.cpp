@@ -7,10 +7,16 @@
 // and after SECONDS closes the window as the user would, printing what it did to standard
 // output and every message box there instead of showing it. --screenshot writes a picture of
 // the main window just before the demo closes it.
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <charconv>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "apps/vantorix/Unit1.h"
@@ -34,6 +40,16 @@ class DemoUi : public platform::Ui {
   void ProcessEvents() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
   [[noreturn]] void Halt(int code) override { platform::ExitForHalt(code); }
 };
+
+// SIGINT and SIGTERM close the main window as the user would (the Stop handler, the end of
+// the laser session, the "Stop" row), through a byte on a socket the event loop watches: a
+// signal handler may do no more than write it.
+int signal_socket[2] = {-1, -1};
+
+void OnStopSignal(int) {
+  char byte = 1;
+  [[maybe_unused]] ssize_t n = ::write(signal_socket[0], &byte, 1);
+}
 
 void Report(const char* what, const QString& text) {
   std::printf("%s: %s\n", what, text.trimmed().toUtf8().constData());
@@ -71,6 +87,21 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     vantorix::TMainForm MainForm;
+    std::unique_ptr<QSocketNotifier> stop_notifier;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_socket) == 0) {
+      stop_notifier = std::make_unique<QSocketNotifier>(signal_socket[1], QSocketNotifier::Read);
+      QObject::connect(stop_notifier.get(), &QSocketNotifier::activated, &MainForm, [&MainForm] {
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(signal_socket[1], &byte, 1);
+        MainForm.close();
+      });
+      struct sigaction action {};
+      action.sa_handler = OnStopSignal;
+      sigemptyset(&action.sa_mask);
+      action.sa_flags = SA_RESTART;
+      sigaction(SIGINT, &action, nullptr);
+      sigaction(SIGTERM, &action, nullptr);
+    }
     MainForm.show();
     if (demo_seconds >= 0) {
       QTimer::singleShot(0, &MainForm, [&MainForm] {
