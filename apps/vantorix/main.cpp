@@ -19,7 +19,12 @@
 #include <memory>
 #include <string>
 
+#include "apps/vantorix/Protocol.h"
 #include "apps/vantorix/Unit1.h"
+#include "apps/vantorix/Verbote.h"
+#include "apps/vantorix/Werbung.h"
+#include "apps/vantorix/einstellungen.h"
+#include "apps/vantorix/noad.h"
 #include "platform/qt/qt_text.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/ui.h"
@@ -87,6 +92,13 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     vantorix::TMainForm MainForm;
+    // The dialogs live as long as the application, owned by the main window.
+    auto* Werbetexte = new vantorix::TWerbetexte(&MainForm);
+    auto* SMSProtocol = new vantorix::TSMSProtocol(&MainForm);
+    auto* frmVerbote = new vantorix::TfrmVerbote(&MainForm);
+    auto* frmEinstell = new vantorix::TfrmEinstell(&MainForm);
+    auto* NoAdForm = new vantorix::TNoAdForm(&MainForm);
+    (void)Werbetexte, (void)SMSProtocol, (void)frmVerbote, (void)frmEinstell, (void)NoAdForm;
     std::unique_ptr<QSocketNotifier> stop_notifier;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_socket) == 0) {
       stop_notifier = std::make_unique<QSocketNotifier>(signal_socket[1], QSocketNotifier::Read);

@@ -159,7 +159,7 @@ TEST_F(ConnectTest, ConnectsTheStandardPhoneOrSaysWhyNot) {
     EXPECT_FALSE(form.SearchRunning);
     EXPECT_EQ(form.ui->StatusBar1->currentMessage(), c.connected ? "OK" : "No mobile found");
     EXPECT_EQ(Commands(), c.commands);
-    form_.reset();
+    CloseForm();
   }
 }
 
@@ -215,7 +215,7 @@ TEST_F(ConnectTest, ARowWhoseSerialSettingsDoNotReadIsRefusedNamingTheField) {
                                                  " in the database cannot be used."}));
     EXPECT_EQ(form.MobilKomm, nullptr);
     EXPECT_EQ(form.ui->lblMobilTel->text(), "No mobile found");
-    form_.reset();
+    CloseForm();
   }
   EXPECT_TRUE(sim_->LogTexts().empty()) << "a port was opened with settings that do not read";
 }
@@ -267,7 +267,7 @@ TEST_F(ConnectTest, APinThatIsNotFourToEightDigitsIsNeverSent) {
     EXPECT_EQ(Boxes(), std::vector<std::string>{kPinDigits});
     EXPECT_EQ(Commands(), Then(kInitCommands, {"AT+COPS?"}));
     EXPECT_EQ(form.MobilKomm, nullptr);
-    form_.reset();
+    CloseForm();
   }
   EXPECT_TRUE(IsValidPin("1234"));
   EXPECT_TRUE(IsValidPin("12345678"));

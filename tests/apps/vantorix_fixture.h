@@ -46,7 +46,7 @@ class VantorixTest : public ::testing::Test {
     platform::ld2000::Reset();
   }
   ~VantorixTest() override {
-    form_.reset();
+    CloseForm();
     tz::EndTarazed();
   }
 
@@ -95,6 +95,12 @@ class VantorixTest : public ::testing::Test {
     form_ = std::make_unique<TMainForm>();
     form_->show();
     return *form_;
+  }
+
+  // Closes the window as the user would (FormCloseQuery, FormClose) and destroys it.
+  void CloseForm() {
+    if (form_) form_->close();
+    form_.reset();
   }
 
   // The rows of a table read by python3-dbfread, one line per record, fields joined by "|".

@@ -103,7 +103,7 @@ TEST_F(GuardTest, ClosingDuringAConnectClosesOnceItHasUnwound) {
                                      call.starts_with("DisplayFrame");
                             }),
               0);
-    form_.reset();
+    CloseForm();
   }
   std::vector<std::string> rows = PeerRows(dir_ / "windows" / "sysilog.dat");
   ASSERT_EQ(rows.size(), 4u);

@@ -87,14 +87,14 @@ TEST_F(StartUp, ReadsTheStoredSettingsAndFallsBackWhenOneDoesNotRead) {
     EXPECT_EQ(form.AdInterval, c.interval);
     EXPECT_EQ(form.CheckNumbers, c.numbers);
     EXPECT_EQ(form.CheckWords, c.words);
-    form_.reset();
+    CloseForm();
   }
 }
 
 TEST_F(StartUp, AnEmptyOrMissingIniTextKeepsTheBuiltInText) {
   OpenForm();
   EXPECT_EQ(DefaultDisplayText, "   Kestrova Vantorix");
-  form_.reset();
+  CloseForm();
   platform::IniFile(apps::WindowsDirectory() + "/tamsil.ini")
       .WriteString("Orvalis", "DefaultText", "");
   OpenForm();
@@ -151,7 +151,7 @@ TEST_F(StartUp, AdvertisementsNeedAnIntervalAndAnActiveRow) {
     } else {
       EXPECT_TRUE(form.DBWerbung.AtEof());
     }
-    form_.reset();
+    CloseForm();
   }
 }
 
@@ -171,7 +171,7 @@ TEST_F(StartUp, ATableThatDoesNotOpenIsReportedAndStartUpGoesOn) {
   EXPECT_FALSE(form->DBWerbung.Active());
   // The window still runs: the laser session is up and the log has its "Start".
   EXPECT_TRUE(platform::ld2000::SessionRunning());
-  form_.reset();
+  CloseForm();
 }
 
 TEST_F(StartUp, TheStartStopTimeHasLeadingZeros) {
@@ -205,9 +205,9 @@ TEST_F(StartUp, LogsStartAndStopAndRunsTheLaserSessionWithTheWindow) {
   form.close();
   EXPECT_FALSE(form.isVisible());
   EXPECT_FALSE(platform::ld2000::SessionRunning());
-  form_.reset();
+  CloseForm();
   OpenForm().close();  // a second start and close add two rows
-  form_.reset();
+  CloseForm();
 
   std::vector<std::string> rows = PeerRows(dir_ / "windows" / "sysilog.dat");
   ASSERT_EQ(rows.size(), 4u);
@@ -217,6 +217,40 @@ TEST_F(StartUp, LogsStartAndStopAndRunsTheLaserSessionWithTheWindow) {
     EXPECT_TRUE(std::regex_match(rows[i], row)) << rows[i];
     EXPECT_EQ(rows[i].substr(rows[i].rfind('|') + 1), comments[i]);
   }
+}
+
+TEST_F(StartUp, ARowOfTheLogIsLeftOutWhileAnotherProgramHoldsItsAppendLock) {
+  OpenForm().close();  // creates the log with its first "Start" and "Stop"
+  CloseForm();
+  platform::ChildProcess holder(TABLE_HOLDER, {});
+  ASSERT_TRUE(holder.WriteLine("use " + (dir_ / "windows" / "sysilog.dat").string()));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  ASSERT_TRUE(holder.WriteLine("alock"));
+  ASSERT_EQ(holder.ReadLine(), "true");
+  ui_.Clear();
+  TMainForm& form = OpenForm();
+  EXPECT_FALSE(form.LogDisabled);
+  ASSERT_TRUE(holder.WriteLine("unlock"));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  form.close();
+  EXPECT_TRUE(ui_.Messages().empty()) << ui_.Texts().front();
+  CloseForm();
+  std::vector<std::string> rows = PeerRows(dir_ / "windows" / "sysilog.dat");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_TRUE(rows[0].ends_with("|Start"));  // the first run's start
+  EXPECT_TRUE(rows[1].ends_with("|Stop"));   // its stop
+  EXPECT_TRUE(rows[2].ends_with("|Stop"));   // the second run's start was left out
+}
+
+TEST_F(StartUp, ALogThatDoesNotOpenIsLeftAloneSilently) {
+  apps::WindowsDirectory();
+  dir_.Write("windows/sysilog.dat", "no table at all");
+  TMainForm& form = OpenForm();
+  EXPECT_TRUE(form.LogDisabled);
+  EXPECT_TRUE(form.DBWerbung.Active());
+  form.close();
+  EXPECT_TRUE(ui_.Messages().empty()) << ui_.Texts().front();
+  EXPECT_EQ(platform::TempDir::Read(dir_ / "windows" / "sysilog.dat"), "no table at all");
 }
 
 TEST_F(StartUp, EscRunsStopOnlyWhileStopIsEnabled) {
