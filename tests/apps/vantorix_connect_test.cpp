@@ -1,5 +1,7 @@
 // The connect button against the phone simulator: the standard phone's row, the port, the
 // probe, and the SIM PIN and network search of the modem model.
+#include <QStatusBar>
+#include <algorithm>
 #include <functional>
 
 #include "vantorix_sim.h"
@@ -33,6 +35,8 @@ struct ConnectCase {
   bool connected;
   std::string label;
   std::vector<std::string> commands;  // received, repeated lines folded
+  // The status bar's texts on the way, in order (a subsequence of them).
+  std::vector<std::string> statuses = {};
 };
 
 void NoSetup(PhoneSimulator&) {}
@@ -137,6 +141,9 @@ TEST_F(ConnectTest, ConnectsTheStandardPhoneOrSaysWhyNot) {
     WriteRegistry("ID", c.id);
     WriteRegistry("Pin", c.pin);
     TMainForm& form = OpenForm();
+    std::vector<std::string> statuses;
+    QObject::connect(form.ui->StatusBar1, &QStatusBar::messageChanged,
+                     [&](const QString& text) { statuses.push_back(text.toStdString()); });
     ui_.Clear();
     if (c.on_pump) ui_.OnProcessEvents([&] { c.on_pump(form, *sim_); });
     form.ui->btnConnect->click();
@@ -159,6 +166,12 @@ TEST_F(ConnectTest, ConnectsTheStandardPhoneOrSaysWhyNot) {
     EXPECT_FALSE(form.SearchRunning);
     EXPECT_EQ(form.ui->StatusBar1->currentMessage(), c.connected ? "OK" : "No mobile found");
     EXPECT_EQ(Commands(), c.commands);
+    auto seen = statuses.begin();
+    for (const std::string& status : c.statuses) {
+      seen = std::find(seen, statuses.end(), status);
+      EXPECT_NE(seen, statuses.end()) << status << " in " << ::testing::PrintToString(statuses);
+      if (seen != statuses.end()) ++seen;
+    }
     CloseForm();
   }
 }
