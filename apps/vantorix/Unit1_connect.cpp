@@ -203,7 +203,8 @@ bool TMainForm::ConnectMobile() {
     DropPhone();
     return false;
   }
-  if (!MobilKomm->InitPhone()) {
+  if (!MobilKomm->InitPhone() || close_requested_) {
+    // A close asked for while the phone was being opened ends the connect here.
     DropPhone();
     return false;
   }
@@ -268,7 +269,7 @@ bool TMainForm::PinAndNetwork(const std::string& phone_label) {
       break;
     }
     network = reply.find("ERROR") == std::string::npos;
-  } while (!network && !CancelSearch);
+  } while (!network && !CancelSearch && !close_requested_);
   SearchRunning = false;
   ui->btnConnect->setText(caption);
   ui->btnConnect->setEnabled(enabled);
