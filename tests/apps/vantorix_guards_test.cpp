@@ -65,8 +65,7 @@ TEST_F(GuardTest, ClosingDuringAConnectClosesOnceItHasUnwound) {
       {"during the network search", "0000000002", true,
        [](TMainForm& form, phone::sim::PhoneSimulator&) { return form.SearchRunning; }, false},
       {"during the probe of a plain phone", "0000000001", false,
-       [](TMainForm&, phone::sim::PhoneSimulator& sim) { return !sim.LogTexts().empty(); },
-       false},
+       [](TMainForm&, phone::sim::PhoneSimulator& sim) { return !sim.LogTexts().empty(); }, false},
   };
   for (const CloseCase& c : cases) {
     SCOPED_TRACE(c.name);
