@@ -170,6 +170,11 @@ void TTzFileDataSet::OpenProductionIndex() {
       if (DbLastError == 2 || DbLastError == 222) {
         mode = ciAlways;
         DbLastError = 0;
+      } else if (DbLastError == 0 && MdxTagCount() < index_list_.size() / 2) {
+        // The build writes each tag into the header once its keys are complete: fewer tags
+        // than the lines ask for is a build that was cut short (a program killed in it).
+        CloseIndexes();
+        mode = ciAlways;
       }
     }
     if (mode == ciAlways && FileExistsS(index_file)) {

@@ -13,8 +13,9 @@
 // (platform/files); a new one gets the name as the caller spelled it and the extension in the
 // case given here ("DBF", "MDX").
 //
-// One GUI thread. Nothing here blocks; a lock that fails is tried once. What pumps events is a
-// message shown, a lock event's handler and the progress window of an index build.
+// One GUI thread. A table lock that fails is tried once; the only waits are the engine's own
+// (the memo lock of a blob stream, the index unit's semaphore). What pumps events is a message
+// shown, a lock event's handler and the progress window of an index build.
 #pragma once
 
 #include <cstdint>

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <random>
 #include <filesystem>
 #include <sstream>
 
@@ -277,13 +279,16 @@ TEST_F(ProductionIndex, EachCreateIndexModeBuildsOnlyWhenItMust) {
     EXPECT_TRUE(dbf->Active()) << c.label;
     EXPECT_EQ(builds, c.rebuilt ? 1 : 0) << c.label;
     EXPECT_TRUE(ui_.Messages().empty()) << c.label;
-    if (!c.rebuilt) EXPECT_TRUE(IdentityOf(mdx) == before) << c.label;
+    if (!c.rebuilt) {
+      EXPECT_TRUE(IdentityOf(mdx) == before) << c.label;
+    }
     // Every case ends with the index open, tag 1 current.
     EXPECT_EQ(dbf->CurrentTag(), "ID") << c.label;
     EXPECT_TRUE(dbf->FindExact("1")) << c.label;
     // The stale semaphore was erased; the one there now is this program's own login.
-    if (c.before == Before::SemaphoreYesterday)
+    if (c.before == Before::SemaphoreYesterday) {
       EXPECT_TRUE(!fs::exists(semaphore) || FileDatedToday(semaphore.string())) << c.label;
+    }
     dbf->Close();
   }
 }
@@ -333,6 +338,27 @@ TEST_F(ProductionIndex, ARefusedBuildLeavesNoIndexAndTheHeaderFlagCleared) {
   EXPECT_TRUE(progress_.Windows().empty());  // ShowProgress off: no window
 }
 
+// Names of existing files are found without regard to case; new ones are spelled as given.
+TEST_F(ProductionIndex, ExistingFilesAreFoundWithoutRegardToCase) {
+  const std::vector<std::string> lines = {"ID,F,F,id", ""};
+  Open("DBTel", "Tel", {"id, C, 10, 0"}, lines)->Close();
+  EXPECT_TRUE(fs::exists(dir_ / "Tel.DBF"));
+  EXPECT_TRUE(fs::exists(dir_ / "Tel.MDX"));
+  fs::rename(dir_ / "Tel.DBF", dir_ / "tel.dbf");
+  fs::rename(dir_ / "Tel.MDX", dir_ / "tel.mdx");
+  int builds = 0;
+  auto dbf = Make("DBTel", "TEL", {"id, C, 10, 0"}, lines);
+  dbf->OnBeforeMakeIndex = [&](platform::dataset::TDataSet&, const std::string&, bool&) { ++builds; };
+  dbf->SetCreateIndex(ciVerifyHeader);
+  dbf->Open();
+  EXPECT_EQ(builds, 0);
+  EXPECT_EQ(dbf->CurrentTag(), "ID");
+  dbf->Close();
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir_.path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, 2u);
+}
+
 // A program that has the table and its index open keeps them: the open here uses that index
 // rather than building a new file under it, also when the semaphore file says nothing.
 TEST_F(ProductionIndex, NoRebuildUnderAProgramThatHasTheIndexOpen) {
@@ -371,6 +397,48 @@ TEST_F(ProductionIndex, NoRebuildUnderAProgramThatHasTheIndexOpen) {
     dbf->Close();
     station.WriteLine("quit");
     EXPECT_EQ(station.Wait(), 0);
+  }
+}
+
+// A program killed while it builds the index leaves a file the next open puts right: under
+// ciNotFound it is opened or rebuilt, and every tag then holds every record in key order.
+TEST_F(ProductionIndex, AnIndexBuildKilledHalfwayIsPutRightAtTheNextOpen) {
+  const std::vector<std::string> lines = {"ID,F,F,id", "", "NAME,F,F,upper(name)", ""};
+  std::mt19937 random(20261211);
+  for (int round = 0; round < 4; ++round) {
+    fs::remove_all(dir_.path() / "t");
+    fs::create_directory(dir_.path() / "t");
+    {
+      auto dbf = Open("DBTel", "t/tel.dbf", {"id, C, 10, 0", "name, C, 20, 0"});
+      ASSERT_TRUE(dbf->ALock());
+      for (int i = 0; i < 600; ++i) {
+        dbf->FieldPutStr("id", std::to_string((i * 7919) % 600));
+        dbf->FieldPutStr("name", "n" + std::to_string((i * 104729) % 600));
+        dbf->AppendRec();
+        ASSERT_TRUE(dbf->ALock());
+      }
+      dbf->UnLock();
+    }
+    // Killed at a seeded step of the 200 the two tags take.
+    int kill_at = std::uniform_int_distribution<int>(1, 199)(random);
+    {
+      platform::ChildProcess builder(DBF_BUILDER, {PathOf("t/tel.dbf")});
+      for (std::string line; (line = builder.ReadLine()) != "step " + std::to_string(kill_at);)
+        ASSERT_FALSE(line.empty() || line.rfind("done", 0) == 0) << kill_at << ": " << line;
+      builder.Kill();
+    }
+    auto dbf = Make("DBTel", "t/tel.dbf", {}, lines);
+    dbf->Open();
+    ASSERT_TRUE(dbf->Active()) << kill_at;
+    EXPECT_TRUE(ui_.Messages().empty()) << kill_at;
+    for (const std::string tag : {"ID", "NAME"}) {
+      ASSERT_TRUE(dbf->SetOrderToTag(tag)) << kill_at;
+      std::vector<std::string> keys;
+      for (dbf->GoTop(); !dbf->AtEof(); dbf->Skip(1))
+        keys.push_back(Upper(dbf->FieldGet(tag == "ID" ? "id" : "name")));
+      EXPECT_EQ(keys.size(), 600u) << kill_at << " " << tag;
+      EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end())) << kill_at << " " << tag;
+    }
   }
 }
 
