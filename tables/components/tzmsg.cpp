@@ -1,5 +1,7 @@
 #include "tables/components/tzmsg.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QFontMetrics>
 #include <QFrame>
@@ -13,7 +15,7 @@
 namespace tz {
 namespace {
 
-// The window's colour, yellow.
+// The window's colour: yellow, the colour value 0xFFFF in blue-green-red order.
 const QColor kMsgColor(0xFF, 0xFF, 0x00);
 // Room around the text, each way.
 constexpr int kTextMargin = 30;
@@ -60,7 +62,6 @@ TTzMsg::TTzMsg(QWidget* owner)
   inner_panel_->setLineWidth(1);
   inner_panel_->setAlignment(Qt::AlignCenter);
   inner_panel_->setTextFormat(Qt::PlainText);
-  inner_panel_->raise();
   resize(0, 0);
 }
 
@@ -134,6 +135,12 @@ void TTzProgress100::StepBar() {
   if (!bar_.empty()) bar_.erase(0, 1);
   else bar_.assign(kBarLength, '|');
   ShowText(bar_);
+}
+
+TTzProgressFactory TTzProgress100Factory() {
+  return [](const std::string& title) -> std::unique_ptr<TTzProgressWindow> {
+    return std::make_unique<TTzProgress100>(nullptr, title);
+  };
 }
 
 }  // namespace tz

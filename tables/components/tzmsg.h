@@ -1,7 +1,8 @@
 // The table components' message windows: TTzMsg, a small borderless window that stays on top
 // and shows one line of text centred over the form that was active when it was made, and
 // TTzProgress100, a TTzMsg whose text is a bar of 100 "|" that loses one character a step
-// (the index build's progress).
+// (the index build's progress, through the components' progress factory: the programs
+// install TTzProgress100Factory()).
 //
 // The owner (the Qt parent, or the caller when there is none) creates and frees them. They
 // are hidden until the first ShowText and visible from then on. Texts are Windows-1252.
@@ -10,6 +11,8 @@
 #include <QPointer>
 #include <QWidget>
 #include <string>
+
+#include "tables/components/tzprogress.h"
 
 class QFrame;
 class QLabel;
@@ -53,7 +56,7 @@ class TTzMsg : public QWidget {
 
   // The raised bevel around the text, shown only without a title bar.
   QFrame* outer_panel_;
-  // The text, in a single-line box.
+  // The text, inside a one-pixel border.
   QLabel* inner_panel_;
   std::string text_;
   bool dialog_border_ = false;
@@ -61,7 +64,7 @@ class TTzMsg : public QWidget {
   QPointer<QWidget> form_;
 };
 
-class TTzProgress100 : public TTzMsg {
+class TTzProgress100 : public TTzMsg, public TTzProgressWindow {
  public:
   static constexpr int kBarLength = 100;
 
@@ -71,7 +74,7 @@ class TTzProgress100 : public TTzMsg {
   // One step: the bar loses its first character; an empty bar is filled again. Then the
   // bar is shown (ShowText, so an empty bar shows the last character again until the next
   // step fills it).
-  void StepBar();
+  void StepBar() override;
 
   // The bar text (0 to 100 "|").
   const std::string& Bar() const { return bar_; }
@@ -79,5 +82,10 @@ class TTzProgress100 : public TTzMsg {
  private:
   std::string bar_;
 };
+
+// The factory a program with windows installs with SetProgressFactory: each window is a
+// TTzProgress100 with the title, without a Qt parent (the caller's pointer is its only owner)
+// and centred over the form active when it is made.
+TTzProgressFactory TTzProgress100Factory();
 
 }  // namespace tz
