@@ -28,6 +28,8 @@
 #include "platform/qt/qt_text.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/ui.h"
+#include "tables/components/tzmsg.h"
+#include "tables/components/tzprogress.h"
 #include "tables/engine/tzstart.h"
 #include "ui_Unit1.h"
 
@@ -89,6 +91,8 @@ int main(int argc, char** argv) {
   DemoUi demo_ui;
   platform::ScopedUi use_ui(demo_seconds >= 0 ? static_cast<platform::Ui&>(demo_ui) : qt_ui);
   tz::StartTarazed();
+  // An index built at start-up (a missing .mdx) shows its progress bar.
+  tz::SetProgressFactory(tz::TTzProgress100Factory());
   int status = 0;
   {
     vantorix::TMainForm MainForm;
@@ -136,6 +140,7 @@ int main(int argc, char** argv) {
     }
     status = app.exec();
   }
+  tz::SetProgressFactory(nullptr);
   tz::EndTarazed();
   return status;
 }
