@@ -1,0 +1,360 @@
+// The main window's creation, showing and closing, its settings, tables and start/stop log.
+#include "apps/vantorix/Unit1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontDialog>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QTimer>
+#include <charconv>
+#include <ctime>
+#include <exception>
+
+#include "apps/common/apps_common.h"
+#include "laser/LD_FUNCT.h"
+#include "platform/ini.h"
+#include "platform/qt/qt_text.h"
+#include "platform/registry.h"
+#include "platform/ui.h"
+#include "tables/engine/timedate.h"
+#include "tables/engine/tzcommon.h"
+#include "tables/engine/tzutils.h"
+#include "ui_Unit1.h"
+
+namespace vantorix {
+
+std::string DefaultDisplayText = kBuiltInDisplayText;
+
+namespace {
+
+// At run time the library halts the program on an error. While the window is created its
+// errors are raised instead, so that a table that does not open is reported in a message box
+// and the program goes on, as a start-up error of any other kind would be.
+class RaiseErrorsScope {
+ public:
+  RaiseErrorsScope() : report_(tz::DbReportErrors), raise_(tz::DbRaiseErrors) {
+    tz::DbReportErrors = true;
+    tz::DbRaiseErrors = true;
+  }
+  ~RaiseErrorsScope() {
+    tz::DbReportErrors = report_;
+    tz::DbRaiseErrors = raise_;
+  }
+  RaiseErrorsScope(const RaiseErrorsScope&) = delete;
+  RaiseErrorsScope& operator=(const RaiseErrorsScope&) = delete;
+
+ private:
+  bool report_, raise_;
+};
+
+// The standard report of an error that ends a handler: its text in a plain box.
+void ShowException(const std::exception& error) {
+  platform::MessageBox(error.what(), platform::ApplicationTitle(),
+                       platform::kMbOk | platform::kMbIconStop);
+}
+
+void Declare(tz::TTzDbf& table, const std::string& name, std::vector<std::string> fields,
+             std::vector<std::string> index) {
+  table.SetName(name);
+  table.DbfFields() = std::move(fields);
+  table.IndexList() = std::move(index);
+  table.SetTableLanguage(tz::tlOem);
+  table.SetExclusive(false);
+  table.SetReadOnly(false);
+  table.SetCreateIndex(tz::ciNotFound);
+}
+
+void OpenTable(tz::TTzDbf& table, const std::string& file) {
+  table.SetDbfFileName(file);
+  table.Open();
+  table.SetHideDeletedRecs(true);
+}
+
+}  // namespace
+
+std::string StartStopTime(int hour, int minute) {
+  char text[8];
+  text[0] = static_cast<char>('0' + hour / 10 % 10);
+  text[1] = static_cast<char>('0' + hour % 10);
+  text[2] = ':';
+  text[3] = static_cast<char>('0' + minute / 10 % 10);
+  text[4] = static_cast<char>('0' + minute % 10);
+  return std::string(text, 5);
+}
+
+TMainForm::TMainForm(QWidget* parent)
+    : QMainWindow(parent),
+      ui(std::make_unique<Ui::TMainForm>()),
+      DSMobilTel(&DBMobilTel),
+      DSProtocol(&DBProtocol),
+      DSVerbWordList(&DBVerbWordList),
+      DSVerbTelList(&DBVerbTelList),
+      DSWerbung(&DBWerbung) {
+  ui->setupUi(this);
+  FontDialog1 = new QFontDialog(this);
+  FontDialog1->setObjectName("FontDialog1");
+  ui->StatusBar1->showMessage("OK");
+  // Key preview: FormKeyDown sees the keys of every control of the window.
+  qApp->installEventFilter(this);
+
+  connect(ui->btnConnect, &QPushButton::clicked, this, [this] { btnConnectClick(); });
+  connect(ui->BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+  connect(ui->TrackBar1, &QSlider::valueChanged, this, [this] { TrackBar1Change(); });
+  connect(ui->TrackBar2, &QSlider::valueChanged, this, [this] { TrackBar2Change(); });
+  connect(ui->TrackBar3, &QSlider::valueChanged, this, [this] { TrackBar3Change(); });
+  connect(ui->Edit2, &QLineEdit::textChanged, this, [this] { Edit2Change(); });
+  connect(ui->BitBtn7, &QPushButton::clicked, this, [this] {
+    Laser.StopFlag = true;
+    close();
+  });
+  connect(ui->Beenden1, &QAction::triggered, this, [this] {
+    Laser.StopFlag = true;
+    close();
+  });
+
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+  FormCreate();
+}
+
+TMainForm::~TMainForm() {
+  qApp->removeEventFilter(this);
+}
+
+void TMainForm::SetStatus(const std::string& text) {
+  ui->StatusBar1->showMessage(platform::ToQString(text));
+}
+
+void TMainForm::SetPhoneLabel(const std::string& text) {
+  ui->lblMobilTel->setText(platform::ToQString(text));
+}
+
+void TMainForm::DeclareTables() {
+  Declare(DBMobilTel, "DBMobilTel", apps::TelstammFields(), apps::TelstammIndex());
+  Declare(DBProtocol, "DBProtocol",
+          {"telnr, C, 20, 0", "zeit, C, 22, 0", "text, C, 200, 0", "provider, C, 20, 0"}, {});
+  Declare(DBVerbWordList, "DBVerbWordList", {"wort, C, 40, 0"}, {"WORT,F,F,upper(wort)", ""});
+  Declare(DBVerbTelList, "DBVerbTelList", {"telnr, C, 20, 0"}, {"TELNR,F,F,telnr", ""});
+  Declare(DBWerbung, "DBWerbung", {"werbetext, C, 100, 0", "aktiv, L, 1, 0"}, {});
+  Declare(DBStartPro, "DBStartPro", {"datum, D, 10, 0", "uhrzeit, C, 5, 0", "kommentar, C, 10, 0"},
+          {});
+}
+
+void TMainForm::ReadSettings() {
+  try {
+    platform::RegIniFile registry(apps::kRegistryKey);
+    const char* section = apps::kRegistrySection;
+    MobileId = registry.ReadString(section, "ID", "0000000001");
+    ComPortNo = registry.ReadInteger(section, "Port", 1);
+    MobilePin = registry.ReadString(section, "Pin", "");
+    AdInterval = registry.ReadInteger(section, "Werbeinterval", 5);
+    CheckNumbers = registry.ReadBool(section, "PruefTel", true);
+    CheckWords = registry.ReadBool(section, "PruefWorte", true);
+    AdsEnabled = AdInterval != 0;
+  } catch (const std::exception&) {
+    MobileId = "0000000001";
+    ComPortNo = 1;
+    AdInterval = 5;
+    AdsEnabled = true;
+    CheckNumbers = true;
+    CheckWords = true;
+  }
+  platform::IniFile tamsil(apps::WindowsDirectory() + "/tamsil.ini");
+  std::string text = tamsil.ReadString("Orvalis", "DefaultText", "");
+  if (!text.empty()) DefaultDisplayText = text;
+}
+
+void TMainForm::WriteLogRow(const std::string& comment) {
+  if (LogDisabled) return;
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  std::string time = StartStopTime(local.tm_hour, local.tm_min);
+  std::string date = tz::TodayStr();
+  // The log is a record of starts and stops, never a reason to stop the program: a row that
+  // cannot be written is left out without a message, as a refused lock is.
+  RaiseErrorsScope raise;
+  try {
+    if (!DBStartPro.ALock()) return;
+    DBStartPro.FieldPutShort("datum", date);
+    DBStartPro.FieldPutStr("uhrzeit", time);
+    DBStartPro.FieldPutStr("kommentar", comment);
+    DBStartPro.AppendRec();
+    DBStartPro.UnLock();
+  } catch (const std::exception&) {
+    tz::DbLastError = 0;
+  }
+}
+
+void TMainForm::OpenTables() {
+  std::string folder = apps::ProgramFolder();
+  OpenTable(DBMobilTel, folder + apps::kTelstammFile);
+
+  ComPortNames = {"Com 1", "Com 2", "Com 3", "Com 4"};
+  std::string tag = DBMobilTel.CurrentTag();
+  DBMobilTel.SetOrderToTag("HERSTELLER");
+  for (DBMobilTel.GoTop(); !DBMobilTel.AtEof(); DBMobilTel.Skip(1)) {
+    MobileNames.push_back(tz::RTrim(DBMobilTel.FieldGet("HERSTELLER")) + " " +
+                          tz::RTrim(DBMobilTel.FieldGet("MODELL")));
+    MobileIds.push_back(DBMobilTel.FieldGet("ID"));
+  }
+  DBMobilTel.SetOrderToTag(tag);
+
+  OpenTable(DBProtocol, folder + "protocol.dbf");
+  OpenTable(DBVerbWordList, folder + "verbwort.dbf");
+  OpenTable(DBVerbTelList, folder + "verbtel.dbf");
+  OpenTable(DBWerbung, folder + "werbung.dbf");
+
+  DBWerbung.GoTop();
+  while (!DBWerbung.AtEof() && !DBWerbung.FieldGetBool("AKTIV")) DBWerbung.Skip(1);
+  if (DBWerbung.AtEof()) AdsEnabled = false;
+}
+
+void TMainForm::FormCreate() {
+  Laser.ScanSpeed = 13000;
+  Laser.BlankShift = -1;
+  Laser.ScrollSpeed = 12;
+  Laser.SmsRepeat = 1;
+  Laser.FontScale = 1.0;
+  Laser.SinusByPrefix = false;
+  NoMaskByPrefix = false;
+  PhraseByPrefix = false;
+  StackSize = 10;
+  FasttrackModem = false;
+  Laser.OutputToLaser = ui->CheckBox1->isChecked();
+
+  ReadSettings();
+  tz::SetCountryDateFormat(5);
+  DeclareTables();
+
+  RaiseErrorsScope raise;
+  LogDisabled = false;
+  try {
+    OpenTable(DBStartPro, apps::WindowsDirectory() + "/sysilog.dat");
+  } catch (const std::exception&) {
+    tz::DbLastError = 0;
+    LogDisabled = true;
+  }
+  WriteLogRow("Start");
+
+  try {
+    OpenTables();
+  } catch (const std::exception& error) {
+    ShowException(error);
+  }
+}
+
+void TMainForm::FormShow() {
+  laser::LdStart();
+  ui->BitBtn2->setEnabled(false);
+  ui->TrackBar1->setValue(Laser.ScanSpeed);
+  ui->TrackBar2->setValue(Laser.BlankShift);
+  ui->TrackBar3->setValue(Laser.ScrollSpeed);
+  Laser.SinusAmplitude = 50;
+  Laser.SinusPhase = 50;
+  platform::ProcessEvents();
+}
+
+void TMainForm::FormClose() {
+  laser::LdEnd();
+  Laser.StopFlag = true;
+  WriteLogRow("Stop");
+}
+
+void TMainForm::FormCloseQuery(bool& CanClose) {
+  BitBtn2Click();
+  if (OperationRunning()) {
+    // A connect or a search is waiting further up the stack: tell it to stop and close when
+    // it has unwound (TOperationScope), not under it.
+    CancelSearch = true;
+    close_requested_ = true;
+    CanClose = false;
+    return;
+  }
+  CanClose = true;
+}
+
+void TMainForm::FormKeyDown(int Key) {
+  if (Key == 27 && ui->BitBtn2->isEnabled()) BitBtn2Click();
+}
+
+void TMainForm::BitBtn2Click() {
+  laser::LdBlank();
+  ui->BitBtn1->setEnabled(!OperationRunning());
+  SetStatus("Please Press Start SMS Recive");
+  ui->BitBtn2->setEnabled(false);
+  Laser.StopFlag = true;
+}
+
+void TMainForm::TrackBar1Change() {
+  Laser.ScanSpeed = ui->TrackBar1->value();
+  ui->pnlScanSpeed->setText(QString("Scanspeed: %1").arg(Laser.ScanSpeed));
+  laser::LdSetScanRate(Laser.ScanSpeed);
+}
+
+void TMainForm::TrackBar2Change() {
+  Laser.BlankShift = ui->TrackBar2->value();
+  ui->pnlBlankShift->setText(QString("Blankshift: %1").arg(Laser.BlankShift));
+}
+
+void TMainForm::TrackBar3Change() {
+  Laser.ScrollSpeed = ui->TrackBar3->value();
+  ui->pnlScrollSpeed->setText(QString("Scrollspeed: %1").arg(Laser.ScrollSpeed));
+}
+
+void TMainForm::Edit2Change() {
+  std::string text = platform::FromQString(ui->Edit2->text());
+  int32_t value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  StackSize = (ec == std::errc() && end == text.data() + text.size() && !text.empty()) ? value : 10;
+}
+
+void TMainForm::ShowStillText(const std::string& text) {
+  laser::BuildTextPoints(Laser, ttf1, text);
+  // The offset at which the text stands centred in the 0..4095 window.
+  laser::ClipFrame(Laser, 4096 - (4096 - Laser.TextWidth) / 2);
+  laser::InterpolatePoints(Laser);
+  ui->PaintBox1->Clear();
+  laser::DrawPreview(Laser, *ui->PaintBox1);
+  Laser.OutputToLaser = ui->CheckBox1->isChecked();
+  laser::OutputFrame(Laser);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  FormShow();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  if (closed_) {
+    event->accept();
+    return;
+  }
+  bool can_close = true;
+  FormCloseQuery(can_close);
+  if (!can_close) {
+    event->ignore();
+    return;
+  }
+  closed_ = true;
+  FormClose();
+  event->accept();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  // A key goes to the focused control first and then up its parents; it is previewed once,
+  // at the first of them.
+  if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+      static_cast<QWidget*>(watched)->window() == this &&
+      (watched == QApplication::focusWidget() ||
+       (QApplication::focusWidget() == nullptr && watched == this))) {
+    int key = static_cast<QKeyEvent*>(event)->key();
+    FormKeyDown(key == Qt::Key_Escape ? 27 : key);
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace vantorix

@@ -1,0 +1,162 @@
+// Vantorix's main window: its settings (registry and tamsil.ini), its six tables, the start/stop
+// log, the laser session it opens when shown and ends when closed, the phone connection with
+// the SIM PIN and the network search of the one modem model, and the laser preview.
+//
+// One GUI thread. The phone waits pump events, so handlers run nested inside a connect or a
+// network search. What the nesting allows is guarded here: the connect button is disabled while
+// a connect runs or a SIM scan holds the phone (ReaderBusy), Start is disabled while a connect
+// runs, a click during the network search only cancels it, and a close asked for while an
+// operation runs is deferred until it has unwound (the operation is told to stop first), so
+// nothing is freed under a running operation and no frame goes out after the session ended.
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "laser/UTTF2Vct.h"
+#include "laser/pic_ausgabe.h"
+#include "phone/HandyKomm.h"
+#include "platform/dataset/datasource.h"
+#include "tables/components/utzfds.h"
+
+class QFontDialog;
+
+namespace Ui {
+class TMainForm;
+}
+
+namespace vantorix {
+
+// The default display text: built in as below, replaced at start by tamsil.ini's DefaultText
+// when that is not empty.
+inline constexpr const char* kBuiltInDisplayText = "   Kestrova Vantorix";
+extern std::string DefaultDisplayText;
+
+// The start/stop log's time of day: "HH:MM", both with leading zeros.
+std::string StartStopTime(int hour, int minute);
+
+// A SIM PIN the program sends: 4 to 8 decimal digits and nothing else.
+bool IsValidPin(const std::string& pin);
+
+// The serial settings of one phone-table row as the port takes them; Parse fails naming the
+// first field that does not read (baudrate, databits, stopbits, parity).
+struct TPhoneSerialSettings {
+  int32_t BaudRate = 0;
+  int32_t DataBits = 0;
+  int32_t StopBits = 0;  // stop-bit code: 1, 2, or 15 for "1,5"
+  char Parity = 0;
+  // Empty when every field reads; otherwise the name of the first one that does not.
+  static std::string Parse(const std::string& baudrate, const std::string& databits,
+                           const std::string& stopbits, const std::string& parity,
+                           TPhoneSerialSettings& out);
+};
+
+class TMainForm : public QMainWindow {
+ public:
+  // Builds the window from its form and runs FormCreate. The table library must be started
+  // (tz::StartTarazed) and a Ui installed.
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+  TMainForm(const TMainForm&) = delete;
+  TMainForm& operator=(const TMainForm&) = delete;
+
+  // The form's widgets, named as designed.
+  std::unique_ptr<Ui::TMainForm> ui;
+  QFontDialog* FontDialog1 = nullptr;
+  laser::TTTFToVectorConverter ttf1;
+
+  // The six tables and the data sources of the dialogs' grids.
+  tz::TTzDbf DBMobilTel, DBProtocol, DBVerbWordList, DBVerbTelList, DBWerbung, DBStartPro;
+  platform::dataset::TDataSource DSMobilTel, DSProtocol, DSVerbWordList, DSVerbTelList, DSWerbung;
+
+  bool ReaderBusy = false;
+  std::vector<std::string> MobileIds;
+  std::vector<std::string> MobileNames;
+  std::vector<std::string> ComPortNames;
+  std::string MobileId;
+  std::string MobilePin;
+  int32_t ComPortNo = 1;
+  int32_t AdInterval = 5;
+  bool AdsEnabled = true;
+  bool CheckNumbers = true;
+  bool CheckWords = true;
+  bool LogDisabled = false;
+  int32_t AdCounter = 0;
+  // DisplayText, StopFlag, SinusByPrefix, ScanSpeed, BlankShift, ScrollSpeed, SmsRepeat,
+  // FontScale, SinusAmplitude, SinusPhase, the three point lists and the drawing state.
+  laser::TLaserState Laser;
+  std::unique_ptr<phone::TMobilKomm> MobilKomm;
+  bool NoMaskByPrefix = false;
+  bool PhraseByPrefix = false;
+  int32_t StackSize = 10;
+  bool SearchRunning = false;
+  bool CancelSearch = false;
+  bool FasttrackModem = false;
+
+  // The handlers, as the design names them.
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  void FormCloseQuery(bool& CanClose);
+  void FormKeyDown(int Key);
+  void btnConnectClick();
+  bool ConnectMobile();
+  void BitBtn2Click();
+  void TrackBar1Change();
+  void TrackBar2Change();
+  void TrackBar3Change();
+  void Edit2Change();
+
+  // Builds the outline of `text`, cuts the frame that shows it centred, draws it in the
+  // preview and sends it to the laser while OUTPUT TO LASER is checked.
+  void ShowStillText(const std::string& text);
+
+  // Marks a SIM scan: ReaderBusy is set and the connect button disabled while it lives.
+  class TReaderBusyScope {
+   public:
+    explicit TReaderBusyScope(TMainForm& form);
+    ~TReaderBusyScope();
+    TReaderBusyScope(const TReaderBusyScope&) = delete;
+    TReaderBusyScope& operator=(const TReaderBusyScope&) = delete;
+
+   private:
+    TMainForm& form_;
+    bool was_enabled_;
+  };
+
+  // An operation is running whose waits pump events (a connect, a disconnect, a search).
+  bool OperationRunning() const { return operation_depth_ > 0; }
+  // A close was asked for while an operation ran; it follows when the operation has unwound.
+  bool CloseRequested() const { return close_requested_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class TOperationScope;
+  void SetStatus(const std::string& text);
+  void SetPhoneLabel(const std::string& text);
+  void DeclareTables();
+  void ReadSettings();
+  void OpenTables();
+  void WriteLogRow(const std::string& comment);
+  // Closes the port and frees the phone; the status bar reads "OK".
+  void DropPhone();
+  bool CommunicationFailure();
+  bool InvalidPin(const std::string& text);
+  bool PinAndNetwork(const std::string& phone_label);
+
+  int operation_depth_ = 0;
+  bool close_requested_ = false;
+  bool shown_ = false;
+  bool closed_ = false;
+  // The PIN the SIM refused last; it is not sent again while MobilePin equals it.
+  std::optional<std::string> refused_pin_;
+};
+
+}  // namespace vantorix
