@@ -174,7 +174,7 @@ void TDataGridModel::ReadRowFromFields(Row& row) const {
 
 void TDataGridModel::ReadTexts(int first, int count) const {
   TDataSet* ds = DataSet();
-  if (!ds || link_->in_event || walking_ || Writing()) return;
+  if (!ds || walking_ || Writing()) return;
   auto* self = const_cast<TDataGridModel*>(this);
   QuietWalk walk(*ds, self->walking_);
   try {
@@ -279,8 +279,11 @@ bool TDataGridModel::canFetchMore(const QModelIndex& parent) const {
 
 void TDataGridModel::fetchMore(const QModelIndex& parent) {
   if (parent.isValid()) return;
-  if (link_->in_event) {
-    QTimer::singleShot(0, this, [this] { fetchMore(QModelIndex()); });
+  if (resetting_) {
+    // A view asks while the reset is being announced: rows may come only after it.
+    QTimer::singleShot(0, this, [this] {
+      if (canFetchMore(QModelIndex())) fetchMore(QModelIndex());
+    });
     return;
   }
   Walk(256, false, true);
@@ -288,7 +291,7 @@ void TDataGridModel::fetchMore(const QModelIndex& parent) {
 
 void TDataGridModel::Walk(int count, bool until_current, bool with_texts) {
   TDataSet* ds = DataSet();
-  if (!ds || at_end_ || walking_ || Writing() || link_->in_event) return;
+  if (!ds || at_end_ || walking_ || Writing()) return;
   TBookmark target = until_current ? ds->GetBookmark() : TBookmark();
   if (until_current && target.empty()) return;
   std::vector<Row> found;
@@ -322,6 +325,9 @@ void TDataGridModel::Walk(int count, bool until_current, bool with_texts) {
       end = true;
     }
   }
+  // What the views do while the rows are announced must not start another walk.
+  walking_ = true;
+  if (end) at_end_ = true;
   if (!found.empty()) {
     int first = static_cast<int>(rows_.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(found.size()) - 1);
@@ -331,7 +337,7 @@ void TDataGridModel::Walk(int count, bool until_current, bool with_texts) {
     }
     endInsertRows();
   }
-  if (end) at_end_ = true;
+  walking_ = false;
 }
 
 int TDataGridModel::FindCurrent() {
@@ -366,22 +372,18 @@ void TDataGridModel::Reset() {
   } else {
     fields_.assign(grid_.ShownColumns().size(), nullptr);
   }
+  resetting_ = true;
   endResetModel();
+  resetting_ = false;
   grid_.ApplyWidths();
   if (!DataSet()) return;
   if (Writing()) {
     ApplyInsertState();
     return;
   }
-  // The current record is found by a walk, which must wait until the dataset's operation that
-  // sent the notification has finished.
-  if (link_->in_event) {
-    QTimer::singleShot(0, this, [this] { FinishViewMove(); });
-    pending_reset_ = false;
-    sync_pending_ = true;
-  } else {
-    SetCurrentRow(FindCurrent());
-  }
+  // A walk inside a notification is safe in browse state: it puts the record, Bof and Eof
+  // back and holds back notifications and scroll events while it runs.
+  SetCurrentRow(FindCurrent());
 }
 
 void TDataGridModel::LayoutChanged() {
@@ -405,13 +407,7 @@ void TDataGridModel::DataSetChanged() {
 void TDataGridModel::DataSetScrolled() {
   TDataSet* ds = DataSet();
   if (!ds || view_move_) return;
-  auto it = row_of_.find(BookmarkKey(ds->GetBookmark()));
-  if (it != row_of_.end()) {
-    SetCurrentRow(it->second);
-  } else {
-    sync_pending_ = true;
-    QTimer::singleShot(0, this, [this] { FinishViewMove(); });
-  }
+  SetCurrentRow(FindCurrent());
 }
 
 void TDataGridModel::RecordChanged() {
@@ -778,7 +774,7 @@ void TDataGrid::DeleteKey() {
 
 void TDataGrid::FollowDataSet(int row) {
   if (row < 0 || !model_) return;
-  int column = currentIndex().isValid() ? currentIndex().column() : 0;
+  int column = currentIndex().isValid() ? currentIndex().column() : current_column_;
   following_ = true;
   setCurrentIndex(model_->index(row, std::max(column, 0)));
   following_ = false;
@@ -797,6 +793,7 @@ void TDataGrid::FinishUserAction() {
 void TDataGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
   QTableView::currentChanged(current, previous);
   indicator_->viewport()->update();
+  if (current.isValid()) current_column_ = current.column();
   if (following_ || !current.isValid() || current.row() == model_->CurrentRow()) return;
   if (!model_->MoveDataSetTo(current.row())) {
     // The dataset stays where it is (a refused post): the selection goes back to its row.

@@ -186,6 +186,7 @@ class TDataGridModel : public QAbstractTableModel {
   bool view_move_ = false;
   bool pending_reset_ = false;
   bool sync_pending_ = false;
+  bool resetting_ = false;
   bool view_move_reread_ = false;
   mutable long record_reads_ = 0;
   friend class TDataGrid;
@@ -339,7 +340,8 @@ class TDataGrid : public QTableView {
   TColor fixed_color_ = clBtnFace;
   TColor font_color_ = clWindowText;
   bool following_ = false;  // the view follows a move of the dataset
-  int revert_row_ = -1;     // a refused move: the row the selection goes back to
+  int revert_row_ = -1;
+  int current_column_ = 0;  // kept over a reset of the model     // a refused move: the row the selection goes back to
 };
 
 }  // namespace platform
