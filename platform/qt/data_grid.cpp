@@ -1,0 +1,907 @@
+#include "platform/qt/data_grid.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QPolygon>
+#include <QTimer>
+#include <algorithm>
+
+#include "platform/qt/qt_text.h"
+#include "platform/text.h"
+#include "platform/ui.h"
+
+namespace platform {
+
+using dataset::TBookmark;
+using dataset::TDataSet;
+using dataset::TField;
+
+QColor ToQColor(TColor color) {
+  if (color & 0x80000000u) {
+    QPalette palette = QApplication::palette();
+    switch (color & 0xFF) {
+      case 0x05: return palette.color(QPalette::Base);
+      case 0x08: return palette.color(QPalette::Text);
+      case 0x0D: return palette.color(QPalette::Highlight);
+      case 0x0E: return palette.color(QPalette::HighlightedText);
+      case 0x0F: return palette.color(QPalette::Button);
+      case 0x11: return palette.color(QPalette::Disabled, QPalette::Text);
+      case 0x12: return palette.color(QPalette::ButtonText);
+      default: return palette.color(QPalette::Window);
+    }
+  }
+  return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+namespace {
+
+std::string BookmarkKey(const TBookmark& bookmark) {
+  return std::string(bookmark.begin(), bookmark.end());
+}
+
+QFont FontOf(const TGridFont& font, const QFont& base) {
+  QFont f = base;
+  if (!font.Name.empty()) f.setFamily(ToQString(font.Name));
+  if (font.Size > 0) f.setPointSize(font.Size);
+  f.setBold(font.Bold);
+  f.setItalic(font.Italic);
+  f.setUnderline(font.Underline);
+  f.setStrikeOut(font.StrikeOut);
+  return f;
+}
+
+Qt::Alignment AlignmentOf(dataset::TAlignment alignment) {
+  switch (alignment) {
+    case dataset::taRightJustify: return Qt::AlignRight;
+    case dataset::taCenter: return Qt::AlignHCenter;
+    default: return Qt::AlignLeft;
+  }
+}
+
+}  // namespace
+
+// --- The data link ------------------------------------------------------------------------------
+
+class TDataGridModel::Link : public dataset::TDataLink {
+ public:
+  explicit Link(TDataGridModel& model) : model_(model) {}
+  // Set while a notification runs: the dataset is inside an operation and must not be moved.
+  bool in_event = false;
+
+ protected:
+  void ActiveChanged() override { Run([this] { model_.Reset(); }); }
+  void DataSetChanged() override { Run([this] { model_.DataSetChanged(); }); }
+  void DataSetScrolled(int) override { Run([this] { model_.DataSetScrolled(); }); }
+  void RecordChanged(TField*) override { Run([this] { model_.RecordChanged(); }); }
+  void LayoutChanged() override { Run([this] { model_.LayoutChanged(); }); }
+  void EditingChanged() override { Run([this] { model_.RecordChanged(); }); }
+
+ private:
+  template <typename F>
+  void Run(F action) {
+    if (model_.walking_) return;
+    bool outer = in_event;
+    in_event = true;
+    action();
+    in_event = outer;
+  }
+  TDataGridModel& model_;
+};
+
+// Walks the dataset behind its users' backs: notifications held, the program's scroll events
+// kept from running, and the current record (with its Bof and Eof) put back afterwards.
+class QuietWalk {
+ public:
+  QuietWalk(TDataSet& dataset, bool& walking) : dataset_(dataset), walking_(walking) {
+    walking_ = true;
+    dataset_.DisableControls();
+    before_.swap(dataset_.BeforeScroll);
+    after_.swap(dataset_.AfterScroll);
+    saved_ = dataset_.GetBookmark();
+    bof_ = dataset_.Bof();
+    eof_ = dataset_.Eof();
+  }
+  ~QuietWalk() {
+    try {
+      if (!saved_.empty()) {
+        dataset_.GotoBookmark(saved_);
+        if (eof_) dataset_.Next();
+        if (bof_) dataset_.Prior();
+      }
+    } catch (...) {
+    }
+    before_.swap(dataset_.BeforeScroll);
+    after_.swap(dataset_.AfterScroll);
+    dataset_.EnableControls();
+    walking_ = false;
+  }
+  QuietWalk(const QuietWalk&) = delete;
+  QuietWalk& operator=(const QuietWalk&) = delete;
+
+ private:
+  TDataSet& dataset_;
+  bool& walking_;
+  dataset::TDataSetNotifyEvent before_, after_;
+  TBookmark saved_;
+  bool bof_, eof_;
+};
+
+// --- The model ----------------------------------------------------------------------------------
+
+TDataGridModel::TDataGridModel(TDataGrid& grid)
+    : QAbstractTableModel(&grid), grid_(grid), link_(std::make_unique<Link>(*this)) {}
+
+TDataGridModel::~TDataGridModel() { link_->SetDataSource(nullptr); }
+
+TDataSet* TDataGridModel::DataSet() const {
+  return link_->Active() ? link_->DataSet() : nullptr;
+}
+
+bool TDataGridModel::Writing() const {
+  TDataSet* ds = DataSet();
+  return ds && (ds->State() == dataset::dsEdit || ds->State() == dataset::dsInsert);
+}
+
+int TDataGridModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int TDataGridModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(fields_.size());
+}
+
+TField* TDataGridModel::FieldOf(int column) const {
+  if (column < 0 || column >= static_cast<int>(fields_.size())) return nullptr;
+  return fields_[static_cast<size_t>(column)];
+}
+
+void TDataGridModel::ReadRowFromFields(Row& row) const {
+  row.Texts.assign(fields_.size(), std::string());
+  for (size_t c = 0; c < fields_.size(); ++c) {
+    if (!fields_[c]) continue;
+    try {
+      row.Texts[c] = fields_[c]->DisplayText();
+    } catch (...) {
+    }
+  }
+  if (TDataSet* ds = DataSet()) row.Deleted = grid_.RecordDeleted(*ds);
+  row.HasTexts = true;
+}
+
+void TDataGridModel::ReadTexts(int first, int count) const {
+  TDataSet* ds = DataSet();
+  if (!ds || walking_ || Writing()) return;
+  auto* self = const_cast<TDataGridModel*>(this);
+  QuietWalk walk(*ds, self->walking_);
+  try {
+    ds->GotoBookmark(rows_[static_cast<size_t>(first)].Bookmark);
+    for (int r = first; r < first + count && r < static_cast<int>(rows_.size()); ++r) {
+      Row& row = rows_[static_cast<size_t>(r)];
+      if (row.Bookmark.empty() || ds->GetBookmark() != row.Bookmark) break;
+      ++record_reads_;
+      ReadRowFromFields(row);
+      ds->Next();
+      if (ds->Eof()) break;
+    }
+  } catch (...) {
+  }
+}
+
+std::vector<std::string> TDataGridModel::RowTexts(int row) const {
+  if (row < 0 || row >= static_cast<int>(rows_.size())) return {};
+  Row& r = rows_[static_cast<size_t>(row)];
+  if (!r.HasTexts) ReadTexts(row, 64);
+  return r.HasTexts ? r.Texts : std::vector<std::string>(fields_.size());
+}
+
+bool TDataGridModel::RowDeleted(int row) const {
+  if (row < 0 || row >= static_cast<int>(rows_.size())) return false;
+  return rows_[static_cast<size_t>(row)].Deleted;
+}
+
+QVariant TDataGridModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= static_cast<int>(rows_.size()) ||
+      index.column() >= static_cast<int>(fields_.size()))
+    return {};
+  TField* field = FieldOf(index.column());
+  const TGridColumn& column = grid_.ShownColumns()[static_cast<size_t>(index.column())];
+  bool boolean = field && field->DataType() == dataset::ftBoolean;
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+    case FieldTextRole: {
+      if (role == Qt::DisplayRole && boolean && grid_.BooleanBoxStyle() != TBoolBox::Text)
+        return QString();
+      std::vector<std::string> texts = RowTexts(index.row());
+      return ToQString(texts[static_cast<size_t>(index.column())]);
+    }
+    case DeletedRole: return RowDeleted(index.row());
+    case BooleanRole: return boolean;
+    case Qt::TextAlignmentRole: {
+      dataset::TAlignment a = column.AlignmentSet || !field ? column.Alignment : field->Alignment();
+      return QVariant::fromValue(AlignmentOf(a) | Qt::AlignTop);
+    }
+    case Qt::FontRole: return FontOf(column.Font, grid_.font());
+    case Qt::BackgroundRole:
+      return grid_.CellColours(index.row(), index.column(), false).Background;
+    case Qt::ForegroundRole: return grid_.CellColours(index.row(), index.column(), false).Text;
+    default: return {};
+  }
+}
+
+QVariant TDataGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Vertical) return role == Qt::DisplayRole ? QVariant(QString()) : QVariant();
+  if (section < 0 || section >= static_cast<int>(fields_.size())) return {};
+  const TGridColumn& column = grid_.ShownColumns()[static_cast<size_t>(section)];
+  switch (role) {
+    case Qt::DisplayRole: {
+      if (!column.Title.Caption.empty()) return ToQString(column.Title.Caption);
+      TField* field = FieldOf(section);
+      return field ? ToQString(field->DisplayName()) : ToQString(column.FieldName);
+    }
+    case Qt::TextAlignmentRole:
+      return QVariant::fromValue(AlignmentOf(column.Title.Alignment) | Qt::AlignVCenter);
+    case Qt::FontRole: return FontOf(column.Title.Font, grid_.font());
+    default: return {};
+  }
+}
+
+Qt::ItemFlags TDataGridModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  TField* field = FieldOf(index.column());
+  TDataSet* ds = DataSet();
+  const TGridColumn& column = grid_.ShownColumns()[static_cast<size_t>(index.column())];
+  if (field && ds && grid_.Editing() && !grid_.ReadOnly() && !column.ReadOnly &&
+      field->DataType() != dataset::ftBoolean && field->CanModify())
+    flags |= Qt::ItemIsEditable;
+  return flags;
+}
+
+bool TDataGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  TField* field = FieldOf(index.column());
+  if (role != Qt::EditRole || !field || !DataSet()) return false;
+  if (index.row() != current_row_ && !MoveDataSetTo(index.row())) return false;
+  std::string text = FromQString(value.toString());
+  return TDataGrid::Guarded([&] {
+    if (!link_->Edit()) DataSet()->Edit();
+    field->SetText(text);
+  });
+}
+
+bool TDataGridModel::canFetchMore(const QModelIndex& parent) const {
+  return !parent.isValid() && DataSet() && !at_end_ && !Writing();
+}
+
+void TDataGridModel::fetchMore(const QModelIndex& parent) {
+  if (parent.isValid()) return;
+  if (resetting_) {
+    // A view asks while the reset is being announced: rows may come only after it.
+    QTimer::singleShot(0, this, [this] {
+      if (canFetchMore(QModelIndex())) fetchMore(QModelIndex());
+    });
+    return;
+  }
+  Walk(256, false, true);
+}
+
+void TDataGridModel::Walk(int count, bool until_current, bool with_texts) {
+  TDataSet* ds = DataSet();
+  if (!ds || at_end_ || walking_ || Writing()) return;
+  TBookmark target = until_current ? ds->GetBookmark() : TBookmark();
+  if (until_current && target.empty()) return;
+  std::vector<Row> found;
+  bool reached = false;
+  bool end = false;
+  {
+    QuietWalk walk(*ds, walking_);
+    try {
+      if (rows_.empty()) {
+        ds->First();
+      } else {
+        ds->GotoBookmark(rows_.back().Bookmark);
+        ds->Next();
+      }
+      while (!ds->Eof() && (until_current || static_cast<int>(found.size()) < count)) {
+        ++record_reads_;
+        Row row;
+        row.Bookmark = ds->GetBookmark();
+        if (with_texts) ReadRowFromFields(row);
+        else row.Deleted = grid_.RecordDeleted(*ds);
+        bool is_target = until_current && row.Bookmark == target;
+        found.push_back(std::move(row));
+        if (is_target) {
+          reached = true;
+          break;
+        }
+        ds->Next();
+      }
+      end = !reached && ds->Eof();
+    } catch (...) {
+      end = true;
+    }
+  }
+  // What the views do while the rows are announced must not start another walk.
+  walking_ = true;
+  if (end) at_end_ = true;
+  if (!found.empty()) {
+    int first = static_cast<int>(rows_.size());
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(found.size()) - 1);
+    for (Row& row : found) {
+      row_of_[BookmarkKey(row.Bookmark)] = static_cast<int>(rows_.size());
+      rows_.push_back(std::move(row));
+    }
+    endInsertRows();
+  }
+  walking_ = false;
+}
+
+int TDataGridModel::FindCurrent() {
+  TDataSet* ds = DataSet();
+  if (!ds) return -1;
+  TBookmark current = ds->GetBookmark();
+  if (current.empty()) return -1;
+  auto it = row_of_.find(BookmarkKey(current));
+  if (it != row_of_.end()) return it->second;
+  Walk(0, true, false);
+  it = row_of_.find(BookmarkKey(current));
+  return it == row_of_.end() ? -1 : it->second;
+}
+
+void TDataGridModel::SetCurrentRow(int row) {
+  current_row_ = row;
+  emit CurrentRowMoved(row);
+}
+
+void TDataGridModel::Reset() {
+  beginResetModel();
+  rows_.clear();
+  row_of_.clear();
+  at_end_ = false;
+  current_row_ = -1;
+  insert_row_ = -1;
+  pending_reset_ = false;
+  fields_.clear();
+  if (TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr) {
+    for (const TGridColumn& column : grid_.ShownColumns())
+      fields_.push_back(column.FieldName.empty() ? nullptr : ds->FindField(column.FieldName));
+  } else {
+    fields_.assign(grid_.ShownColumns().size(), nullptr);
+  }
+  resetting_ = true;
+  endResetModel();
+  resetting_ = false;
+  grid_.ApplyWidths();
+  if (!DataSet()) return;
+  if (Writing()) {
+    ApplyInsertState();
+    return;
+  }
+  // A walk inside a notification is safe in browse state: it puts the record, Bof and Eof
+  // back and holds back notifications and scroll events while it runs.
+  SetCurrentRow(FindCurrent());
+}
+
+void TDataGridModel::LayoutChanged() {
+  grid_.default_columns_.clear();
+  Reset();
+}
+
+void TDataGridModel::DataSetChanged() {
+  if (Writing()) {
+    ApplyInsertState();
+    RecordChanged();
+    return;
+  }
+  if (view_move_) {
+    view_move_reread_ = true;
+    return;
+  }
+  Reset();
+}
+
+void TDataGridModel::DataSetScrolled() {
+  TDataSet* ds = DataSet();
+  if (!ds || view_move_) return;
+  SetCurrentRow(FindCurrent());
+}
+
+void TDataGridModel::RecordChanged() {
+  if (current_row_ < 0 || current_row_ >= static_cast<int>(rows_.size()) || !DataSet()) return;
+  ReadRowFromFields(rows_[static_cast<size_t>(current_row_)]);
+  emit dataChanged(index(current_row_, 0), index(current_row_, columnCount() - 1));
+  emit headerDataChanged(Qt::Vertical, current_row_, current_row_);
+}
+
+void TDataGridModel::ApplyInsertState() {
+  TDataSet* ds = DataSet();
+  if (!ds || ds->State() != dataset::dsInsert || insert_row_ >= 0) return;
+  // An append goes after the last record, an insert before the current one.
+  int at = ds->Eof() || current_row_ < 0 ? static_cast<int>(rows_.size()) : current_row_;
+  if (ds->Eof()) at_end_ = true;
+  beginInsertRows(QModelIndex(), at, at);
+  Row row;
+  row.Texts.assign(fields_.size(), std::string());
+  row.HasTexts = true;
+  rows_.insert(rows_.begin() + at, std::move(row));
+  row_of_.clear();
+  for (size_t r = 0; r < rows_.size(); ++r)
+    if (!rows_[r].Bookmark.empty()) row_of_[BookmarkKey(rows_[r].Bookmark)] = static_cast<int>(r);
+  endInsertRows();
+  insert_row_ = at;
+  ReadRowFromFields(rows_[static_cast<size_t>(at)]);
+  SetCurrentRow(at);
+}
+
+bool TDataGridModel::MoveDataSetTo(int row) {
+  TDataSet* ds = DataSet();
+  if (!ds || row < 0 || row >= static_cast<int>(rows_.size())) return false;
+  if (row == insert_row_ || row == current_row_) return true;
+  bool was_writing = Writing();
+  TBookmark target = rows_[static_cast<size_t>(row)].Bookmark;
+  view_move_ = true;
+  view_move_reread_ = false;
+  bool moved = TDataGrid::Guarded([&] { ds->GotoBookmark(target); });
+  view_move_ = false;
+  if (!moved && Writing()) return false;
+  if (was_writing || !moved) {
+    // A post or a cancel ran: rows may have come or gone. The rows are read anew once the
+    // view has finished its move.
+    pending_reset_ = true;
+    QTimer::singleShot(0, this, [this] { FinishViewMove(); });
+    return moved;
+  }
+  current_row_ = row;
+  ReadRowFromFields(rows_[static_cast<size_t>(row)]);
+  emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+  return true;
+}
+
+void TDataGridModel::FinishViewMove() {
+  if (link_->in_event || walking_) return;
+  if (pending_reset_) {
+    pending_reset_ = false;
+    sync_pending_ = false;
+    Reset();
+  } else if (sync_pending_ && !Writing()) {
+    sync_pending_ = false;
+    SetCurrentRow(FindCurrent());
+  }
+}
+
+// --- Headers ------------------------------------------------------------------------------------
+
+TDataGridHeader::TDataGridHeader(TDataGrid& grid) : QHeaderView(Qt::Horizontal, &grid), grid_(grid) {
+  setSectionsClickable(true);
+  setSectionsMovable(true);
+  setHighlightSections(false);
+}
+
+void TDataGridHeader::SetPressedSection(int section) {
+  pressed_ = section;
+  viewport()->update();
+}
+
+void TDataGridHeader::paintSection(QPainter* painter, const QRect& rect, int logical) const {
+  QStyleOptionHeader option;
+  initStyleOption(&option);
+  option.rect = rect;
+  option.section = logical;
+  option.text = model() ? model()->headerData(logical, Qt::Horizontal).toString() : QString();
+  option.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+  option.state |= QStyle::State_Enabled;
+  if (logical == pressed_) option.state |= QStyle::State_Sunken;
+  else option.state |= QStyle::State_Raised;
+  const auto& columns = grid_.ShownColumns();
+  if (logical >= 0 && logical < static_cast<int>(columns.size()))
+    option.palette.setColor(QPalette::Button, ToQColor(columns[static_cast<size_t>(logical)].Title.Color));
+  painter->save();
+  style()->drawControl(QStyle::CE_Header, &option, painter, this);
+  if (logical == pressed_) {
+    // The sunken edge: dark at the top and left, light at the bottom and right.
+    painter->setPen(option.palette.color(QPalette::Dark));
+    painter->drawLine(rect.topLeft(), rect.topRight());
+    painter->drawLine(rect.topLeft(), rect.bottomLeft());
+    painter->setPen(option.palette.color(QPalette::Light));
+    painter->drawLine(rect.bottomLeft(), rect.bottomRight());
+    painter->drawLine(rect.topRight(), rect.bottomRight());
+  }
+  painter->restore();
+}
+
+void TDataGridHeader::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton && !(event->modifiers() & Qt::ShiftModifier)) {
+    int section = logicalIndexAt(event->position().toPoint());
+    if (section >= 0) emit TitleRightClicked(section);
+    event->accept();
+    return;
+  }
+  QHeaderView::mousePressEvent(event);
+}
+
+TDataGridIndicator::TDataGridIndicator(TDataGrid& grid)
+    : QHeaderView(Qt::Vertical, &grid), grid_(grid) {
+  setSectionsClickable(false);
+  setSectionResizeMode(QHeaderView::Fixed);
+}
+
+QSize TDataGridIndicator::sectionSizeFromContents(int) const { return QSize(12, defaultSectionSize()); }
+
+void TDataGridIndicator::paintSection(QPainter* painter, const QRect& rect, int logical) const {
+  TCellPaint paint = grid_.CellColours(logical, -1, false);
+  painter->save();
+  painter->fillRect(rect, paint.Background);
+  painter->setPen(palette().color(QPalette::Mid));
+  painter->drawLine(rect.topRight(), rect.bottomRight());
+  painter->drawLine(rect.bottomLeft(), rect.bottomRight());
+  const TDataGridModel& model = grid_.Model();
+  if (logical == model.CurrentRow()) {
+    TDataSet* ds = grid_.DataSource() ? grid_.DataSource()->DataSet() : nullptr;
+    dataset::TDataSetState state = ds ? ds->State() : dataset::dsInactive;
+    painter->setPen(paint.Text);
+    painter->setBrush(paint.Text);
+    QPoint c = rect.center();
+    if (state == dataset::dsInsert) {
+      painter->drawText(rect, Qt::AlignCenter, QStringLiteral("*"));
+    } else if (state == dataset::dsEdit) {
+      painter->drawText(rect, Qt::AlignCenter, QStringLiteral("I"));
+    } else {
+      QPolygon triangle;
+      triangle << QPoint(c.x() - 2, c.y() - 4) << QPoint(c.x() + 2, c.y())
+               << QPoint(c.x() - 2, c.y() + 4);
+      painter->drawPolygon(triangle);
+    }
+  }
+  painter->restore();
+}
+
+// --- Delegate -----------------------------------------------------------------------------------
+
+void PaintBooleanBox(QPainter& painter, const QRect& cell, TBoolBox style, bool value,
+                     const QColor& pen_colour) {
+  int side = std::min(cell.width(), cell.height());
+  QRect box(cell.left() + (cell.width() - side) / 2, cell.top(), side, side);
+  // Shrunk on each side by the pen width + 1.
+  box.adjust(2, 2, -2, -2);
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setBrush(Qt::NoBrush);
+  painter.setPen(QPen(pen_colour, 1));
+  bool round = style == TBoolBox::RButton || style == TBoolBox::RButtonRed;
+  bool frameless = style == TBoolBox::CheckMark || style == TBoolBox::Dot || style == TBoolBox::DotRed;
+  if (round) painter.drawEllipse(box);
+  else if (!frameless) painter.drawRect(box);
+  if (value) {
+    bool red = style == TBoolBox::FillBoxRed || style == TBoolBox::RButtonRed || style == TBoolBox::DotRed;
+    QColor mark = red ? QColor(255, 0, 0) : pen_colour;
+    painter.setPen(QPen(mark, 2));
+    switch (style) {
+      case TBoolBox::CheckBox: {
+        QRect x = box.adjusted(3, 3, -3, -3);
+        painter.drawLine(x.topLeft(), x.bottomRight());
+        painter.drawLine(x.topRight(), x.bottomLeft());
+        break;
+      }
+      case TBoolBox::CheckMark: {
+        QPoint a(box.left() + 2, box.top() + box.height() / 2);
+        QPoint b(box.left() + box.width() / 3, box.bottom());
+        QPoint c(box.right(), box.top());
+        painter.drawLine(a, b);
+        painter.drawLine(b, c);
+        break;
+      }
+      case TBoolBox::FillBox:
+      case TBoolBox::FillBoxRed:
+        painter.setPen(Qt::NoPen);
+        painter.fillRect(box.adjusted(1, 1, 0, 0), mark);
+        break;
+      case TBoolBox::RButton:
+      case TBoolBox::RButtonRed:
+      case TBoolBox::Dot:
+      case TBoolBox::DotRed:
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(mark);
+        painter.drawEllipse(box.adjusted(2, 2, -2, -2));
+        break;
+      case TBoolBox::Text: break;
+    }
+  }
+  painter.restore();
+}
+
+TDataGridDelegate::TDataGridDelegate(TDataGrid& grid) : QStyledItemDelegate(&grid), grid_(grid) {}
+
+void TDataGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+  bool selected = option.state & QStyle::State_Selected;
+  TCellPaint paint = grid_.CellColours(index.row(), index.column(), selected);
+  painter->save();
+  painter->fillRect(option.rect, paint.Background);
+  painter->setClipRect(option.rect);
+  painter->setPen(paint.Text);
+  QString text = index.data(TDataGridModel::FieldTextRole).toString();
+  TField* field = grid_.Model().FieldOf(index.column());
+  if (index.data(TDataGridModel::BooleanRole).toBool() && grid_.BooleanBoxStyle() != TBoolBox::Text) {
+    auto* boolean = dynamic_cast<dataset::TBooleanField*>(field);
+    std::string true_text = boolean ? boolean->TrueText() : "true";
+    bool value = AnsiCompareText(FromQString(text), true_text) == 0;
+    PaintBooleanBox(*painter, option.rect, grid_.BooleanBoxStyle(), value, paint.Text);
+  } else {
+    painter->setFont(index.data(Qt::FontRole).value<QFont>());
+    Qt::Alignment align(index.data(Qt::TextAlignmentRole).toInt());
+    QRect area = option.rect.adjusted(2, 2, -3, 0);
+    painter->drawText(area, static_cast<int>(align & Qt::AlignHorizontal_Mask) | Qt::AlignTop |
+                                Qt::TextSingleLine, text);
+  }
+  if ((option.state & QStyle::State_HasFocus) && (grid_.hasFocus() || grid_.AlwaysShowSelection())) {
+    QStyleOptionFocusRect focus;
+    focus.QStyleOption::operator=(option);
+    focus.rect = option.rect.adjusted(0, 0, -1, -1);
+    focus.backgroundColor = paint.Background;
+    grid_.style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, &grid_);
+  }
+  painter->restore();
+}
+
+// --- The grid -----------------------------------------------------------------------------------
+
+TDataGrid::TDataGrid(QWidget* parent) : QTableView(parent) {
+  model_ = std::make_unique<TDataGridModel>(*this);
+  header_ = new TDataGridHeader(*this);
+  indicator_ = new TDataGridIndicator(*this);
+  setHorizontalHeader(header_);
+  setVerticalHeader(indicator_);
+  setModel(model_.get());
+  setItemDelegate(new TDataGridDelegate(*this));
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                  QAbstractItemView::AnyKeyPressed);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  indicator_->setDefaultSectionSize(fontMetrics().height() + 4);
+  indicator_->setMinimumSectionSize(fontMetrics().height() + 4);
+  indicator_->setFixedWidth(12);
+  connect(header_, &TDataGridHeader::TitleRightClicked, this, [this](int c) { TitleRightClick(c); });
+  connect(model_.get(), &TDataGridModel::CurrentRowMoved, this, [this](int row) { FollowDataSet(row); });
+  if (auto* corner = findChild<QAbstractButton*>()) corner->installEventFilter(this);
+}
+
+TDataGrid::~TDataGrid() {
+  model_->link_->SetDataSource(nullptr);
+  setModel(nullptr);
+}
+
+void TDataGrid::SetDataSource(dataset::TDataSource* source) {
+  source_ = source;
+  default_columns_.clear();
+  model_->link_->SetDataSource(source);
+  model_->Reset();
+}
+
+const std::vector<TGridColumn>& TDataGrid::ShownColumns() const {
+  if (!columns_.empty()) return columns_;
+  if (default_columns_.empty() && source_ && source_->DataSet() && source_->DataSet()->Active()) {
+    TDataSet& ds = *source_->DataSet();
+    for (int i = 0; i < ds.FieldCount(); ++i) {
+      TField& f = ds.Fields(i);
+      if (!f.Visible()) continue;
+      TGridColumn column;
+      column.FieldName = f.FieldName();
+      column.Alignment = f.Alignment();
+      default_columns_.push_back(column);
+    }
+  }
+  return default_columns_;
+}
+
+void TDataGrid::ColumnsChanged() {
+  default_columns_.clear();
+  model_->Reset();
+}
+
+void TDataGrid::ApplyWidths() {
+  const auto& columns = ShownColumns();
+  int char_width = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  for (size_t c = 0; c < columns.size(); ++c) {
+    int width = columns[c].Width;
+    if (width < 0) {
+      TField* field = model_->FieldOf(static_cast<int>(c));
+      int chars = field ? std::max<int>(field->DisplayWidth(), static_cast<int>(field->DisplayName().size())) : 10;
+      width = std::min(chars, 40) * char_width + 8;
+    }
+    header_->resizeSection(static_cast<int>(c), width);
+    setColumnHidden(static_cast<int>(c), !columns[c].Visible);
+  }
+}
+
+int TDataGrid::SelectedIndex() const { return currentIndex().isValid() ? currentIndex().column() : 0; }
+
+void TDataGrid::SetSelectedIndex(int column) {
+  int row = std::max(model_->CurrentRow(), 0);
+  following_ = true;
+  setCurrentIndex(model_->index(row, column));
+  following_ = false;
+}
+
+void TDataGrid::SetRowSelect(bool value) {
+  row_select_ = value;
+  setSelectionBehavior(value ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+}
+
+TCellPaint TDataGrid::CellColours(int row, int column, bool selected) {
+  if (column < 0) return {ToQColor(fixed_color_), QColor(0, 0, 0)};
+  const auto& columns = ShownColumns();
+  TCellPaint paint{ToQColor(clWindow), ToQColor(font_color_)};
+  if (column < static_cast<int>(columns.size())) {
+    paint.Background = ToQColor(columns[static_cast<size_t>(column)].Color);
+    paint.Text = ToQColor(columns[static_cast<size_t>(column)].Font.Color);
+  }
+  (void)row;
+  if (selected) paint = {ToQColor(clHighlight), ToQColor(clHighlightText)};
+  if (!isEnabled()) paint.Text = ToQColor(clGrayText);
+  return paint;
+}
+
+bool TDataGrid::RecordDeleted(TDataSet&) { return false; }
+
+bool TDataGrid::Guarded(const std::function<void()>& action) {
+  try {
+    action();
+    return true;
+  } catch (...) {
+    dataset::ApplicationHandleException();
+    return false;
+  }
+}
+
+bool TDataGrid::CanModifyDataSet() const {
+  TDataSet* ds = source_ ? source_->DataSet() : nullptr;
+  return ds && ds->Active() && !read_only_ && ds->CanModify();
+}
+
+void TDataGrid::DeleteKey() {
+  TDataSet* ds = source_ ? source_->DataSet() : nullptr;
+  if (!CanModifyDataSet() || ds->IsEmpty()) return;
+  if (confirm_delete_ &&
+      MessageBox("Delete record?", "Confirm", kMbOkCancel | kMbIconQuestion) == kIdCancel)
+    return;
+  Guarded([&] { ds->Delete(); });
+}
+
+void TDataGrid::FollowDataSet(int row) {
+  if (row < 0 || !model_) return;
+  int column = currentIndex().isValid() ? currentIndex().column() : current_column_;
+  following_ = true;
+  setCurrentIndex(model_->index(row, std::max(column, 0)));
+  following_ = false;
+  indicator_->viewport()->update();
+}
+
+void TDataGrid::FinishUserAction() {
+  model_->FinishViewMove();
+  if (revert_row_ >= 0) {
+    int row = revert_row_;
+    revert_row_ = -1;
+    FollowDataSet(row);
+  }
+}
+
+void TDataGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  QTableView::currentChanged(current, previous);
+  indicator_->viewport()->update();
+  if (current.isValid()) current_column_ = current.column();
+  if (following_ || !current.isValid() || current.row() == model_->CurrentRow()) return;
+  if (!model_->MoveDataSetTo(current.row())) {
+    // The dataset stays where it is (a refused post): the selection goes back to its row.
+    int row = model_->CurrentRow();
+    QTimer::singleShot(0, this, [this, row] { FollowDataSet(row); });
+    revert_row_ = row;
+  }
+}
+
+void TDataGrid::keyPressEvent(QKeyEvent* event) {
+  TDataSet* ds = source_ ? source_->DataSet() : nullptr;
+  bool active = ds && ds->Active();
+  bool editor_open = state() == QAbstractItemView::EditingState;
+  int row = currentIndex().row();
+  int last = model_->rowCount() - 1;
+  bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+  if (active && !editor_open) {
+    switch (event->key()) {
+      case Qt::Key_Down:
+      case Qt::Key_Tab:
+        if (!plain) break;
+        if (event->key() == Qt::Key_Tab && currentIndex().column() < model_->columnCount() - 1) break;
+        if (row >= last - 1 && model_->canFetchMore(QModelIndex())) model_->fetchMore(QModelIndex());
+        last = model_->rowCount() - 1;
+        if (row == last && model_->AtEnd()) {
+          if (ds->State() == dataset::dsInsert) {
+            if (ds->Modified()) Guarded([&] { ds->Post(); });
+            event->accept();
+          } else if (MayAppend() && editing_ && CanModifyDataSet()) {
+            Guarded([&] { ds->Append(); });
+            event->accept();
+          } else {
+            event->accept();
+          }
+          FinishUserAction();
+          return;
+        }
+        break;
+      case Qt::Key_Escape:
+        if (ds->State() == dataset::dsEdit || ds->State() == dataset::dsInsert) {
+          Guarded([&] { ds->Cancel(); });
+          FinishUserAction();
+          event->accept();
+          return;
+        }
+        break;
+      case Qt::Key_Insert:
+        if (plain && editing_ && CanModifyDataSet()) {
+          Guarded([&] { ds->Insert(); });
+          event->accept();
+          return;
+        }
+        break;
+      case Qt::Key_Delete:
+        if (event->modifiers() & Qt::ControlModifier) {
+          DeleteKey();
+          FinishUserAction();
+          event->accept();
+          return;
+        }
+        break;
+      case Qt::Key_End:
+        if (event->modifiers() & Qt::ControlModifier) {
+          Guarded([&] { ds->Last(); });
+          FinishUserAction();
+          event->accept();
+          return;
+        }
+        break;
+      case Qt::Key_Home:
+        if (event->modifiers() & Qt::ControlModifier) {
+          Guarded([&] { ds->First(); });
+          FinishUserAction();
+          event->accept();
+          return;
+        }
+        break;
+      default: break;
+    }
+  }
+  QTableView::keyPressEvent(event);
+  FinishUserAction();
+}
+
+void TDataGrid::mousePressEvent(QMouseEvent* event) {
+  QTableView::mousePressEvent(event);
+  FinishUserAction();
+}
+
+void TDataGrid::mouseReleaseEvent(QMouseEvent* event) {
+  QTableView::mouseReleaseEvent(event);
+  FinishUserAction();
+  QModelIndex index = indexAt(event->position().toPoint());
+  if (index.isValid()) emit CellClicked(index.row(), index.column());
+}
+
+bool TDataGrid::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonPress && qobject_cast<QAbstractButton*>(watched)) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (!(mouse->modifiers() & Qt::ShiftModifier)) {
+      if (mouse->button() == Qt::LeftButton) emit CornerLeftClick();
+      if (mouse->button() == Qt::RightButton) emit CornerRightClick();
+    }
+    return true;
+  }
+  if (event->type() == QEvent::MouseButtonRelease && qobject_cast<QAbstractButton*>(watched))
+    return true;
+  return QTableView::eventFilter(watched, event);
+}
+
+}  // namespace platform

@@ -1,0 +1,501 @@
+// The data grid and the navigator over real tables on the offscreen screen: Qt's model tester
+// while records come and go through the dataset and a second work area, the colours of
+// deleted, selected and Boolean cells in a grabbed grid, the keys, the navigator's delete
+// button, and the pure parts (colours, Boolean texts, the saved column layout) as tables.
+#include "tables/components/atzgrids.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include "platform/qt/qt_text.h"
+#include "platform/testing/qt_testing.h"
+#include "tables/components/atznav.h"
+#include "tzdbf_test_support.h"
+
+namespace tz {
+namespace {
+
+using platform::TGridColumn;
+using platform::dataset::TBooleanField;
+using platform::dataset::TDataSource;
+
+// Counts what Qt's model tester complains about.
+int g_model_warnings = 0;
+QtMessageHandler g_previous_handler = nullptr;
+void CountModelWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (context.category && QByteArray(context.category).startsWith("qt.modeltest")) {
+    if (type != QtDebugMsg && type != QtInfoMsg) ++g_model_warnings;
+  }
+  if (g_previous_handler) g_previous_handler(type, context, text);
+}
+
+void Pump() {
+  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+}
+
+const std::vector<std::string> kAdFields = {"werbetext, C, 30, 0", "aktiv, L, 1, 0"};
+
+class GridTest : public TzDbfTest {
+ protected:
+  // An advertisement table of `rows` records ("Anzeige 1", ...), every third one inactive.
+  std::unique_ptr<TTzDbf> Ads(int rows) {
+    auto dbf = Open("DBWerbung", "werbung.dbf", kAdFields);
+    for (int i = 1; i <= rows; ++i)
+      AppendRow(*dbf, {{"werbetext", "Anzeige " + std::to_string(i)}, {"aktiv", i % 3 ? "T" : "F"}});
+    dbf->First();
+    return dbf;
+  }
+  void Show(TTzGrid& grid, TTzDbf& dbf) {
+    source_.SetDataSet(&dbf);
+    grid.SetDataSource(&source_);
+    grid.resize(360, 220);
+    grid.show();
+    Pump();
+  }
+  // Makes record `recno` (1 and up, in file order) the current one and marks it deleted.
+  static void DeleteRecord(TTzDbf& dbf, int recno) {
+    dbf.First();
+    dbf.MoveBy(recno - 1);
+    dbf.SetDeleted(true);
+  }
+  static std::string Text(TTzGrid& grid, int row, int column) {
+    return platform::FromQString(
+        grid.Model().index(row, column).data(platform::TDataGridModel::FieldTextRole).toString());
+  }
+  // A pixel of a cell in the grabbed grid, `dx` from its right edge, at its vertical middle.
+  static QColor CellPixel(TTzGrid& grid, const QImage& image, int row, int column, int dx = 4) {
+    QRect r = grid.visualRect(grid.Model().index(row, column));
+    QPoint p = grid.viewport()->mapTo(&grid, QPoint(r.right() - dx, r.center().y()));
+    return image.pixelColor(p);
+  }
+
+  TDataSource source_;
+};
+
+TEST_F(GridTest, ModelTesterPassesWhileRecordsComeAndGo) {
+  auto dbf = Ads(5);
+  TTzGrid grid;
+  g_model_warnings = 0;
+  g_previous_handler = qInstallMessageHandler(CountModelWarnings);
+  QAbstractItemModelTester tester(&grid.Model(),
+                                  QAbstractItemModelTester::FailureReportingMode::Warning);
+  Show(grid, *dbf);
+  EXPECT_EQ(grid.Model().rowCount(), 5);
+  EXPECT_EQ(Text(grid, 4, 0), "Anzeige 5");
+
+  // Appended, edited, deleted and restored through the dataset.
+  dbf->Append();
+  Pump();
+  EXPECT_EQ(grid.Model().rowCount(), 6);
+  dbf->FieldByName("werbetext").SetText("Neu");
+  dbf->Post();
+  Pump();
+  EXPECT_EQ(grid.Model().rowCount(), 6);
+  EXPECT_EQ(Text(grid, 5, 0), "Neu");
+  dbf->First();
+  dbf->Edit();
+  dbf->FieldByName("werbetext").SetText("Erste");
+  Pump();
+  EXPECT_EQ(Text(grid, 0, 0), "Erste");
+  dbf->Post();
+  DeleteRecord(*dbf, 2);
+  Pump();
+  EXPECT_TRUE(grid.Model().RowDeleted(1));
+  dbf->SetDeleted(false);
+  Pump();
+  EXPECT_FALSE(grid.Model().RowDeleted(1));
+
+  // A second work area appends and deletes; the grid sees it after a refresh.
+  auto other = Open("DBWerbung2", "werbung.dbf", kAdFields);
+  AppendRow(*other, {{"werbetext", "Von aussen"}, {"aktiv", "T"}});
+  other->First();
+  other->SetDeleted(true);
+  dbf->Refresh();
+  Pump();
+  EXPECT_EQ(grid.Model().rowCount(), 7);
+  EXPECT_EQ(Text(grid, 6, 0), "Von aussen");
+  EXPECT_TRUE(grid.Model().RowDeleted(0));
+  // And with deleted records hidden, the rows follow.
+  dbf->SetHideDeletedRecs(true);
+  dbf->First();
+  Pump();
+  EXPECT_EQ(grid.Model().rowCount(), 6);
+
+  qInstallMessageHandler(g_previous_handler);
+  EXPECT_EQ(g_model_warnings, 0);
+}
+
+TEST_F(GridTest, DeletedRowsAreRedSelectedOnesHighlightedAndBooleansBoxed) {
+  auto dbf = Ads(4);
+  DeleteRecord(*dbf, 2);
+  TTzGrid grid;
+  Show(grid, *dbf);
+  dbf->First();
+  Pump();
+  grid.setCurrentIndex(grid.Model().index(0, 0));
+  Pump();
+  QImage image = grid.grab().toImage();
+  // Row 1 is the deleted record: both cells red (the first at its right end, past the text).
+  EXPECT_EQ(CellPixel(grid, image, 1, 0), QColor(255, 0, 0));
+  EXPECT_EQ(CellPixel(grid, image, 1, 1, 2), QColor(255, 0, 0));
+  EXPECT_NE(CellPixel(grid, image, 0, 1, 2), QColor(255, 0, 0));
+
+  // Selected, the deleted row's cell takes the highlight colour; its other cell stays red.
+  dbf->First();
+  dbf->Next();
+  Pump();
+  ASSERT_EQ(grid.currentIndex().row(), 1);
+  image = grid.grab().toImage();
+  EXPECT_EQ(CellPixel(grid, image, 1, 0), platform::ToQColor(platform::clHighlight));
+  EXPECT_EQ(CellPixel(grid, image, 1, 1, 2), QColor(255, 0, 0));
+
+  // Boolean cells: a true one has its cross through the box centre, a false one an empty box
+  // (the centre in the cell colour, the frame in the text colour).
+  QColor text = platform::ToQColor(platform::clWindowText);
+  QColor back = platform::ToQColor(platform::clWindow);
+  auto centre = [&](int row) {
+    QRect r = grid.visualRect(grid.Model().index(row, 1));
+    int side = std::min(r.width(), r.height());
+    QPoint c(r.left() + r.width() / 2, r.top() + side / 2);
+    return grid.viewport()->mapTo(&grid, c);
+  };
+  auto frame_left = [&](int row) {
+    QRect r = grid.visualRect(grid.Model().index(row, 1));
+    int side = std::min(r.width(), r.height());
+    return grid.viewport()->mapTo(&grid, QPoint(r.left() + (r.width() - side) / 2 + 2, r.top() + side / 2));
+  };
+  ASSERT_EQ(Text(grid, 0, 1), "True");
+  ASSERT_EQ(Text(grid, 2, 1), "False");
+  EXPECT_EQ(image.pixelColor(centre(0)), text);
+  EXPECT_EQ(image.pixelColor(centre(2)), back);
+  EXPECT_EQ(image.pixelColor(frame_left(2)), text);
+}
+
+TEST_F(GridTest, DownOnTheLastRowAppendsOnlyWithAutoAppendAndEscCancels) {
+  auto dbf = Ads(3);
+  TTzGrid grid;
+  Show(grid, *dbf);
+  dbf->Last();
+  Pump();
+  ASSERT_EQ(grid.currentIndex().row(), 2);
+
+  grid.SetAutoAppend(false);
+  QTest::keyClick(&grid, Qt::Key_Down);
+  EXPECT_EQ(grid.Model().rowCount(), 3);
+  EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
+
+  grid.SetAutoAppend(true);
+  QTest::keyClick(&grid, Qt::Key_Down);
+  EXPECT_EQ(dbf->State(), platform::dataset::dsInsert);
+  EXPECT_EQ(grid.Model().rowCount(), 4);
+  EXPECT_EQ(grid.currentIndex().row(), 3);
+
+  QTest::keyClick(&grid, Qt::Key_Escape);
+  Pump();
+  EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
+  EXPECT_EQ(grid.Model().rowCount(), 3);
+  EXPECT_EQ(Column(*dbf, "werbetext").size(), 3u);
+}
+
+TEST_F(GridTest, SpaceTogglesABooleanAndPrintableKeysAreSwallowed) {
+  auto dbf = Ads(2);
+  static_cast<TBooleanField&>(dbf->FieldByName("aktiv")).SetDisplayValues("Ja;Nein");
+  TTzGrid grid;
+  Show(grid, *dbf);
+  grid.setCurrentIndex(grid.Model().index(0, 1));
+  ASSERT_EQ(dbf->FieldByName("aktiv").DisplayText(), "Ja");
+  QTest::keyClick(&grid, Qt::Key_Space);
+  EXPECT_EQ(dbf->FieldByName("aktiv").DisplayText(), "Nein");
+  EXPECT_EQ(Text(grid, 0, 1), "Nein");
+  QTest::keyClick(&grid, Qt::Key_Return);
+  EXPECT_EQ(dbf->FieldByName("aktiv").DisplayText(), "Ja");
+  QTest::keyClick(&grid, Qt::Key_Space);
+  dbf->Post();
+  EXPECT_EQ(Column(*dbf, "aktiv"), (std::vector<std::string>{"F", "T"}));
+
+  dbf->First();
+  Pump();
+  QTest::keyClicks(&grid, "x1");
+  QTest::keyClick(&grid, Qt::Key_Backspace);
+  EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
+  EXPECT_EQ(grid.findChild<QLineEdit*>(), nullptr);  // no editor opened
+  EXPECT_EQ(dbf->FieldByName("aktiv").DisplayText(), "Nein");
+}
+
+TEST_F(GridTest, CtrlDeleteRestoresADeletedRecordAfterTheQuestion) {
+  auto dbf = Ads(3);
+  TTzGrid grid;
+  Show(grid, *dbf);
+  DeleteRecord(*dbf, 2);
+  Pump();
+  ui_.Clear();
+  ui_.QueueAnswer(platform::kIdCancel);
+  QTest::keyClick(&grid, Qt::Key_Delete, Qt::ControlModifier);
+  EXPECT_TRUE(dbf->IsDeleted());
+  ui_.QueueAnswer(platform::kIdOk);
+  QTest::keyClick(&grid, Qt::Key_Delete, Qt::ControlModifier);
+  EXPECT_FALSE(dbf->IsDeleted());
+  EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{"Restore Record ?", "Restore Record ?"}));
+  Pump();
+  EXPECT_FALSE(grid.Model().RowDeleted(1));
+}
+
+TEST_F(GridTest, TheGridNeverMovesTheCursorWhileADatasetIsEdited) {
+  auto dbf = Ads(600);
+  TTzGrid grid;
+  Show(grid, *dbf);
+  ASSERT_FALSE(grid.Model().AtEnd());
+  dbf->First();
+  dbf->FieldPutStr("werbetext", "Geaendert");
+  long reads = grid.Model().RecordReads();
+  // What a paint or a scroll asks for while the put waits in the engine's buffer.
+  grid.Model().fetchMore(QModelIndex());
+  grid.scrollToBottom();
+  grid.grab();
+  for (int r = 0; r < grid.Model().rowCount(); ++r) Text(grid, r, 0);
+  EXPECT_EQ(grid.Model().RecordReads(), reads);
+  EXPECT_EQ(dbf->State(), platform::dataset::dsEdit);
+  EXPECT_EQ(Text(grid, 0, 0), "Geaendert");
+  dbf->Post();
+  EXPECT_EQ(Column(*dbf, "werbetext").front(), "Geaendert");
+}
+
+TEST_F(GridTest, ARightClickPressesATitleAndTheCornerReportsItsClicks) {
+  auto dbf = Ads(2);
+  TTzGrid grid;
+  Show(grid, *dbf);
+  std::vector<std::string> events;
+  grid.OnDepressTitle = [&](TTzGrid&, int c) { events.push_back("title " + std::to_string(c)); };
+  grid.OnCornerLeftClick = [&](TTzGrid&) { events.push_back("corner left"); };
+  grid.OnCornerRightClick = [&](TTzGrid&) { events.push_back("corner right"); };
+  QHeaderView* header = grid.horizontalHeader();
+  QTest::mouseClick(header->viewport(), Qt::RightButton, {},
+                    QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+  EXPECT_EQ(grid.PressedTitle(), 1);
+  header->moveSection(1, 0);
+  EXPECT_EQ(grid.PressedTitle(), 1);
+  grid.SetDepressDisabled(true);
+  EXPECT_EQ(grid.PressedTitle(), -1);
+  QTest::mouseClick(header->viewport(), Qt::RightButton, {}, QPoint(5, header->height() / 2));
+  EXPECT_EQ(grid.PressedTitle(), -1);
+  auto* corner = grid.findChild<QAbstractButton*>();
+  ASSERT_NE(corner, nullptr);
+  QTest::mouseClick(corner, Qt::LeftButton);
+  QTest::mouseClick(corner, Qt::RightButton);
+  EXPECT_EQ(events, (std::vector<std::string>{"title 1", "corner left", "corner right"}));
+  EXPECT_EQ(grid.FixedColumns(), 0);
+}
+
+TEST_F(GridTest, TheNavigatorDeletesAndRestoresAndCancelStillFiresOnClick) {
+  auto dbf = Ads(3);
+  TTzNavigator nav;
+  nav.SetDataSource(&source_);
+  source_.SetDataSet(dbf.get());
+  nav.SetDataSource(&source_);
+  int clicks = 0;
+  nav.OnClick = [&](platform::TDataNavigator&, platform::TNavigateBtn b) {
+    if (b == platform::nbDelete) ++clicks;
+  };
+  nav.SetConfirmDelete(false);
+  nav.SetConfirmRestore(false);
+  nav.Button(platform::nbDelete).click();
+  EXPECT_TRUE(dbf->IsDeleted());
+  nav.Button(platform::nbDelete).click();
+  EXPECT_FALSE(dbf->IsDeleted());
+  EXPECT_EQ(clicks, 2);
+
+  nav.SetConfirmDelete(true);
+  ui_.QueueAnswer(platform::kIdCancel);
+  nav.Button(platform::nbDelete).click();
+  EXPECT_FALSE(dbf->IsDeleted());
+  EXPECT_EQ(clicks, 3);
+  EXPECT_EQ(ui_.Texts().back(), "Delete Record ?");
+
+  dbf->SetReadOnly(true);
+  nav.UpdateButtons();
+  EXPECT_FALSE(nav.Button(platform::nbDelete).isEnabled());
+  nav.BtnClick(platform::nbDelete);
+  EXPECT_FALSE(dbf->IsDeleted());
+  EXPECT_EQ(clicks, 3);
+
+  // The other buttons move the dataset and follow its position.
+  dbf->SetReadOnly(false);
+  nav.Button(platform::nbLast).click();
+  EXPECT_TRUE(dbf->Eof());
+  EXPECT_FALSE(nav.Button(platform::nbNext).isEnabled());
+  EXPECT_TRUE(nav.Button(platform::nbFirst).isEnabled());
+}
+
+TEST_F(GridTest, ScreenshotOfAnAdvertisementList) {
+  auto dbf = Ads(6);
+  DeleteRecord(*dbf, 4);
+  QWidget form;
+  auto* layout = new QVBoxLayout(&form);
+  auto* grid = new TTzGrid(&form);
+  auto* nav = new TTzNavigator(&form);
+  layout->addWidget(grid);
+  layout->addWidget(nav);
+  source_.SetDataSet(dbf.get());
+  grid->SetDataSource(&source_);
+  nav->SetDataSource(&source_);
+  form.resize(420, 260);
+  form.show();
+  dbf->First();
+  Pump();
+  EXPECT_FALSE(platform::testing::SaveScreenshot(form, "tzgrid_werbung").empty());
+}
+
+// --- The pure parts -------------------------------------------------------------------------
+
+TEST(TzGridColours, TheCellBrushAsATable) {
+  using platform::clBtnFace, platform::clWindow, platform::clWindowText, platform::clHighlight,
+      platform::clHighlightText, platform::clRed, platform::clGrayText, platform::clBlack;
+  struct Case {
+    const char* what;
+    bool indicator, deleted, highlighted, enabled;
+    TTzCellBrush expected;
+  };
+  const Case cases[] = {
+      {"normal", false, false, false, true, {clWindow, clWindowText}},
+      {"deleted", false, true, false, true, {clRed, 0x123456}},
+      {"selected", false, false, true, true, {clHighlight, clHighlightText}},
+      {"selected deleted", false, true, true, true, {clHighlight, clHighlightText}},
+      {"indicator", true, false, false, true, {0x00C0FFEE, clBlack}},
+      {"indicator deleted", true, true, true, true, {0x00C0FFEE, clBlack}},
+      {"disabled", false, false, false, false, {clWindow, clGrayText}},
+      {"disabled deleted", false, true, false, false, {clRed, clGrayText}},
+  };
+  for (const Case& c : cases) {
+    TTzCellState s;
+    s.Indicator = c.indicator;
+    s.Deleted = c.deleted;
+    s.Highlighted = c.highlighted;
+    s.Enabled = c.enabled;
+    s.FixedColor = 0x00C0FFEE;
+    s.FontColor = 0x123456;
+    EXPECT_EQ(TzCellBrush(s, TzDefaultCellColors(s)), c.expected) << c.what;
+  }
+  // A hook's colours win: a row it paints green with white text.
+  TTzCellState s;
+  TTzCellColors colors = TzDefaultCellColors(s);
+  colors.CellColor = 0x00FF00;
+  colors.CellTextColor = 0xFFFFFF;
+  colors.DeletedColor = 0xFF0000;
+  EXPECT_EQ(TzCellBrush(s, colors), (TTzCellBrush{0x00FF00, 0xFFFFFF}));
+  s.Deleted = true;
+  EXPECT_EQ(TzCellBrush(s, colors).Brush, 0xFF0000u);
+}
+
+TEST_F(GridTest, TheColourHookSeesTheRowsValuesWithoutMovingTheDataset) {
+  auto dbf = Ads(3);
+  TTzGrid grid;
+  grid.OnChangeColorsEvent = [](TTzGrid&, int, const TTzRowView& row, TTzCellColors& c) {
+    if (row.Value("AKTIV") == "False") c.CellColor = 0x00FF00;
+  };
+  Show(grid, *dbf);
+  int32_t recno = dbf->RecNo();
+  QImage image = grid.grab().toImage();
+  EXPECT_EQ(CellPixel(grid, image, 2, 0), QColor(0, 255, 0));
+  EXPECT_NE(CellPixel(grid, image, 1, 0), QColor(0, 255, 0));
+  EXPECT_EQ(dbf->RecNo(), recno);
+}
+
+TEST(TzGridBooleans, TextsTruthAndToggle) {
+  EXPECT_EQ(TzBooleanTexts("Ja;Nein"), (std::pair<std::string, std::string>{"Ja", "Nein"}));
+  EXPECT_EQ(TzBooleanTexts(""), (std::pair<std::string, std::string>{"true", "false"}));
+  EXPECT_EQ(TzBooleanTexts("a;b;c"), (std::pair<std::string, std::string>{"a", "b;c"}));
+  struct Case {
+    const char* text;
+    bool is_true;
+    const char* toggled;
+  };
+  const Case cases[] = {{"Ja", true, "Nein"}, {"jA", true, "Nein"}, {"JA", true, "Nein"},
+                        {"Nein", false, "Ja"}, {"", false, "Ja"},     {"Jaa", false, "Ja"}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(TzBooleanIsTrue(c.text, "Ja"), c.is_true) << c.text;
+    EXPECT_EQ(TzToggledText(c.text, "Ja", "Nein"), c.toggled) << c.text;
+  }
+}
+
+TEST(TzGridSavedColumns, TheLayoutAsATable) {
+  std::vector<TGridColumn> columns(1);  // the one empty column a new grid holds
+  int current = TzApplySavedColumns({"cvColumn=1", "cvWidthStr=80"}, columns);
+  ASSERT_EQ(columns.size(), 2u);
+  EXPECT_EQ(current, 1);
+  EXPECT_EQ(columns[0].Width, -1);
+  EXPECT_EQ(columns[1].Width, 80);
+
+  columns.clear();
+  current = TzApplySavedColumns(
+      {"  cvColumn=0", "cvFieldNameStr= werbetext ", "cvColorStr=clYellow",
+       "cvFontStr=Arial,clRed,778", "cvAlignmentStr=TARIGHTJUSTIFY", "cvReadOnlyStr=true",
+       "cvTitleColorStr=$00FF00", "cvTitleCaptionStr=Werbetext", "cvTitleAlignmentStr=taCenter",
+       "cvTitleFontStr=Courier,clBlue,10", "cvColumn=1", "cvAlignmentStr=whatever"},
+      columns);
+  ASSERT_EQ(columns.size(), 2u);
+  EXPECT_EQ(current, 1);
+  const TGridColumn& c = columns[0];
+  EXPECT_EQ(c.FieldName, "werbetext");
+  EXPECT_EQ(c.Color, 0x00FFFFu);
+  EXPECT_EQ(c.Font.Name, "Arial");
+  EXPECT_EQ(c.Font.Color, platform::clRed);
+  EXPECT_EQ(c.Font.Size, 10);  // 778 = 0x30A: size 10, italic and bold... bits 1 and 2 of 3
+  EXPECT_TRUE(c.Font.Bold);
+  EXPECT_TRUE(c.Font.Italic);
+  EXPECT_FALSE(c.Font.Underline);
+  EXPECT_EQ(c.Alignment, platform::dataset::taRightJustify);
+  EXPECT_TRUE(c.ReadOnly);
+  EXPECT_EQ(c.Title.Color, 0x00FF00u);
+  EXPECT_EQ(c.Title.Caption, "Werbetext");
+  EXPECT_EQ(c.Title.Alignment, platform::dataset::taCenter);
+  EXPECT_EQ(c.Title.Font.Name, "Courier");
+  EXPECT_EQ(columns[1].Alignment, platform::dataset::taLeftJustify);
+}
+
+TEST(TzGridSavedColumns, UnknownKeysBadValuesAndHugeCountsChangeNothing) {
+  struct Case {
+    std::vector<std::string> list;
+    size_t columns;
+    int current;
+    int width_of_0;
+  };
+  const Case cases[] = {
+      {{"cvColumn=0", "cvWidthStr=50", "cvBogus=3"}, 1, 0, 50},       // unknown key: no column 3
+      {{"cvColumn=0", "cvWidthStr=abc"}, 1, 0, -1},                   // non-numeric width
+      {{"cvColumn=zwei", "cvWidthStr=50"}, 0, -1, 0},                 // non-numeric column
+      {{"cvColumn=100000000", "cvWidthStr=50"}, 0, -1, 0},            // beyond the cap
+      {{"cvColumn=-1"}, 0, -1, 0},                                    // negative
+      {{"cvWidthStr=50"}, 0, -1, 0},                                  // before any column
+      {{"cvColumn=2", "cvColumn=0", "cvWidthStr=70"}, 3, 0, 70},      // existing becomes current
+      {{"cvColumn=255"}, 256, 255, -1},                               // the last one allowed
+  };
+  for (const Case& c : cases) {
+    std::vector<TGridColumn> columns;
+    int current = TzApplySavedColumns(c.list, columns);
+    EXPECT_EQ(columns.size(), c.columns) << c.list[0];
+    EXPECT_EQ(current, c.current) << c.list[0];
+    if (!columns.empty()) {
+      EXPECT_EQ(columns[0].Width, c.width_of_0) << c.list[0];
+    }
+  }
+}
+
+TEST_F(GridTest, ASavedLayoutMakesItsColumnsAndSelectsTheCurrentOne) {
+  auto dbf = Ads(2);
+  TTzGrid grid;
+  Show(grid, *dbf);
+  grid.ReadSavedColumns({"cvColumn=0", "cvFieldNameStr=aktiv", "cvColumn=1",
+                         "cvFieldNameStr=werbetext", "cvWidthStr=80", "cvColumn=0"});
+  ASSERT_EQ(grid.Model().columnCount(), 2);
+  EXPECT_EQ(Text(grid, 0, 1), "Anzeige 1");
+  EXPECT_EQ(grid.horizontalHeader()->sectionSize(1), 80);
+  EXPECT_EQ(grid.SelectedIndex(), 0);
+}
+
+}  // namespace
+}  // namespace tz
