@@ -350,6 +350,57 @@ TEST_F(GridTest, ScreenshotOfAnAdvertisementList) {
   EXPECT_FALSE(platform::testing::SaveScreenshot(form, "tzgrid_werbung").empty());
 }
 
+// Counts the records the dataset reads from its table, whoever asks for them.
+class CountingDbf : public TTzDbf {
+ public:
+  long reads = 0;
+
+ protected:
+  platform::dataset::TGetResult GetRecord(char* buffer, platform::dataset::TGetMode mode,
+                                          bool check) override {
+    ++reads;
+    return TTzDbf::GetRecord(buffer, mode, check);
+  }
+};
+
+// The grid fills its rows lazily and keeps what it read: opening it over a big table, going to
+// the last row, paging up and painting there walks the table once (to find the last record's
+// row), not once per paint or move.
+TEST_F(GridTest, GoingToTheLastRowOfABigTableWalksItOnce) {
+  constexpr int kRecords = 20000;
+  std::vector<std::string> records;
+  records.reserve(kRecords);
+  for (int n = 1; n <= kRecords; ++n) {
+    std::string record = " Anzeige " + std::to_string(n);
+    record.resize(31, ' ');
+    records.push_back(record + (n % 3 ? "T" : "F"));
+  }
+  dir_.Write("werbung.dbf", RawTable(0x03, {{"WERBETEXT", 'C', 30}, {"AKTIV", 'L', 1}}, records));
+  CountingDbf dbf;
+  dbf.SetName("DBWerbung");
+  dbf.SetDbfFileName(PathOf("werbung.dbf"));
+  dbf.Open();
+  TTzGrid grid;
+  Show(grid, dbf);
+  long opened = dbf.reads;
+  EXPECT_LT(opened, 1000);  // the first screen, not the table
+
+  QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+  Pump();
+  ASSERT_TRUE(dbf.Eof());
+  ASSERT_EQ(grid.Model().rowCount(), kRecords);
+  EXPECT_EQ(grid.currentIndex().row(), kRecords - 1);
+  EXPECT_EQ(Text(grid, kRecords - 1, 0), "Anzeige 20000");
+  for (int i = 0; i < 5; ++i) {
+    QTest::keyClick(&grid, Qt::Key_PageUp);
+    grid.grab();
+  }
+  for (int i = 0; i < 5; ++i) grid.grab();
+  EXPECT_LT(grid.currentIndex().row(), kRecords - 20);
+  // One walk over the table, then the rows shown and the moves' own reads, a few hundred.
+  EXPECT_LT(dbf.reads, kRecords + 2000) << "opened with " << opened;
+}
+
 // --- The pure parts -------------------------------------------------------------------------
 
 TEST(TzGridColours, TheCellBrushAsATable) {
