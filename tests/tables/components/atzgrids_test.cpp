@@ -519,6 +519,8 @@ TEST(TzGridSavedColumns, UnknownKeysBadValuesAndHugeCountsChangeNothing) {
       {{"cvColumn=0", "cvWidthStr=50", "cvBogus=3"}, 1, 0, 50},       // unknown key: no column 3
       {{"cvColumn=0", "cvWidthStr=abc"}, 1, 0, -1},                   // non-numeric width
       {{"cvColumn=zwei", "cvWidthStr=50"}, 0, -1, 0},                 // non-numeric column
+      {{"cvColumn=0", "cvWidthStr=80px"}, 1, 0, -1},                  // a number with a tail
+      {{"cvColumn=256", "cvWidthStr=50"}, 0, -1, 0},                  // the first one refused
       {{"cvColumn=100000000", "cvWidthStr=50"}, 0, -1, 0},            // beyond the cap
       {{"cvColumn=-1"}, 0, -1, 0},                                    // negative
       {{"cvWidthStr=50"}, 0, -1, 0},                                  // before any column
