@@ -168,7 +168,11 @@ bool TTzCDataSet::ALock() {
 
 bool TTzCDataSet::RLock() {
   if (!SelectWorkArea("RLock")) return false;
-  SyncCursorPos();
+  // While editing, the engine already stands on the record being edited (the edit put it
+  // there, and nothing moves the cursor while a dataset is edited), and its field value record
+  // holds the puts made so far: placing the cursor again would read the record anew and drop
+  // them before ReplaceRec writes.
+  if (!Editing(State())) SyncCursorPos();
   if (!SelectWorkArea("RLock")) return false;
   return tz::RLock();
 }

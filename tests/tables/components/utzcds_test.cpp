@@ -110,6 +110,31 @@ TEST_F(TableCommands, ReplaceRecAndDeleteRecWriteTheCurrentRecord) {
   EXPECT_EQ(dbf->FieldGetInt("comport"), 3);
 }
 
+// The puts are kept whether the record lock comes before them, between them or after them.
+TEST_F(TableCommands, ReplaceRecWritesThePutsMadeBeforeAndAfterTheLock) {
+  auto dbf = Open("DBMobilTel", "telstamm.dbf", kPhoneFields);
+  for (const char* id : {"1", "2", "3"}) AppendRow(*dbf, {{"id", id}, {"modell", "alt"}});
+  struct Case {
+    int lock_after;  // the lock is taken after this many of the two puts
+    const char* modell;
+  };
+  const Case cases[] = {{0, "vorher"}, {1, "zwischen"}, {2, "danach"}};
+  for (const Case& c : cases) {
+    dbf->Go(2);
+    for (int put = 0; put <= 2; ++put) {
+      if (put == c.lock_after) ASSERT_TRUE(dbf->RLock()) << c.modell;
+      if (put == 0) dbf->FieldPutStr("modell", c.modell);
+      if (put == 1) dbf->FieldPutInt("comport", c.lock_after + 1);
+    }
+    dbf->ReplaceRec();
+    dbf->UnLock();
+    EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse) << c.modell;
+    EXPECT_EQ(Column(*dbf, "modell"), (std::vector<std::string>{"alt", c.modell, "alt"}));
+    dbf->Go(2);
+    EXPECT_EQ(dbf->FieldGetInt("comport"), c.lock_after + 1) << c.modell;
+  }
+}
+
 TEST_F(TableCommands, SkipMovesAsFarAsItCanAndSkipZeroRereadsTheFile) {
   auto dbf = Open("DBMobilTel", "telstamm.dbf", kPhoneFields);
   for (const char* id : {"1", "2", "3", "4", "5"}) AppendRow(*dbf, {{"id", id}});
