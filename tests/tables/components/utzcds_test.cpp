@@ -122,7 +122,9 @@ TEST_F(TableCommands, ReplaceRecWritesThePutsMadeBeforeAndAfterTheLock) {
   for (const Case& c : cases) {
     dbf->Go(2);
     for (int put = 0; put <= 2; ++put) {
-      if (put == c.lock_after) ASSERT_TRUE(dbf->RLock()) << c.modell;
+      if (put == c.lock_after) {
+        ASSERT_TRUE(dbf->RLock()) << c.modell;
+      }
       if (put == 0) dbf->FieldPutStr("modell", c.modell);
       if (put == 1) dbf->FieldPutInt("comport", c.lock_after + 1);
     }
