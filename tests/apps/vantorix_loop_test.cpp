@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "laser/ld.h"
+#include "platform/testing/qt_testing.h"
 #include "vantorix_sim.h"
 
 namespace vantorix {
@@ -210,8 +211,12 @@ TEST_F(LoopTest, EndToEndSmsAreLoggedDeletedAndShown) {
       form.ui->TrackBar3->setValue(0);
       still_from = platform::ld2000::ShownFrames().size();
     }
-    if (still_from != 0 && platform::ld2000::ShownFrames().size() >= still_from + 3)
+    if (still_from != 0 && platform::ld2000::ShownFrames().size() >= still_from + 3) {
+      EXPECT_EQ(form.ui->StatusBar1->currentMessage(), "Displaying SMS slot 3...");
+      QApplication::processEvents();  // the status bar lays its message out on an event
+      EXPECT_FALSE(platform::testing::SaveScreenshot(form, "vantorix_loop_still").empty());
       form.ui->BitBtn2->click();
+    }
   });
   ASSERT_NE(still_from, 0u) << "slot 3 was never deleted";
 
