@@ -6,8 +6,8 @@
 // connects the phone and runs the receive loop: SMS read, logged, deleted and shown on the laser
 // and in the preview), and after SECONDS closes the window as the user would, printing what it
 // did (the connection, the status, the text on show, the protocol rows this run wrote) to
-// standard output and every message box there instead of showing it. --screenshot writes a picture of
-// the main window just before the demo closes it.
+// standard output and every message box there instead of showing it. --screenshot writes a picture
+// of the main window just before the demo closes it.
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -74,7 +74,8 @@ class LoopTest : public ConnectTest {
     TMainForm& form = OpenForm();
     bool raise = tz::DbRaiseErrors;
     tz::DbRaiseErrors = true;
-    auto append = [](tz::TTzDbf& table, const std::vector<std::pair<std::string, std::string>>& row) {
+    auto append = [](tz::TTzDbf& table,
+                     const std::vector<std::pair<std::string, std::string>>& row) {
       ASSERT_TRUE(table.ALock());
       for (const auto& [field, value] : row) table.FieldPutStr(field, value);
       table.AppendRec();
@@ -168,8 +169,9 @@ TEST_F(LoopTest, NumbersAndWordsAreLookedUpInTheirTables) {
   SeedLists({"BAD", "Ugly"}, {"01701234567"});
   TMainForm& form = OpenForm();
   const std::pair<const char*, bool> numbers[] = {
-      {"+491701234567", true}, {"01701234567", true}, {"+431701234567", true},
-      {"+491701234568", false}, {"491701234567", false}, {"", false}, {"   ", false},
+      {"+491701234567", true},  {"01701234567", true},   {"+431701234567", true},
+      {"+491701234568", false}, {"491701234567", false}, {"", false},
+      {"   ", false},
   };
   for (const auto& [number, forbidden] : numbers)
     EXPECT_EQ(form.IsForbiddenNumber(number), forbidden) << number;
@@ -528,22 +530,25 @@ TEST_F(LoopTest, APhoneThatGoesSilentOrAwayMidScanLeavesTheLoopRunning) {
   form.ui->TrackBar3->setValue(50);
   bool silent = false, unplugged = false;
   size_t frames_after_unplug = 0;
-  RunLoop(form, [&] {
-    if (!silent && CountReceived("AT+CMGR=1") == 1) {
-      // The phone answers this read and then nothing more.
-      ASSERT_TRUE(sim_->WaitUntilSent(1000));
-      sim_->SetBehaviour("", Behaviour{Behaviour::kSilent});
-      silent = true;
-    }
-    if (silent && !unplugged && !form.ReaderBusy) {
-      sim_.reset();  // unplugged
-      unplugged = true;
-      frames_after_unplug = platform::ld2000::ShownFrames().size();
-    }
-    if (unplugged && !form.ReaderBusy &&
-        platform::ld2000::ShownFrames().size() > frames_after_unplug + 5)
-      form.ui->BitBtn2->click();
-  }, 30000);
+  RunLoop(
+      form,
+      [&] {
+        if (!silent && CountReceived("AT+CMGR=1") == 1) {
+          // The phone answers this read and then nothing more.
+          ASSERT_TRUE(sim_->WaitUntilSent(1000));
+          sim_->SetBehaviour("", Behaviour{Behaviour::kSilent});
+          silent = true;
+        }
+        if (silent && !unplugged && !form.ReaderBusy) {
+          sim_.reset();  // unplugged
+          unplugged = true;
+          frames_after_unplug = platform::ld2000::ShownFrames().size();
+        }
+        if (unplugged && !form.ReaderBusy &&
+            platform::ld2000::ShownFrames().size() > frames_after_unplug + 5)
+          form.ui->BitBtn2->click();
+      },
+      30000);
   ASSERT_TRUE(unplugged);
   // The forbidden SMS was logged; its delete got no answer, so nothing else was logged.
   std::vector<std::string> rows = ProtocolRows();
