@@ -28,26 +28,6 @@ std::string DefaultDisplayText = kBuiltInDisplayText;
 
 namespace {
 
-// At run time the library halts the program on an error. While the window is created its
-// errors are raised instead, so that a table that does not open is reported in a message box
-// and the program goes on, as a start-up error of any other kind would be.
-class RaiseErrorsScope {
- public:
-  RaiseErrorsScope() : report_(tz::DbReportErrors), raise_(tz::DbRaiseErrors) {
-    tz::DbReportErrors = true;
-    tz::DbRaiseErrors = true;
-  }
-  ~RaiseErrorsScope() {
-    tz::DbReportErrors = report_;
-    tz::DbRaiseErrors = raise_;
-  }
-  RaiseErrorsScope(const RaiseErrorsScope&) = delete;
-  RaiseErrorsScope& operator=(const RaiseErrorsScope&) = delete;
-
- private:
-  bool report_, raise_;
-};
-
 // The standard report of an error that ends a handler: its text in a plain box.
 void ShowException(const std::exception& error) {
   platform::MessageBox(error.what(), platform::ApplicationTitle(),
@@ -72,6 +52,26 @@ void OpenTable(tz::TTzDbf& table, const std::string& file) {
 }
 
 }  // namespace
+
+// At run time the library halts the program on an error. While the window is created, and
+// while a row is written, its errors are raised instead, so that a table that does not open is
+// reported in a message box and the program goes on, as a start-up error of any other kind
+// would be.
+RaiseErrorsScope::RaiseErrorsScope() : report_(tz::DbReportErrors), raise_(tz::DbRaiseErrors) {
+  tz::DbReportErrors = true;
+  tz::DbRaiseErrors = true;
+}
+
+RaiseErrorsScope::~RaiseErrorsScope() {
+  tz::DbReportErrors = report_;
+  tz::DbRaiseErrors = raise_;
+}
+
+int32_t StackSizeOf(const std::string& text) {
+  int32_t value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return (ec == std::errc() && end == text.data() + text.size() && !text.empty()) ? value : 10;
+}
 
 std::string StartStopTime(int hour, int minute) {
   char text[8];
@@ -99,6 +99,7 @@ TMainForm::TMainForm(QWidget* parent)
   qApp->installEventFilter(this);
 
   connect(ui->btnConnect, &QPushButton::clicked, this, [this] { btnConnectClick(); });
+  connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
   connect(ui->BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
   connect(ui->TrackBar1, &QSlider::valueChanged, this, [this] { TrackBar1Change(); });
   connect(ui->TrackBar2, &QSlider::valueChanged, this, [this] { TrackBar2Change(); });
@@ -279,14 +280,6 @@ void TMainForm::FormKeyDown(int Key) {
   if (Key == 27 && ui->BitBtn2->isEnabled()) BitBtn2Click();
 }
 
-void TMainForm::BitBtn2Click() {
-  laser::LdBlank();
-  ui->BitBtn1->setEnabled(!OperationRunning());
-  SetStatus("Please Press Start SMS Recive");
-  ui->BitBtn2->setEnabled(false);
-  Laser.StopFlag = true;
-}
-
 void TMainForm::TrackBar1Change() {
   Laser.ScanSpeed = ui->TrackBar1->value();
   ui->pnlScanSpeed->setText(QString("Scanspeed: %1").arg(Laser.ScanSpeed));
@@ -304,10 +297,7 @@ void TMainForm::TrackBar3Change() {
 }
 
 void TMainForm::Edit2Change() {
-  std::string text = platform::FromQString(ui->Edit2->text());
-  int32_t value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  StackSize = (ec == std::errc() && end == text.data() + text.size() && !text.empty()) ? value : 10;
+  StackSize = StackSizeOf(platform::FromQString(ui->Edit2->text()));
 }
 
 void TMainForm::ShowStillText(const std::string& text) {

@@ -13,7 +13,9 @@
 #include <QMainWindow>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "laser/UTTF2Vct.h"
@@ -35,6 +37,9 @@ namespace vantorix {
 inline constexpr const char* kBuiltInDisplayText = "   Kestrova Vantorix";
 extern std::string DefaultDisplayText;
 
+// The product phrase the loop shows when there is nothing else, or when an SMS asks for it.
+inline constexpr const char* kProductPhrase = "Kestrova Vantorix";
+
 // The start/stop log's time of day: "HH:MM", both with leading zeros.
 std::string StartStopTime(int hour, int minute);
 
@@ -52,6 +57,40 @@ struct TPhoneSerialSettings {
   static std::string Parse(const std::string& baudrate, const std::string& databits,
                            const std::string& stopbits, const std::string& parity,
                            TPhoneSerialSettings& out);
+};
+
+// The slots a SIM scan reads for the Stacksize edit's text: the decimal number it holds, 10
+// when it holds none (0 or a negative number scan nothing).
+int32_t StackSizeOf(const std::string& text);
+
+// The effects a control prefix ("!%" and a character at the start of an SMS text) asks for.
+struct TPrefixFlags {
+  bool Sinus = false;   // '2': the sine effect
+  bool NoMask = false;  // '1': forbidden words are not masked
+  bool Phrase = false;  // '3': the product phrase is shown in place of the text
+};
+// The text of an SMS after its control prefix: for '1', '2' and '3' the flag set and the first
+// three characters blanked, then trimmed at both ends; any other character (or none) gives
+// `default_text` with its outer blanks cut and no flag. A text without the prefix is returned
+// as it is.
+std::string ApplyControlPrefix(const std::string& text, const std::string& default_text,
+                               TPrefixFlags& flags);
+
+// The key a sender number is looked up by in verbtel.dbf: blanks cut at the right; "+" and a
+// two-digit country code become the national "0"; a number without "+" stays as it is. Empty
+// for a blank number.
+std::string ForbiddenNumberKey(const std::string& number);
+
+// While it lives the table library raises its errors as exceptions instead of halting.
+class RaiseErrorsScope {
+ public:
+  RaiseErrorsScope();
+  ~RaiseErrorsScope();
+  RaiseErrorsScope(const RaiseErrorsScope&) = delete;
+  RaiseErrorsScope& operator=(const RaiseErrorsScope&) = delete;
+
+ private:
+  bool report_, raise_;
 };
 
 class TMainForm : public QMainWindow {
@@ -104,11 +143,30 @@ class TMainForm : public QMainWindow {
   void FormKeyDown(int Key);
   void btnConnectClick();
   bool ConnectMobile();
+  void BitBtn1Click();
   void BitBtn2Click();
   void TrackBar1Change();
   void TrackBar2Change();
   void TrackBar3Change();
   void Edit2Change();
+
+  // The receive loop's parts (the Start handler runs them).
+  void ReadSmsStack();
+  bool IsForbiddenNumber(const std::string& number);
+  bool IsForbiddenWord(const std::string& word);
+  std::string MaskForbiddenWords(const std::string& text);
+  // Appends the protocol row under the table's append lock. False, after the message
+  // "Dataset could not be stored in database.", when the lock is refused or the row cannot
+  // be written.
+  bool LogSms(const std::string& smsc, const std::string& sender, const std::string& time_stamp,
+              const std::string& text);
+  // Takes the current active advertisement into DisplayText and moves werbung.dbf on to the
+  // next active row.
+  void AdvertisementStep();
+  // One pass of the loop: choose the text, scroll it SmsRepeat times, pump once.
+  void RunPass();
+  // The receive loop runs (Start pressed and not yet unwound).
+  bool LoopRunning() const { return loop_running_; }
 
   // Builds the outline of `text`, cuts the frame that shows it centred, draws it in the
   // preview and sends it to the laser while OUTPUT TO LASER is checked.
@@ -138,7 +196,21 @@ class TMainForm : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  class TOperationScope;
+  // While it lives an operation that pumps events is running: Start stays disabled, and a
+  // close asked for meanwhile is carried out once the outermost operation has unwound.
+  class TOperationScope {
+   public:
+    explicit TOperationScope(TMainForm& form);
+    ~TOperationScope();
+    TOperationScope(const TOperationScope&) = delete;
+    TOperationScope& operator=(const TOperationScope&) = delete;
+
+   private:
+    TMainForm& form_;
+  };
+  // Moves werbung.dbf from its current row (or, with `skip_first`, from the row after it) to
+  // the first active row, wrapping at the end at most twice; false when it finds none.
+  bool SeekActiveAdvertisement(bool skip_first);
   void SetStatus(const std::string& text);
   void SetPhoneLabel(const std::string& text);
   void DeclareTables();
@@ -155,6 +227,10 @@ class TMainForm : public QMainWindow {
   bool close_requested_ = false;
   bool shown_ = false;
   bool closed_ = false;
+  bool loop_running_ = false;
+  // The SMS logged in this run whose delete from the SIM has not succeeded yet, by slot and
+  // PDU: the next scan deletes them again without logging them a second time.
+  std::set<std::pair<int32_t, std::string>> logged_not_deleted_;
   // The PIN the SIM refused last; it is not sent again while MobilePin equals it.
   std::optional<std::string> refused_pin_;
 };

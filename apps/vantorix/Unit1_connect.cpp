@@ -51,25 +51,16 @@ std::string TPhoneSerialSettings::Parse(const std::string& baudrate, const std::
   return "";
 }
 
-// While it lives an operation that pumps events is running: Start stays disabled, and a close
-// asked for meanwhile is carried out once the outermost operation has unwound.
-class TMainForm::TOperationScope {
- public:
-  explicit TOperationScope(TMainForm& form) : form_(form) {
-    if (form_.operation_depth_++ == 0) form_.ui->BitBtn1->setEnabled(false);
-  }
-  ~TOperationScope() {
-    if (--form_.operation_depth_ > 0) return;
-    // Start is enabled whenever the receive loop is not running (Stop disabled).
-    form_.ui->BitBtn1->setEnabled(!form_.ui->BitBtn2->isEnabled());
-    if (form_.close_requested_) QTimer::singleShot(0, &form_, [form = &form_] { form->close(); });
-  }
-  TOperationScope(const TOperationScope&) = delete;
-  TOperationScope& operator=(const TOperationScope&) = delete;
+TMainForm::TOperationScope::TOperationScope(TMainForm& form) : form_(form) {
+  if (form_.operation_depth_++ == 0) form_.ui->BitBtn1->setEnabled(false);
+}
 
- private:
-  TMainForm& form_;
-};
+TMainForm::TOperationScope::~TOperationScope() {
+  if (--form_.operation_depth_ > 0) return;
+  // Start is enabled whenever the receive loop is not running (Stop disabled).
+  form_.ui->BitBtn1->setEnabled(!form_.ui->BitBtn2->isEnabled());
+  if (form_.close_requested_) QTimer::singleShot(0, &form_, [form = &form_] { form->close(); });
+}
 
 TMainForm::TReaderBusyScope::TReaderBusyScope(TMainForm& form)
     : form_(form), was_enabled_(form.ui->btnConnect->isEnabled()) {

@@ -2,11 +2,12 @@
 //
 //   vantorix [--demo SECONDS] [--screenshot FILE]
 //
-// --demo runs the program unattended, for a machine without a display: it connects the phone
-// as the connect button does, shows the default text once on the laser and in the preview,
-// and after SECONDS closes the window as the user would, printing what it did to standard
-// output and every message box there instead of showing it. --screenshot writes a picture of
-// the main window just before the demo closes it.
+// --demo runs the program unattended, for a machine without a display: it presses Start (which
+// connects the phone and runs the receive loop: SMS read, logged, deleted and shown on the laser
+// and in the preview), and after SECONDS closes the window as the user would, printing what it
+// did (the connection, the status, the text on show, the protocol rows this run wrote) to
+// standard output and every message box there instead of showing it. --screenshot writes a picture
+// of the main window just before the demo closes it.
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "apps/vantorix/Protocol.h"
 #include "apps/vantorix/Unit1.h"
@@ -31,6 +33,7 @@
 #include "tables/components/tzmsg.h"
 #include "tables/components/tzprogress.h"
 #include "tables/engine/tzstart.h"
+#include "tables/engine/tzutils.h"
 #include "ui_Unit1.h"
 
 namespace {
@@ -120,15 +123,31 @@ int main(int argc, char** argv) {
     }
     MainForm.show();
     if (demo_seconds >= 0) {
+      // The rows protocol.dbf held before, so that only this run's rows are printed.
+      auto protocol_rows = [&MainForm] {
+        std::vector<std::string> rows;
+        tz::TTzDbf& table = MainForm.DBProtocol;
+        if (!table.Active()) return rows;
+        for (table.GoTop(); !table.AtEof(); table.Skip(1))
+          rows.push_back(tz::RTrim(table.FieldGet("telnr")) + " | " +
+                         tz::RTrim(table.FieldGet("zeit")) + " | " +
+                         tz::RTrim(table.FieldGet("text")) + " | " +
+                         tz::RTrim(table.FieldGet("provider")));
+        return rows;
+      };
+      size_t rows_before = protocol_rows().size();
       QTimer::singleShot(0, &MainForm, [&MainForm] {
         Report("window", MainForm.windowTitle());
-        MainForm.ui->btnConnect->click();
+        // Start connects the phone and runs the loop until the demo's time is up.
+        MainForm.ui->BitBtn1->click();
+      });
+      QTimer::singleShot(demo_seconds * 1000, &MainForm, [&] {
         Report("connection", MainForm.ui->lblMobilTel->text());
         Report("status", MainForm.ui->StatusBar1->currentMessage());
-        MainForm.ShowStillText(vantorix::DefaultDisplayText);
-        Report("shown", platform::ToQString(vantorix::DefaultDisplayText));
-      });
-      QTimer::singleShot(demo_seconds * 1000, &MainForm, [&MainForm, &screenshot] {
+        Report("shown", platform::ToQString(MainForm.Laser.DisplayText));
+        std::vector<std::string> rows = protocol_rows();
+        for (size_t i = rows_before; i < rows.size(); ++i)
+          Report("protocol", platform::ToQString(rows[i]));
         if (!screenshot.empty()) {
           if (MainForm.grab().save(QString::fromStdString(screenshot)))
             Report("screenshot", QString::fromStdString(screenshot));
