@@ -1,5 +1,5 @@
-// The SMS protocol dialog over protocol.dbf. Its grid and navigator come with the data grid;
-// Close ends it with the result OK.
+// The SMS protocol dialog: grdProtokoll and TzNavigator1 on the main window's DSProtocol
+// (protocol.dbf), the grid with its default options. Close ends it with the result OK.
 #pragma once
 
 #include <QDialog>
@@ -11,9 +11,12 @@ class TSMSProtocol;
 
 namespace vantorix {
 
+class TMainForm;
+
 class TSMSProtocol : public QDialog {
  public:
-  explicit TSMSProtocol(QWidget* parent = nullptr);
+  // A modal dialog owned by `MainForm`, which it registers itself with (SMSProtocol).
+  explicit TSMSProtocol(TMainForm* MainForm);
   ~TSMSProtocol() override;
   TSMSProtocol(const TSMSProtocol&) = delete;
   TSMSProtocol& operator=(const TSMSProtocol&) = delete;
@@ -21,6 +24,9 @@ class TSMSProtocol : public QDialog {
   std::unique_ptr<Ui::TSMSProtocol> ui;
 
   void btnCloseClick() { accept(); }
+
+  // Every way out first ends the grid's editing; a refused post keeps the dialog open.
+  void done(int result) override;
 };
 
 }  // namespace vantorix

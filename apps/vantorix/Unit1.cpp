@@ -12,6 +12,10 @@
 #include <exception>
 
 #include "apps/common/apps_common.h"
+#include "apps/vantorix/Protocol.h"
+#include "apps/vantorix/Verbote.h"
+#include "apps/vantorix/Werbung.h"
+#include "apps/vantorix/einstellungen.h"
 #include "laser/LD_FUNCT.h"
 #include "platform/ini.h"
 #include "platform/qt/qt_text.h"
@@ -113,6 +117,10 @@ TMainForm::TMainForm(QWidget* parent)
     Laser.StopFlag = true;
     close();
   });
+  connect(ui->Protokoll1, &QAction::triggered, this, [this] { Protokoll1Click(); });
+  connect(ui->Grundeinstellungen1, &QAction::triggered, this, [this] { Grundeinstellungen1Click(); });
+  connect(ui->Werbetexte1, &QAction::triggered, this, [this] { Werbetexte1Click(); });
+  connect(ui->Verbotsliste1, &QAction::triggered, this, [this] { Verbotsliste1Click(); });
 
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
@@ -298,6 +306,24 @@ void TMainForm::TrackBar3Change() {
 
 void TMainForm::Edit2Change() {
   StackSize = StackSizeOf(platform::FromQString(ui->Edit2->text()));
+}
+
+// A dialog opened from a menu holds whatever runs below it (the receive loop waits in its
+// pump) until it closes.
+void TMainForm::Protokoll1Click() {
+  if (SMSProtocol) SMSProtocol->exec();
+}
+
+void TMainForm::Grundeinstellungen1Click() {
+  if (frmEinstell) frmEinstell->exec();
+}
+
+void TMainForm::Werbetexte1Click() {
+  if (Werbetexte) Werbetexte->exec();
+}
+
+void TMainForm::Verbotsliste1Click() {
+  if (frmVerbote) frmVerbote->exec();
 }
 
 void TMainForm::ShowStillText(const std::string& text) {

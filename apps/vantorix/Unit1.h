@@ -32,6 +32,11 @@ class TMainForm;
 
 namespace vantorix {
 
+class TWerbetexte;
+class TSMSProtocol;
+class TfrmVerbote;
+class TfrmEinstell;
+
 // The default display text: built in as below, replaced at start by tamsil.ini's DefaultText
 // when that is not empty.
 inline constexpr const char* kBuiltInDisplayText = "   Kestrova Vantorix";
@@ -135,6 +140,13 @@ class TMainForm : public QMainWindow {
   bool CancelSearch = false;
   bool FasttrackModem = false;
 
+  // The dialogs of the menus: each registers itself here when it is created with this window
+  // as its parent (which owns it); nullptr until then.
+  TWerbetexte* Werbetexte = nullptr;
+  TSMSProtocol* SMSProtocol = nullptr;
+  TfrmVerbote* frmVerbote = nullptr;
+  TfrmEinstell* frmEinstell = nullptr;
+
   // The handlers, as the design names them.
   void FormCreate();
   void FormShow();
@@ -149,6 +161,11 @@ class TMainForm : public QMainWindow {
   void TrackBar2Change();
   void TrackBar3Change();
   void Edit2Change();
+  // The menus: each shows its dialog modally (nothing when it was not created).
+  void Protokoll1Click();
+  void Grundeinstellungen1Click();
+  void Werbetexte1Click();
+  void Verbotsliste1Click();
 
   // The receive loop's parts (the Start handler runs them).
   void ReadSmsStack();

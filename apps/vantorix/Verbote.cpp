@@ -1,15 +1,26 @@
 #include "apps/vantorix/Verbote.h"
 
+#include "apps/vantorix/Unit1.h"
+#include "apps/vantorix/listdialogs.h"
 #include "ui_Verbote.h"
 
 namespace vantorix {
 
-TfrmVerbote::TfrmVerbote(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmVerbote>()) {
+TfrmVerbote::TfrmVerbote(TMainForm* MainForm)
+    : QDialog(MainForm), ui(std::make_unique<Ui::TfrmVerbote>()) {
   ui->setupUi(this);
+  setModal(true);
+  MainForm->frmVerbote = this;
+  PutOnDataSource(*ui->grdVerbWorte, *ui->TzNavigator1, MainForm->DSVerbWordList);
+  PutOnDataSource(*ui->TzGrid1, *ui->TzNavigator2, MainForm->DSVerbTelList);
   connect(ui->btnClose, &QPushButton::clicked, this, [this] { btnCloseClick(); });
 }
 
 TfrmVerbote::~TfrmVerbote() = default;
+
+void TfrmVerbote::done(int result) {
+  if (!LeaveEditing({ui->grdVerbWorte, ui->TzGrid1})) return;
+  QDialog::done(result);
+}
 
 }  // namespace vantorix

@@ -1,5 +1,7 @@
-// The forbidden words and telephone numbers dialog over verbwort.dbf and verbtel.dbf. Its
-// grids and navigators come with the data grid; Close ends it with the result OK.
+// The forbidden words and telephone numbers dialog: at the left grdVerbWorte and TzNavigator1
+// on the main window's DSVerbWordList (verbwort.dbf), at the right TzGrid1 and TzNavigator2
+// on DSVerbTelList (verbtel.dbf). The receive loop uses what is typed at its next lookup.
+// Close ends it with the result OK.
 #pragma once
 
 #include <QDialog>
@@ -11,9 +13,12 @@ class TfrmVerbote;
 
 namespace vantorix {
 
+class TMainForm;
+
 class TfrmVerbote : public QDialog {
  public:
-  explicit TfrmVerbote(QWidget* parent = nullptr);
+  // A modal dialog owned by `MainForm`, which it registers itself with (frmVerbote).
+  explicit TfrmVerbote(TMainForm* MainForm);
   ~TfrmVerbote() override;
   TfrmVerbote(const TfrmVerbote&) = delete;
   TfrmVerbote& operator=(const TfrmVerbote&) = delete;
@@ -21,6 +26,9 @@ class TfrmVerbote : public QDialog {
   std::unique_ptr<Ui::TfrmVerbote> ui;
 
   void btnCloseClick() { accept(); }
+
+  // Every way out first ends both grids' editing; a refused post keeps the dialog open.
+  void done(int result) override;
 };
 
 }  // namespace vantorix
