@@ -123,7 +123,9 @@ TEST_F(Dialogs, CaptionsAndTheButtonsThatEndThem) {
     ASSERT_NE(c.dialog, nullptr);
     EXPECT_EQ(c.dialog->objectName(), c.name);
     EXPECT_EQ(c.dialog->windowTitle(), c.caption);
-    if (c.dialog != noad) EXPECT_TRUE(c.dialog->isModal());
+    if (c.dialog != noad) {
+      EXPECT_TRUE(c.dialog->isModal());
+    }
     c.dialog->show();
     Pump();
     EXPECT_FALSE(platform::testing::SaveScreenshot(*c.dialog, c.name).empty());
