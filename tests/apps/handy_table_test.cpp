@@ -2,6 +2,8 @@
 // defaults), the combo matching, the grid's order, new, renamed and deleted models, saving the
 // settings and marking the standard phone, read back with python3-dbfread.
 #include "handy_fixture.h"
+#include <set>
+
 #include "platform/testing/qt_testing.h"
 
 namespace handy {
@@ -278,6 +280,36 @@ TEST_F(HandyTest, Screenshots) {
   dialog.ui->txtVendorName->setText("Nokia");
   dialog.ui->txtMobileType->setText("6310i");
   EXPECT_FALSE(platform::testing::SaveScreenshot(dialog, "vazor-new-mobile").empty());
+}
+
+}  // namespace
+}  // namespace handy
+
+namespace handy {
+namespace {
+
+TEST_F(HandyTest, TwoProgramsAddingAtOnceGetDifferentIds) {
+  WriteRows({{"0000000041", "Siemens", "S45"}});
+  const int kEach = 25;
+  platform::ChildProcess first(HANDY_ADDER, {"First", std::to_string(kEach)});
+  platform::ChildProcess second(HANDY_ADDER, {"Second", std::to_string(kEach)});
+  ASSERT_EQ(first.ReadLine(), "ready");
+  ASSERT_EQ(second.ReadLine(), "ready");
+  first.WriteLine("go");
+  second.WriteLine("go");
+  std::string done = "added " + std::to_string(kEach) + " refused ";
+  std::string first_done = first.ReadLine(60000), second_done = second.ReadLine(60000);
+  EXPECT_TRUE(first_done.starts_with(done)) << first_done;
+  EXPECT_TRUE(second_done.starts_with(done)) << second_done;
+  EXPECT_EQ(first.Wait(), 0);
+  EXPECT_EQ(second.Wait(), 0);
+
+  std::vector<std::string> rows = PeerRows();
+  ASSERT_EQ(rows.size(), 1u + 2 * kEach);
+  std::set<std::string> ids;
+  for (const std::string& row : rows) ids.insert(row.substr(0, 10));
+  EXPECT_EQ(ids.size(), rows.size()) << "two models got the same id";
+  EXPECT_EQ(*ids.rbegin(), "00000000" + std::to_string(41 + 2 * kEach));
 }
 
 }  // namespace
