@@ -28,8 +28,8 @@ std::string DuplicateKey(const std::string& vendor, const std::string& type) {
 
 // Selects the first item whose text is `text` exactly; none when no item has it.
 void SelectText(QComboBox& combo, const std::string& text) {
-  combo.setCurrentIndex(combo.findText(platform::ToQString(text), Qt::MatchExactly |
-                                                                      Qt::MatchCaseSensitive));
+  combo.setCurrentIndex(
+      combo.findText(platform::ToQString(text), Qt::MatchExactly | Qt::MatchCaseSensitive));
 }
 
 std::string Text(const QComboBox& combo) {
@@ -151,7 +151,7 @@ void THandyForm::FormShow() {
 void THandyForm::ShowSettings(const TSerialSettings& s, int32_t sms_stack) {
   // A port outside the four items leaves the combo without a selection.
   ui->cboComPort->setCurrentIndex(s.Port >= 1 && s.Port <= ui->cboComPort->count() ? s.Port - 1
-                                                                                    : -1);
+                                                                                   : -1);
   ui->spnInpBuffer->setValue(s.InputBuffer);
   ui->spnOutBuffer->setValue(s.OutputBuffer);
   SelectText(*ui->cboBaudRate, s.Baud);

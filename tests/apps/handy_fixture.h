@@ -34,8 +34,7 @@ struct ModelRow {
   std::string id, maker, model;
   int smsstack = 5, comport = 1;
   std::string baudrate = "9600", databits = "8", stopbits = "1", parity = "N", flow = "None";
-  int inputbuf = 1024, outputbuf = 1024, waitopen = 10, waitclose = 10, waitsend = 10,
-      waitrec = 20;
+  int inputbuf = 1024, outputbuf = 1024, waitopen = 10, waitclose = 10, waitsend = 10, waitrec = 20;
 };
 
 // The fields python3-dbfread reads of each row, in this order, joined by "|".

@@ -14,8 +14,7 @@ namespace {
 const char kTestPdu[] = "07916407058099F9040B916407950303F100008921222140140004D4E2940A";
 const char kTestDecoded[] =
     "Prov: +46705008999 Tel: +46705930301 Zeit: 22.12.98 12:04,41 ZZ00 Text: TEST";
-const char kLineFeedPdu[] =
-    "0791947101670000000B811007214365F700001270908174300007BCA4750CEF2B00";
+const char kLineFeedPdu[] = "0791947101670000000B811007214365F700001270908174300007BCA4750CEF2B00";
 
 class HandyPhoneTest : public HandyTest {
  protected:
@@ -24,8 +23,8 @@ class HandyPhoneTest : public HandyTest {
         com1_("KESTROVA_COM1", sim_->DevicePath()),
         com2_("KESTROVA_COM2", (dir_ / "no-such-device").string()) {
     // The standard phone on COM1 with short waits, and a stack of three slots.
-    WriteRows({{"0000000001", "Test", "Phone", 3, 1, "9600", "8", "1", "N", "None", 1024, 1024,
-                10, 10, 10, 20}});
+    WriteRows({{"0000000001", "Test", "Phone", 3, 1, "9600", "8", "1", "N", "None", 1024, 1024, 10,
+                10, 10, 20}});
     sim_->SetSlot(1, 0, kTestPdu);
     sim_->SetSlot(2, 2, kTestPdu);
     sim_->SetSlot(3, 1, kLineFeedPdu);
@@ -43,7 +42,9 @@ class HandyPhoneTest : public HandyTest {
       lines.push_back(platform::FromQString(form_->ui->lstSMS->item(i)->text()));
     return lines;
   }
-  std::string Memo(QPlainTextEdit* memo) const { return platform::FromQString(memo->toPlainText()); }
+  std::string Memo(QPlainTextEdit* memo) const {
+    return platform::FromQString(memo->toPlainText());
+  }
   // Which of the eight phone buttons are enabled, Start first, Send last: "10000001".
   std::string Buttons() const {
     Ui::THandyForm& ui = *form_->ui;
@@ -72,9 +73,9 @@ TEST_F(HandyPhoneTest, StartAndReleaseCommunication) {
   // The whole replies, echo and final line included (the memo shows CR LF as one break).
   EXPECT_EQ(Memo(form.ui->MemoHersteller), "AT+CGMI\n\nKESTROVA\n\nOK\n");
   EXPECT_EQ(Memo(form.ui->MemoModell), "AT+CGMM\n\nPS-1\n\nOK\n");
-  EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CGMI", "AT+CMGF=0",
-                                                        "AT+CPMS=\"SM\",\"SM\",\"SM\"", "AT+CGMI",
-                                                        "AT+CGMM"}));
+  EXPECT_EQ(sim_->LogTexts(),
+            (std::vector<std::string>{"AT+CGMI", "AT+CMGF=0", "AT+CPMS=\"SM\",\"SM\",\"SM\"",
+                                      "AT+CGMI", "AT+CGMM"}));
 
   QTest::mouseClick(form.ui->btnKommClose, Qt::LeftButton);
   EXPECT_FALSE(form.MobilKomm);
@@ -95,14 +96,20 @@ TEST_F(HandyPhoneTest, ConnectRefusedOrFailed) {
     std::function<void()> setup;
     std::vector<std::string> messages;  // a text ending in ": " is a prefix
   } const cases[] = {
-      {"no baud rate", [&] { ui.cboBaudRate->setCurrentIndex(-1); },
+      {"no baud rate",
+       [&] { ui.cboBaudRate->setCurrentIndex(-1); },
        {"Please select the Baud Rate setting"}},
-      {"no parity", [&] { ui.cboParity->setCurrentIndex(-1); }, {"Please select the Parity setting"}},
-      {"no port", [&] { ui.cboComPort->setCurrentIndex(-1); },
+      {"no parity",
+       [&] { ui.cboParity->setCurrentIndex(-1); },
+       {"Please select the Parity setting"}},
+      {"no port",
+       [&] { ui.cboComPort->setCurrentIndex(-1); },
        {"Please select the Com Port setting"}},
-      {"port that does not open", [&] { ui.cboComPort->setCurrentIndex(1); },
+      {"port that does not open",
+       [&] { ui.cboComPort->setCurrentIndex(1); },
        {"Com Port open error: "}},
-      {"phone silent", [&] { sim_->SetBehaviour("", {phone::sim::Behaviour::kSilent}); },
+      {"phone silent",
+       [&] { sim_->SetBehaviour("", {phone::sim::Behaviour::kSilent}); },
        {"Mobile not connected"}},
   };
   for (const Case& c : cases) {
@@ -140,8 +147,7 @@ TEST_F(HandyPhoneTest, GetAllSmsListsOneLinePerSlotOfTheStack) {
                          "AT+CMGR=2---+CMGR: 2,,23---" + pdu + "------OK---",
                          "AT+CMGR=3---+CMGR: 1,,26---" + std::string(kLineFeedPdu) + "------OK---",
                      }));
-  EXPECT_EQ(sim_->LogTexts(),
-            (std::vector<std::string>{"AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
+  EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
 
   // Empty slots still get their line.
   sim_->ClearSlot(2);
@@ -180,8 +186,8 @@ TEST_F(HandyPhoneTest, DecodeTakesThePduAfterTheStatusLineWithoutAnEcho) {
   THandyForm& form = Connect();
   form.ui->spnSMSStack->setValue(1);
   QTest::mouseClick(form.ui->btnSmsHolen, Qt::LeftButton);
-  ASSERT_EQ(Lines(), std::vector<std::string>{"---+CMGR: 0,,23---" + std::string(kTestPdu) +
-                                              "------OK---"});
+  ASSERT_EQ(Lines(),
+            std::vector<std::string>{"---+CMGR: 0,,23---" + std::string(kTestPdu) + "------OK---"});
   Decode(0);
   EXPECT_EQ(Memo(form.ui->MemoSMS), kTestDecoded);
   // One that starts its reply with the status line itself.
@@ -210,8 +216,8 @@ TEST_F(HandyPhoneTest, DeleteRemovesTheSelectedSlotAndReadsAllAgain) {
   QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
   EXPECT_FALSE(sim_->Slot(2));
   EXPECT_TRUE(sim_->Slot(1));
-  EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGD=2", "AT+CMGR=1", "AT+CMGR=2",
-                                                        "AT+CMGR=3"}));
+  EXPECT_EQ(sim_->LogTexts(),
+            (std::vector<std::string>{"AT+CMGD=2", "AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
   std::vector<std::string> lines = Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], "AT+CMGR=2---+CMS ERROR: 321---");
@@ -227,7 +233,7 @@ TEST_F(HandyPhoneTest, PinGoesOutOnlyAsFourToEightDigits) {
   struct Case {
     const char* pin;
     bool sent;
-  } const cases[] = {{"4711", true},  {"12345678", true}, {"123", false},
+  } const cases[] = {{"4711", true},       {"12345678", true},      {"123", false},
                      {"123456789", false}, {"4711;+CMGD=1", false}, {"47 1", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pin);
@@ -236,8 +242,8 @@ TEST_F(HandyPhoneTest, PinGoesOutOnlyAsFourToEightDigits) {
     form.ui->Edit1->setText(c.pin);
     QTest::mouseClick(form.ui->Button1, Qt::LeftButton);
     if (c.sent) {
-      EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{std::string("AT+CPIN=") + c.pin,
-                                                            "AT+CNMI=0,0,0,0,1"}));
+      EXPECT_EQ(sim_->LogTexts(),
+                (std::vector<std::string>{std::string("AT+CPIN=") + c.pin, "AT+CNMI=0,0,0,0,1"}));
       EXPECT_TRUE(ui_.Texts().empty());
     } else {
       EXPECT_TRUE(sim_->LogTexts().empty());
@@ -271,8 +277,7 @@ TEST_F(HandyPhoneTest, PhoneButtonsWaitForTheRunningOperation) {
   EXPECT_EQ(during, "00000000");
   EXPECT_TRUE(form.MobilKomm);
   EXPECT_EQ(Lines().size(), 3u);
-  EXPECT_EQ(sim_->LogTexts(),
-            (std::vector<std::string>{"AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
+  EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
   EXPECT_EQ(Buttons(), "01111111");
   // Once it has finished, Release works.
   QTest::mouseClick(ui.btnKommClose, Qt::LeftButton);

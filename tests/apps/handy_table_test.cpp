@@ -1,8 +1,8 @@
 // Vazor's phone-model table: the start-up settings (a model's row, settings.ini, the built-in
 // defaults), the combo matching, the grid's order, new, renamed and deleted models, saving the
 // settings and marking the standard phone, read back with python3-dbfread.
-#include "handy_fixture.h"
 #include <set>
+#include "handy_fixture.h"
 
 #include "platform/testing/qt_testing.h"
 
@@ -38,20 +38,18 @@ const std::string kBuiltIn = "Com 1|1024/1024|9600|8|1|None|None|1000,1000,200,2
 TEST_F(HandyTest, StartUpTakesTheStandardRowOrSettingsIniOrTheBuiltInDefaults) {
   struct Case {
     const char* what;
-    const char* registry_id;  // null: no value
+    const char* registry_id;   // null: no value
     const char* settings_ini;  // null: no file
     std::string controls;
   } const cases[] = {
       {"no registry, no settings.ini", nullptr, nullptr, kBuiltIn},
       {"id not in the table, no settings.ini", "0000000099", nullptr, kBuiltIn},
-      {"settings.ini, every key",
-       "0000000099",
+      {"settings.ini, every key", "0000000099",
        "[COM]\r\nPort=3\r\nInputBuffer=512\r\nOutputBuffer=2048\r\nBaud=115200\r\nDataBit=7\r\n"
        "StopBit=1,5\r\nParity=E\r\nFlowContr=Hardware\r\nWarteOpen=50\r\nWarteClose=60\r\n"
        "WarteSenden=70\r\nWarteEmpfangen=80\r\n",
        "Com 3|512/2048|115200|7|1,5|Even|Hardware|50,60,70,80|10"},
-      {"settings.ini, texts that match no item",
-       "0000000099",
+      {"settings.ini, texts that match no item", "0000000099",
        "[COM]\r\nPort=7\r\nBaud=14400\r\nDataBit=9\r\nStopBit=1.5\r\nParity=n\r\n"
        "FlowContr=none\r\n",
        "|1024/1024||||||1000,1000,200,200|10"},
@@ -63,8 +61,8 @@ TEST_F(HandyTest, StartUpTakesTheStandardRowOrSettingsIniOrTheBuiltInDefaults) {
     platform::TempDir folders;
     platform::ScopedEnv program("KESTROVA_PROGRAM_DIR", (folders / "program").string());
     platform::ScopedEnv windows("KESTROVA_WINDOWS_DIR", (folders / "windows").string());
-    ModelRow standard{"0000000003", "Test", "Three", 7, 2, "19200", "7", "2", "S", "XOn / XOff",
-                      512, 256, 11, 22, 33, 44};
+    ModelRow standard{"0000000003", "Test",       "Three", 7,   2,  "19200", "7", "2",
+                      "S",          "XOn / XOff", 512,     256, 11, 22,      33,  44};
     WriteRows({{"0000000002", "Test", "Two"}, standard});
     if (c.registry_id) WriteRegistry("ID", c.registry_id);
     if (c.settings_ini) folders.Write("program/settings.ini", c.settings_ini);
@@ -270,7 +268,8 @@ TEST_F(HandyTest, StandardPhoneOfAnEmptyTableIsRefused) {
 }
 
 TEST_F(HandyTest, Screenshots) {
-  WriteRows({{"0000000001", "Nokia", "6210"}, {"0000000002", "Siemens", "S45"},
+  WriteRows({{"0000000001", "Nokia", "6210"},
+             {"0000000002", "Siemens", "S45"},
              {"0000000003", "Wavecom", "Fasttrack"}});
   THandyForm& form = OpenForm();
   EXPECT_EQ(form.windowTitle(), "    Mobile phones");
