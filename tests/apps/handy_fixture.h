@@ -52,6 +52,7 @@ class HandyTest : public ::testing::Test {
     tz::StartTarazed();
   }
   ~HandyTest() override {
+    dialog_timer_.reset();
     form_.reset();
     tz::EndTarazed();
   }
@@ -108,21 +109,20 @@ class HandyTest : public ::testing::Test {
   // left as shown) and Ok or Abort. The caption and the texts it came up with are kept.
   void AnswerDialog(const char* vendor, const char* type, bool ok) {
     dialog_caption_.clear();
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [this, vendor, type, ok, poll] {
+    dialog_timer_ = std::make_unique<QTimer>();
+    dialog_timer_->setInterval(5);
+    QObject::connect(dialog_timer_.get(), &QTimer::timeout, [this, vendor, type, ok] {
       TMobileNew* dialog = form_->MobileNew;
-      if (!dialog->isVisible()) {
-        QTimer::singleShot(5, *poll);
-        return;
-      }
+      if (!dialog->isVisible()) return;
+      dialog_timer_->stop();
       dialog_caption_ = platform::FromQString(dialog->windowTitle());
       dialog_texts_ = platform::FromQString(dialog->ui->txtVendorName->text()) + "|" +
                       platform::FromQString(dialog->ui->txtMobileType->text());
       if (vendor) dialog->ui->txtVendorName->setText(vendor);
       if (type) dialog->ui->txtMobileType->setText(type);
       QTest::mouseClick(ok ? dialog->ui->BtnOK : dialog->ui->btnAbort, Qt::LeftButton);
-    };
-    QTimer::singleShot(0, *poll);
+    });
+    dialog_timer_->start();
   }
 
   // The grid's rows as "maker|model", blanks cut at the right.
@@ -184,6 +184,7 @@ class HandyTest : public ::testing::Test {
   platform::RecordingUi ui_;
   platform::ScopedUi use_ui_;
   std::unique_ptr<THandyForm> form_;
+  std::unique_ptr<QTimer> dialog_timer_;
   std::string dialog_caption_, dialog_texts_;
 };
 
