@@ -313,3 +313,54 @@ TEST_F(HandyTest, TwoProgramsAddingAtOnceGetDifferentIds) {
 
 }  // namespace
 }  // namespace handy
+
+namespace handy {
+namespace {
+
+TEST_F(HandyTest, LocksHeldByAnotherProgramRefuseTheWrites) {
+  WriteRows({{"0000000001", "Nokia", "6210"}, {"0000000002", "Siemens", "S45"}});
+  const std::vector<std::string> before = PeerRows();
+  platform::ChildProcess holder(TABLE_HOLDER, {});
+  ASSERT_TRUE(holder.WriteLine("use " + apps::ProgramFolder() + apps::kTelstammFile));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  ASSERT_TRUE(holder.WriteLine("go 1"));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  ASSERT_TRUE(holder.WriteLine("rlock"));
+  ASSERT_EQ(holder.ReadLine(), "true");
+
+  THandyForm& form = OpenForm();
+  ClickRow(0);  // Nokia, record 1
+  form.ui->spnWarteOpen->setValue(500);
+  QTest::mouseClick(form.ui->btnSaveSettings, Qt::LeftButton);
+  AnswerDialog("Nokia", "6310", true);
+  QTest::mouseClick(form.ui->BitBtn1, Qt::LeftButton);
+  ui_.QueueAnswer(platform::kIdYes);
+  QTest::mouseClick(form.ui->btnDelHandy, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{
+                             "Could not save settings",
+                             "Database could not be locked. Mobile Name could not be changed",
+                             "Do you really want do delete this Mobile?",
+                             "Database could not be locked. Record not deleted"}));
+
+  ASSERT_TRUE(holder.WriteLine("unlock"));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  ASSERT_TRUE(holder.WriteLine("alock"));
+  ASSERT_EQ(holder.ReadLine(), "true");
+  ui_.Clear();
+  AnswerDialog("Motorola", "V3", true);
+  QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"New Mobile could not be appended"});
+  EXPECT_EQ(PeerRows(), before);
+
+  // Once the other program lets go, the same writes go through.
+  ASSERT_TRUE(holder.WriteLine("unlock"));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  ui_.Clear();
+  AnswerDialog("Motorola", "V3", true);
+  QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+  EXPECT_TRUE(ui_.Texts().empty()) << ui_.Texts().front();
+  EXPECT_EQ(PeerRows().size(), 3u);
+}
+
+}  // namespace
+}  // namespace handy
