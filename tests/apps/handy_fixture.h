@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,9 +106,9 @@ class HandyTest : public ::testing::Test {
     return *form_;
   }
 
-  // Answers the vendor and type dialog as soon as it is up: the texts typed (unless null, then
+  // Answers the vendor and type dialog as soon as it is up: the texts typed (unless nullopt, then
   // left as shown) and Ok or Abort. The caption and the texts it came up with are kept.
-  void AnswerDialog(const char* vendor, const char* type, bool ok) {
+  void AnswerDialog(std::optional<std::string> vendor, std::optional<std::string> type, bool ok) {
     dialog_caption_.clear();
     dialog_timer_ = std::make_unique<QTimer>();
     dialog_timer_->setInterval(5);
@@ -118,8 +119,8 @@ class HandyTest : public ::testing::Test {
       dialog_caption_ = platform::FromQString(dialog->windowTitle());
       dialog_texts_ = platform::FromQString(dialog->ui->txtVendorName->text()) + "|" +
                       platform::FromQString(dialog->ui->txtMobileType->text());
-      if (vendor) dialog->ui->txtVendorName->setText(vendor);
-      if (type) dialog->ui->txtMobileType->setText(type);
+      if (vendor) dialog->ui->txtVendorName->setText(platform::ToQString(*vendor));
+      if (type) dialog->ui->txtMobileType->setText(platform::ToQString(*type));
       QTest::mouseClick(ok ? dialog->ui->BtnOK : dialog->ui->btnAbort, Qt::LeftButton);
     });
     dialog_timer_->start();

@@ -1,9 +1,11 @@
 // Vazor's phone-model table: the start-up settings (a model's row, settings.ini, the built-in
 // defaults), the combo matching, the grid's order, new, renamed and deleted models, saving the
 // settings and marking the standard phone, read back with python3-dbfread.
+#include <random>
 #include <set>
 #include "handy_fixture.h"
 
+#include "platform/clock.h"
 #include "platform/testing/qt_testing.h"
 
 namespace handy {
@@ -194,7 +196,7 @@ TEST_F(HandyTest, DuplicateModelsAreRefused) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ui_.Clear();
-    AnswerDialog(c.vendor.c_str(), c.type.c_str(), true);
+    AnswerDialog(c.vendor, c.type, true);
     QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
     if (c.refused) {
       EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"This Mobile already exist in the database"});
@@ -210,7 +212,7 @@ TEST_F(HandyTest, RenameRefusesExistingNamesItsOwnIncluded) {
   WriteRows({{"0000000001", "Nokia", "6210"}, {"0000000002", "Siemens", "S45"}});
   THandyForm& form = OpenForm();
   ClickRow(1);  // Siemens
-  AnswerDialog(nullptr, nullptr, true);
+  AnswerDialog(std::nullopt, std::nullopt, true);
   QTest::mouseClick(form.ui->BitBtn1, Qt::LeftButton);
   EXPECT_EQ(dialog_caption_, "Change Mobile");
   // The names as stored, with their trailing blanks.
@@ -360,6 +362,41 @@ TEST_F(HandyTest, LocksHeldByAnotherProgramRefuseTheWrites) {
   QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
   EXPECT_TRUE(ui_.Texts().empty()) << ui_.Texts().front();
   EXPECT_EQ(PeerRows().size(), 3u);
+}
+
+}  // namespace
+}  // namespace handy
+
+namespace handy {
+namespace {
+
+TEST_F(HandyTest, ModelsAddedAfterAnotherProgramWasKilledWhileAddingCountOn) {
+  WriteRows({{"0000000001", "Nokia", "6210"}});
+  std::mt19937 random(20261211);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    platform::ChildProcess adder(HANDY_ADDER, {"Killed" + std::to_string(round), "100000"});
+    ASSERT_EQ(adder.ReadLine(), "ready");
+    adder.WriteLine("go");
+    platform::SleepMs(20 + random() % 80);
+    adder.Kill();
+
+    // The next program opens the table as it was left and counts on from the highest id.
+    THandyForm& form = OpenForm();
+    AnswerDialog("After", std::to_string(round), true);
+    QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+    EXPECT_TRUE(ui_.Texts().empty()) << ui_.Texts().front();
+    form_.reset();
+    std::vector<std::string> rows = PeerRows();
+    std::set<std::string> ids;
+    for (const std::string& row : rows) ids.insert(row.substr(0, 10));
+    EXPECT_EQ(ids.size(), rows.size()) << "two models got the same id";
+    int killed = 0;
+    for (const std::string& row : rows) killed += row.find("|Killed") != std::string::npos;
+    EXPECT_GT(killed, 0) << "the killed program added nothing";
+    EXPECT_EQ(rows.back().substr(0, 10), *ids.rbegin());
+    EXPECT_EQ(Fields(rows.back(), 3).substr(10), "|After|" + std::to_string(round));
+  }
 }
 
 }  // namespace
