@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPlainTextEdit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -125,6 +126,8 @@ class THandyForm : public QMainWindow {
   // The name of the first phone setting whose combo has no selection; empty when all have one.
   std::string MissingSetting() const;
   void GetAllSms();
+  // Runs the maker or model query and shows its whole reply in `memo`.
+  void ShowReply(void (phone::TMobilKomm::*query)(std::string&), QPlainTextEdit& memo);
   // Drops the phone object (its port closed without messages or waits).
   void DropPhone();
 

@@ -127,11 +127,8 @@ void THandyForm::btnKommOpenClick() {
     ui->MemoModell->clear();
     return;
   }
-  std::string reply;
-  MobilKomm->GetManufacturer(reply);
-  ui->MemoHersteller->setPlainText(platform::ToQString(reply));
-  MobilKomm->GetModel(reply);
-  ui->MemoModell->setPlainText(platform::ToQString(reply));
+  ShowReply(&phone::TMobilKomm::GetManufacturer, *ui->MemoHersteller);
+  ShowReply(&phone::TMobilKomm::GetModel, *ui->MemoModell);
 }
 
 void THandyForm::btnKommCloseClick() {
@@ -145,20 +142,22 @@ void THandyForm::btnKommCloseClick() {
   ui->MemoModell->clear();
 }
 
+void THandyForm::ShowReply(void (phone::TMobilKomm::*query)(std::string&), QPlainTextEdit& memo) {
+  std::string reply;
+  (MobilKomm.get()->*query)(reply);
+  memo.setPlainText(platform::ToQString(reply));
+}
+
 void THandyForm::btnHerstellerClick() {
   if (PhoneBusy() || !MobilKomm) return;
   TPhoneOperation operation(*this);
-  std::string reply;
-  MobilKomm->GetManufacturer(reply);
-  ui->MemoHersteller->setPlainText(platform::ToQString(reply));
+  ShowReply(&phone::TMobilKomm::GetManufacturer, *ui->MemoHersteller);
 }
 
 void THandyForm::btnModellClick() {
   if (PhoneBusy() || !MobilKomm) return;
   TPhoneOperation operation(*this);
-  std::string reply;
-  MobilKomm->GetModel(reply);
-  ui->MemoModell->setPlainText(platform::ToQString(reply));
+  ShowReply(&phone::TMobilKomm::GetModel, *ui->MemoModell);
 }
 
 void THandyForm::GetAllSms() {
