@@ -1,0 +1,337 @@
+// Vazor's main window: its set-up, the phone-model table and the settings of the selected
+// model. The phone buttons are in Handytest_phone.cpp.
+#include "apps/handy/Handytest.h"
+
+#include <QScreen>
+#include <charconv>
+#include <exception>
+
+#include "apps/common/apps_common.h"
+#include "apps/handy/NewMobile.h"
+#include "phone/Tokens.h"
+#include "platform/ini.h"
+#include "platform/qt/qt_text.h"
+#include "platform/registry.h"
+#include "platform/ui.h"
+#include "tables/engine/tzutils.h"
+#include "ui_Handytest.h"
+#include "ui_NewMobile.h"
+
+namespace handy {
+
+namespace {
+
+// The first 20 characters of the vendor count, so the key is the HERSTELLER tag's key.
+std::string DuplicateKey(const std::string& vendor, const std::string& type) {
+  return (tz::Upper(vendor) + std::string(20, ' ')).substr(0, 20) + tz::RTrim(tz::Upper(type));
+}
+
+// Selects the first item whose text is `text` exactly; none when no item has it.
+void SelectText(QComboBox& combo, const std::string& text) {
+  combo.setCurrentIndex(
+      combo.findText(platform::ToQString(text), Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+std::string Text(const QComboBox& combo) {
+  return platform::FromQString(combo.currentText());
+}
+
+void Fill(QComboBox& combo, const QStringList& items) {
+  combo.clear();
+  combo.addItems(items);
+}
+
+}  // namespace
+
+TSerialSettings ReadSettingsIni() {
+  platform::IniFile ini(apps::ProgramFolder() + "settings.ini");
+  TSerialSettings s;
+  s.Port = ini.ReadInteger("COM", "Port", s.Port);
+  s.InputBuffer = ini.ReadInteger("COM", "InputBuffer", s.InputBuffer);
+  s.OutputBuffer = ini.ReadInteger("COM", "OutputBuffer", s.OutputBuffer);
+  s.Baud = ini.ReadString("COM", "Baud", s.Baud);
+  s.DataBit = ini.ReadString("COM", "DataBit", s.DataBit);
+  s.StopBit = ini.ReadString("COM", "StopBit", s.StopBit);
+  s.Parity = ini.ReadString("COM", "Parity", s.Parity);
+  s.FlowContr = ini.ReadString("COM", "FlowContr", s.FlowContr);
+  s.WarteOpen = ini.ReadInteger("COM", "WarteOpen", s.WarteOpen);
+  s.WarteClose = ini.ReadInteger("COM", "WarteClose", s.WarteClose);
+  s.WarteSenden = ini.ReadInteger("COM", "WarteSenden", s.WarteSenden);
+  s.WarteEmpfangen = ini.ReadInteger("COM", "WarteEmpfangen", s.WarteEmpfangen);
+  return s;
+}
+
+THandyForm::THandyForm(QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::THandyForm>()), DSMobilTel(&DBMobilTel) {
+  ui->setupUi(this);
+
+  DBMobilTel.SetName("DBMobilTel");
+  DBMobilTel.DbfFields() = apps::TelstammFields();
+  DBMobilTel.IndexList() = apps::TelstammIndex();
+  DBMobilTel.SetTableLanguage(tz::tlOem);
+  DBMobilTel.SetExclusive(false);
+  DBMobilTel.SetReadOnly(false);
+  DBMobilTel.SetCreateIndex(tz::ciNotFound);
+
+  tz::TTzGrid& grid = *ui->grdMobilTel;
+  platform::TGridColumn maker, model;
+  maker.FieldName = "HERSTELLER";
+  model.FieldName = "MODELL";
+  grid.Columns() = {maker, model};
+  grid.SetRowSelect(true);
+  grid.SetReadOnly(true);
+  grid.SetEditing(false);
+  grid.SetAutoAppend(false);
+
+  connect(&grid, &platform::TDataGrid::CellClicked, this, [this] { grdMobilTelCellClick(); });
+  connect(ui->btnSaveSettings, &QPushButton::clicked, this, [this] { btnSaveSettingsClick(); });
+  connect(ui->btnHandySet, &QPushButton::clicked, this, [this] { btnHandySetClick(); });
+  connect(ui->btnNeuHandy, &QPushButton::clicked, this, [this] { btnNeuHandyClick(); });
+  connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+  connect(ui->btnDelHandy, &QPushButton::clicked, this, [this] { btnDelHandyClick(); });
+  connect(ui->btnEnde, &QPushButton::clicked, this, [this] { btnEndeClick(); });
+  connect(ui->btnKommOpen, &QPushButton::clicked, this, [this] { btnKommOpenClick(); });
+  connect(ui->btnKommClose, &QPushButton::clicked, this, [this] { btnKommCloseClick(); });
+  connect(ui->btnHersteller, &QPushButton::clicked, this, [this] { btnHerstellerClick(); });
+  connect(ui->btnModell, &QPushButton::clicked, this, [this] { btnModellClick(); });
+  connect(ui->btnSmsHolen, &QPushButton::clicked, this, [this] { btnSmsHolenClick(); });
+  connect(ui->btnSMSDecode, &QPushButton::clicked, this, [this] { btnSMSDecodeClick(); });
+  connect(ui->btnDelSMS, &QPushButton::clicked, this, [this] { btnDelSMSClick(); });
+  connect(ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+THandyForm::~THandyForm() {
+  ui->grdMobilTel->SetDataSource(nullptr);
+}
+
+void THandyForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  FormShow();
+}
+
+void THandyForm::FormShow() {
+  SetConnected(false);
+  Fill(*ui->cboComPort, {"Com 1", "Com 2", "Com 3", "Com 4"});
+  Fill(*ui->cboBaudRate, {"2400", "4800", "9600", "19200", "38400", "57600", "115200"});
+  Fill(*ui->cboDataBit, {"5", "6", "7", "8"});
+  Fill(*ui->cboStopBit, {"1", "1,5", "2"});
+  Fill(*ui->cboParity, {"Even", "Odd", "None", "Mark", "Space"});
+  Fill(*ui->cboFlowContr, {"XOn / XOff", "Hardware", "None"});
+  ParityLetters = {"E", "O", "N", "M", "S"};
+
+  std::string id = "0000000001";
+  int32_t sms_stack = 10;
+  try {
+    platform::RegIniFile registry(apps::kRegistryKey);
+    id = registry.ReadString(apps::kRegistrySection, "ID", id);
+    sms_stack = registry.ReadInteger(apps::kRegistrySection, "SMSStack", sms_stack);
+  } catch (const std::exception&) {
+    // A value that is no number keeps its default.
+  }
+  ui->spnSMSStack->setValue(sms_stack);
+
+  DBMobilTel.SetDbfFileName(apps::ProgramFolder() + apps::kTelstammFile);
+  DBMobilTel.Open();
+  DBMobilTel.SetHideDeletedRecs(true);
+
+  DBMobilTel.SetOrderToTag("ID");
+  if (DBMobilTel.FindExact(id))
+    LoadRow();
+  else
+    ShowSettings(ReadSettingsIni(), ui->spnSMSStack->value());
+  DBMobilTel.SetOrderToTag("Hersteller");
+  ui->grdMobilTel->SetDataSource(&DSMobilTel);
+}
+
+void THandyForm::ShowSettings(const TSerialSettings& s, int32_t sms_stack) {
+  // A port outside the four items leaves the combo without a selection.
+  ui->cboComPort->setCurrentIndex(s.Port >= 1 && s.Port <= ui->cboComPort->count() ? s.Port - 1
+                                                                                   : -1);
+  ui->spnInpBuffer->setValue(s.InputBuffer);
+  ui->spnOutBuffer->setValue(s.OutputBuffer);
+  SelectText(*ui->cboBaudRate, s.Baud);
+  SelectText(*ui->cboStopBit, s.StopBit);
+  SelectText(*ui->cboDataBit, s.DataBit);
+  SelectText(*ui->cboFlowContr, s.FlowContr);
+  int parity = -1;
+  for (size_t i = 0; i < ParityLetters.size(); ++i)
+    if (ParityLetters[i] == s.Parity) parity = static_cast<int>(i);
+  ui->cboParity->setCurrentIndex(parity);
+  ui->spnWarteOpen->setValue(s.WarteOpen);
+  ui->spnWarteClose->setValue(s.WarteClose);
+  ui->spnWarteSenden->setValue(s.WarteSenden);
+  ui->spnWarteEmpfangen->setValue(s.WarteEmpfangen);
+  ui->spnSMSStack->setValue(sms_stack <= 0 ? 10 : sms_stack);
+}
+
+void THandyForm::LoadRow() {
+  TSerialSettings s;
+  s.Baud = tz::RTrim(DBMobilTel.FieldGet("BAUDRATE"));
+  s.DataBit = tz::RTrim(DBMobilTel.FieldGet("DATABITS"));
+  s.StopBit = tz::RTrim(DBMobilTel.FieldGet("STOPBITS"));
+  s.Parity = tz::RTrim(DBMobilTel.FieldGet("PARITY"));
+  s.FlowContr = tz::RTrim(DBMobilTel.FieldGet("FLOWCONTR"));
+  s.WarteOpen = DBMobilTel.FieldGetInt("WAITOPEN");
+  s.WarteClose = DBMobilTel.FieldGetInt("WAITCLOSE");
+  s.WarteSenden = DBMobilTel.FieldGetInt("WAITSEND");
+  s.WarteEmpfangen = DBMobilTel.FieldGetInt("WAITREC");
+  s.Port = DBMobilTel.FieldGetInt("COMPORT");
+  s.InputBuffer = DBMobilTel.FieldGetInt("INPUTBUF");
+  s.OutputBuffer = DBMobilTel.FieldGetInt("OUTPUTBUF");
+  ShowSettings(s, DBMobilTel.FieldGetInt("SMSSTACK"));
+}
+
+void THandyForm::grdMobilTelCellClick() {
+  if (DBMobilTel.Active() && !DBMobilTel.IsEmpty()) LoadRow();
+}
+
+void THandyForm::btnSaveSettingsClick() {
+  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty() || !DBMobilTel.RLock()) {
+    platform::ShowMessage("Could not save settings");
+    return;
+  }
+  // A combo without a selection has nothing to say: its field keeps what the row holds.
+  DBMobilTel.FieldPutInt("smsstack", ui->spnSMSStack->value());
+  if (ui->cboComPort->currentIndex() >= 0)
+    DBMobilTel.FieldPutInt("COMPORT", ui->cboComPort->currentIndex() + 1);
+  if (ui->cboBaudRate->currentIndex() >= 0)
+    DBMobilTel.FieldPutStr("BAUDRATE", Text(*ui->cboBaudRate));
+  if (ui->cboDataBit->currentIndex() >= 0)
+    DBMobilTel.FieldPutStr("DATABITS", Text(*ui->cboDataBit));
+  if (ui->cboStopBit->currentIndex() >= 0)
+    DBMobilTel.FieldPutStr("STOPBITS", Text(*ui->cboStopBit));
+  int parity = ui->cboParity->currentIndex();
+  if (parity >= 0 && parity < static_cast<int>(ParityLetters.size()))
+    DBMobilTel.FieldPutStr("PARITY", ParityLetters[parity]);
+  if (ui->cboFlowContr->currentIndex() >= 0)
+    DBMobilTel.FieldPutStr("FLOWCONTR", Text(*ui->cboFlowContr));
+  DBMobilTel.FieldPutInt("INPUTBUF", ui->spnInpBuffer->value());
+  DBMobilTel.FieldPutInt("OUTPUTBUF", ui->spnOutBuffer->value());
+  DBMobilTel.FieldPutInt("WAITOPEN", ui->spnWarteOpen->value());
+  DBMobilTel.FieldPutInt("WAITCLOSE", ui->spnWarteClose->value());
+  DBMobilTel.FieldPutInt("WAITSEND", ui->spnWarteSenden->value());
+  DBMobilTel.FieldPutInt("WAITREC", ui->spnWarteEmpfangen->value());
+  DBMobilTel.ReplaceRec();
+  DBMobilTel.UnLock();
+}
+
+void THandyForm::btnHandySetClick() {
+  // An empty table has no row to name: its id would be blanks.
+  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty()) {
+    platform::ShowMessage("There is no Mobile to set as Standard");
+    return;
+  }
+  try {
+    std::string id = DBMobilTel.FieldGet("ID");
+    platform::RegIniFile registry(apps::kRegistryKey);
+    registry.WriteString(apps::kRegistrySection, "ID", id);
+  } catch (const std::exception&) {
+    platform::ShowMessage("Error while saving settings");
+  }
+}
+
+bool THandyForm::MobileExists(const std::string& vendor, const std::string& type) {
+  DBMobilTel.SetOrderToTag("hersteller");
+  return DBMobilTel.FindExact(DuplicateKey(vendor, type));
+}
+
+std::string THandyForm::NextId() {
+  DBMobilTel.SetOrderToTag("id");
+  DBMobilTel.GoBottom();
+  int64_t last = 0;
+  if (!DBMobilTel.IsEmpty()) {
+    std::string id = tz::AllTrim(DBMobilTel.FieldGet("ID"));
+    std::from_chars(id.data(), id.data() + id.size(), last);
+  }
+  return phone::ZeroPadNumber("", last + 1, 10);
+}
+
+void THandyForm::AddMobile(const std::string& vendor, const std::string& type) {
+  int32_t record = DBMobilTel.RecNo();
+  std::string tag = DBMobilTel.CurrentTag();
+  if (MobileExists(vendor, type)) {
+    // The seek stands on the other model; the user's row stays the current one, so that the
+    // next Save or rename does not write into the model found.
+    DBMobilTel.Go(record);
+    platform::ShowMessage("This Mobile already exist in the database");
+  } else if (!DBMobilTel.ALock()) {
+    platform::ShowMessage("New Mobile could not be appended");
+  } else {
+    // The last id is read only under the append lock, so a second program adding at the same
+    // time waits for this row and counts on from it. The record the table then stands on, the
+    // one with the highest id, lends the new row its serial settings and waits.
+    std::string id = NextId();
+    DBMobilTel.SetOrderToTag("hersteller");
+    DBMobilTel.FieldPutStr("ID", id);
+    DBMobilTel.FieldPutStr("HERSTELLER", vendor);
+    DBMobilTel.FieldPutStr("MODELL", type);
+    DBMobilTel.FieldPutInt("smsstack", 10);
+    DBMobilTel.AppendRec();
+    DBMobilTel.UnLock();
+  }
+  DBMobilTel.SetOrderToTag(tag);
+}
+
+void THandyForm::btnNeuHandyClick() {
+  MobileNew->ui->txtVendorName->clear();
+  MobileNew->ui->txtMobileType->clear();
+  MobileNew->setWindowTitle("New Mobile");
+  if (MobileNew->exec() != QDialog::Accepted) return;
+  AddMobile(platform::FromQString(MobileNew->ui->txtVendorName->text()),
+            platform::FromQString(MobileNew->ui->txtMobileType->text()));
+}
+
+void THandyForm::RenameMobile(const std::string& vendor, const std::string& type) {
+  int32_t record = DBMobilTel.RecNo();
+  std::string tag = DBMobilTel.CurrentTag();
+  if (MobileExists(vendor, type)) {
+    DBMobilTel.Go(record);
+    platform::ShowMessage("This Mobile already exists in the database");
+  } else {
+    DBMobilTel.Go(record);
+    if (DBMobilTel.RLock()) {
+      DBMobilTel.FieldPutStr("HERSTELLER", vendor);
+      DBMobilTel.FieldPutStr("MODELL", type);
+      DBMobilTel.ReplaceRec();
+      DBMobilTel.UnLock();
+    } else {
+      platform::ShowMessage("Database could not be locked. Mobile Name could not be changed");
+    }
+  }
+  DBMobilTel.SetOrderToTag(tag);
+}
+
+void THandyForm::BitBtn1Click() {
+  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty()) return;
+  MobileNew->setWindowTitle("Change Mobile");
+  MobileNew->ui->txtVendorName->setText(platform::ToQString(DBMobilTel.FieldGet("HERSTELLER")));
+  MobileNew->ui->txtMobileType->setText(platform::ToQString(DBMobilTel.FieldGet("MODELL")));
+  if (MobileNew->exec() != QDialog::Accepted) return;
+  RenameMobile(platform::FromQString(MobileNew->ui->txtVendorName->text()),
+               platform::FromQString(MobileNew->ui->txtMobileType->text()));
+}
+
+void THandyForm::btnDelHandyClick() {
+  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty()) return;
+  if (platform::MessageBox("Do you really want do delete this Mobile?",
+                           platform::ApplicationTitle(),
+                           platform::kMbYesNo | platform::kMbIconQuestion) != platform::kIdYes)
+    return;
+  if (DBMobilTel.RLock()) {
+    DBMobilTel.DeleteRec();
+    DBMobilTel.UnLock();
+  } else {
+    platform::ShowMessage("Database could not be locked. Record not deleted");
+  }
+}
+
+void THandyForm::btnEndeClick() {
+  close();
+}
+
+}  // namespace handy

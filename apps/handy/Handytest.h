@@ -1,0 +1,138 @@
+// Vazor's main window: the phone-model table telstamm.dbf in a grid, the serial settings of
+// the selected model (saved into its row), new, renamed and deleted models, the standard phone
+// the display program connects to (the registry's "ID"), and the phone driven by hand with the
+// settings shown: connect, maker and model, the raw replies of every SMS slot, decoding and
+// deleting one, and the SIM PIN.
+//
+// One GUI thread. The phone's waits pump events, so a button can be clicked while a phone
+// operation waits. Every phone operation runs inside TPhoneOperation, which disables the phone
+// buttons until it has unwound: operations never interleave on the port, and Release never
+// frees the phone object under one.
+#pragma once
+
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "phone/HandyKomm.h"
+#include "platform/dataset/datasource.h"
+#include "tables/components/utzfds.h"
+
+namespace Ui {
+class THandyForm;
+}
+
+namespace handy {
+
+class TMobileNew;
+
+// The serial settings a model's row holds, or settings.ini's section "COM" gives.
+struct TSerialSettings {
+  int32_t Port = 1;
+  int32_t InputBuffer = 1024;
+  int32_t OutputBuffer = 1024;
+  std::string Baud = "9600";
+  std::string DataBit = "8";
+  std::string StopBit = "1";
+  std::string Parity = "N";
+  std::string FlowContr = "None";
+  int32_t WarteOpen = 1000;
+  int32_t WarteClose = 1000;
+  int32_t WarteSenden = 200;
+  int32_t WarteEmpfangen = 200;
+};
+
+// The settings.ini of the program folder, section "COM", with the defaults above for what is
+// missing. Never writes the file.
+TSerialSettings ReadSettingsIni();
+
+// A SIM PIN that may be sent: 4 to 8 decimal digits and nothing else.
+bool IsSendablePin(const std::string& pin);
+
+// A line of lstSMS (one slot's reply, CR LF as "---"): the status field after the first
+// "+CMGR: " and the PDU, the line that follows the "+CMGR: " line. Both empty without a
+// "+CMGR: ".
+struct TSmsLine {
+  std::string Status;
+  std::string Pdu;
+  static TSmsLine Parse(const std::string& line);
+};
+
+class THandyForm : public QMainWindow {
+ public:
+  // Builds the window from its form. The table library must be started (tz::StartTarazed) and
+  // a Ui installed. FormShow runs when the window is first shown.
+  explicit THandyForm(QWidget* parent = nullptr);
+  ~THandyForm() override;
+  THandyForm(const THandyForm&) = delete;
+  THandyForm& operator=(const THandyForm&) = delete;
+
+  std::unique_ptr<Ui::THandyForm> ui;
+  tz::TTzDbf DBMobilTel;
+  platform::dataset::TDataSource DSMobilTel;
+  // The vendor and type dialog; the program block creates it after this window. Not owned.
+  TMobileNew* MobileNew = nullptr;
+
+  // "E", "O", "N", "M", "S": item i of cboParity stores letter i.
+  std::vector<std::string> ParityLetters;
+  // The phone; nullptr while released.
+  std::unique_ptr<phone::TMobilKomm> MobilKomm;
+
+  // The handlers, as the design names them.
+  void FormShow();
+  void grdMobilTelCellClick();
+  void btnSaveSettingsClick();
+  void btnHandySetClick();
+  void btnNeuHandyClick();
+  void BitBtn1Click();
+  void btnDelHandyClick();
+  void btnEndeClick();
+  void btnKommOpenClick();
+  void btnKommCloseClick();
+  void btnHerstellerClick();
+  void btnModellClick();
+  void btnSmsHolenClick();
+  void btnSMSDecodeClick();
+  void btnDelSMSClick();
+  void Button1Click();
+
+  // Appends a model with this vendor and type, as New Mobile does after its dialog: refused as
+  // a duplicate, or given the next id under the append lock.
+  void AddMobile(const std::string& vendor, const std::string& type);
+  // Renames the current row, as Change Mobilename does after its dialog.
+  void RenameMobile(const std::string& vendor, const std::string& type);
+  // Loads the current row of the table into the settings controls.
+  void LoadRow();
+  // Selects the controls for these settings, as a row or settings.ini gives them.
+  void ShowSettings(const TSerialSettings& settings, int32_t sms_stack);
+
+  // A phone operation is running (its waits pump events).
+  bool PhoneBusy() const { return phone_busy_ > 0; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  class TPhoneOperation;
+  // The six buttons that need a phone: enabled when `connected`; Start the other way round.
+  void SetConnected(bool connected);
+  // The duplicate key of vendor and type, sought in the HERSTELLER order.
+  bool MobileExists(const std::string& vendor, const std::string& type);
+  // The next id: one above the highest id, "0000000001" on an empty table.
+  std::string NextId();
+  // The name of the first phone setting whose combo has no selection; empty when all have one.
+  std::string MissingSetting() const;
+  void GetAllSms();
+  // Runs the maker or model query and shows its whole reply in `memo`.
+  void ShowReply(void (phone::TMobilKomm::*query)(std::string&), QPlainTextEdit& memo);
+  // Drops the phone object (its port closed without messages or waits).
+  void DropPhone();
+
+  bool shown_ = false;
+  int phone_busy_ = 0;
+};
+
+}  // namespace handy

@@ -1,0 +1,222 @@
+// The main window's phone buttons: connect and release with the settings the controls show,
+// maker and model, the raw replies of every SMS slot, decoding and deleting one, the SIM PIN.
+#include <charconv>
+
+#include "apps/handy/Handytest.h"
+#include "phone/Tokens.h"
+#include "platform/qt/qt_text.h"
+#include "platform/ui.h"
+#include "ui_Handytest.h"
+
+namespace handy {
+
+namespace {
+
+// A decimal number and nothing else.
+bool ReadNumber(const std::string& text, int32_t& value) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+bool IsSendablePin(const std::string& pin) {
+  if (pin.size() < 4 || pin.size() > 8) return false;
+  for (char c : pin)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+TSmsLine TSmsLine::Parse(const std::string& line) {
+  TSmsLine sms;
+  sms.Status = phone::GetToken(line, "+CMGR: ", 2);
+  // The PDU is the line after the "+CMGR: " line wherever that stands, so a phone that does
+  // not echo the command (and so has one line less in front) is read alike.
+  sms.Pdu = phone::GetToken(sms.Status, "---", 2);
+  return sms;
+}
+
+// While it lives a phone operation runs: every phone button is disabled, so no second
+// operation starts on the port and Release cannot free the phone under this one. The buttons
+// come back as they were, or as the phone's state now says when the operation changed it.
+class THandyForm::TPhoneOperation {
+ public:
+  explicit TPhoneOperation(THandyForm& form) : form_(form) {
+    if (form_.phone_busy_++ > 0) return;
+    for (QPushButton* button : Buttons(form_)) button->setEnabled(false);
+  }
+  ~TPhoneOperation() {
+    if (--form_.phone_busy_ > 0) return;
+    form_.SetConnected(form_.MobilKomm != nullptr);
+  }
+  TPhoneOperation(const TPhoneOperation&) = delete;
+  TPhoneOperation& operator=(const TPhoneOperation&) = delete;
+
+  static std::vector<QPushButton*> Buttons(THandyForm& form) {
+    Ui::THandyForm& ui = *form.ui;
+    return {ui.btnKommOpen, ui.btnKommClose, ui.btnHersteller, ui.btnModell,
+            ui.btnSmsHolen, ui.btnSMSDecode, ui.btnDelSMS,     ui.Button1};
+  }
+
+ private:
+  THandyForm& form_;
+};
+
+void THandyForm::SetConnected(bool connected) {
+  ui->btnKommOpen->setEnabled(!connected);
+  for (QPushButton* button : {ui->btnKommClose, ui->btnHersteller, ui->btnModell, ui->btnSmsHolen,
+                              ui->btnSMSDecode, ui->btnDelSMS})
+    button->setEnabled(connected);
+  ui->Button1->setEnabled(true);
+}
+
+std::string THandyForm::MissingSetting() const {
+  if (ui->cboComPort->currentIndex() < 0) return "Com Port";
+  if (ui->cboBaudRate->currentIndex() < 0) return "Baud Rate";
+  if (ui->cboDataBit->currentIndex() < 0) return "Data Bits";
+  if (ui->cboStopBit->currentIndex() < 0) return "Stop Bit";
+  int parity = ui->cboParity->currentIndex();
+  if (parity < 0 || parity >= static_cast<int>(ParityLetters.size())) return "Parity";
+  return "";
+}
+
+void THandyForm::DropPhone() {
+  MobilKomm.reset();
+}
+
+void THandyForm::btnKommOpenClick() {
+  if (PhoneBusy() || MobilKomm) return;
+  // A combo without a selection gives no number (or no parity letter) to open the port with.
+  std::string missing = MissingSetting();
+  if (!missing.empty()) {
+    platform::ShowMessage("Please select the " + missing + " setting");
+    return;
+  }
+  TPhoneOperation operation(*this);
+  MobilKomm = std::make_unique<phone::TMobilKomm>();
+  MobilKomm->SetDefaults();
+  MobilKomm->ComPort = ui->cboComPort->currentIndex() + 1;
+  MobilKomm->InputBuf = ui->spnInpBuffer->value();
+  MobilKomm->OutputBuf = ui->spnOutBuffer->value();
+  std::string baud = platform::FromQString(ui->cboBaudRate->currentText());
+  std::string data = platform::FromQString(ui->cboDataBit->currentText());
+  std::string stop = platform::FromQString(ui->cboStopBit->currentText());
+  ReadNumber(baud, MobilKomm->BaudRate);
+  ReadNumber(data, MobilKomm->DataBits);
+  if (stop == "1,5")
+    MobilKomm->StopBits = 15;
+  else
+    ReadNumber(stop, MobilKomm->StopBits);
+  MobilKomm->Parity = ParityLetters[ui->cboParity->currentIndex()][0];
+  MobilKomm->FlowContr = platform::FromQString(ui->cboFlowContr->currentText());
+  MobilKomm->WaitOpen = ui->spnWarteOpen->value();
+  MobilKomm->WaitClose = ui->spnWarteClose->value();
+  MobilKomm->WaitSend = ui->spnWarteSenden->value();
+  MobilKomm->WaitRec = ui->spnWarteEmpfangen->value();
+
+  if (!MobilKomm->OpenPort()) {
+    // OpenPort has shown why; the object and the port record it may hold go with it.
+    DropPhone();
+    return;
+  }
+  if (!MobilKomm->InitPhone()) {
+    platform::ShowMessage("Mobile not connected");
+    MobilKomm->ClosePort();
+    DropPhone();
+    ui->MemoHersteller->clear();
+    ui->MemoModell->clear();
+    return;
+  }
+  ShowReply(&phone::TMobilKomm::GetManufacturer, *ui->MemoHersteller);
+  ShowReply(&phone::TMobilKomm::GetModel, *ui->MemoModell);
+}
+
+void THandyForm::btnKommCloseClick() {
+  if (PhoneBusy() || !MobilKomm) return;
+  {
+    TPhoneOperation operation(*this);
+    MobilKomm->ClosePort();
+    DropPhone();
+  }
+  ui->MemoHersteller->clear();
+  ui->MemoModell->clear();
+}
+
+void THandyForm::ShowReply(void (phone::TMobilKomm::*query)(std::string&), QPlainTextEdit& memo) {
+  std::string reply;
+  (MobilKomm.get()->*query)(reply);
+  memo.setPlainText(platform::ToQString(reply));
+}
+
+void THandyForm::btnHerstellerClick() {
+  if (PhoneBusy() || !MobilKomm) return;
+  TPhoneOperation operation(*this);
+  ShowReply(&phone::TMobilKomm::GetManufacturer, *ui->MemoHersteller);
+}
+
+void THandyForm::btnModellClick() {
+  if (PhoneBusy() || !MobilKomm) return;
+  TPhoneOperation operation(*this);
+  ShowReply(&phone::TMobilKomm::GetModel, *ui->MemoModell);
+}
+
+void THandyForm::GetAllSms() {
+  ui->lstSMS->clear();
+  int stack = ui->spnSMSStack->value();
+  for (int slot = 1; slot <= stack; ++slot) {
+    std::string reply;
+    MobilKomm->ReadSms(slot, reply);
+    reply = phone::ReplaceAll(phone::ReplaceAll(reply, "\r\n", "---"), "\r", "");
+    ui->lstSMS->addItem(platform::ToQString(reply));
+  }
+}
+
+void THandyForm::btnSmsHolenClick() {
+  if (PhoneBusy() || !MobilKomm) return;
+  TPhoneOperation operation(*this);
+  GetAllSms();
+}
+
+void THandyForm::btnSMSDecodeClick() {
+  if (PhoneBusy() || !MobilKomm) return;
+  QListWidgetItem* item = ui->lstSMS->currentItem();
+  if (!item || !item->isSelected()) return;
+  TSmsLine sms = TSmsLine::Parse(platform::FromQString(item->text()));
+  if (sms.Status.empty()) return;
+  if (sms.Status[0] != '0' && sms.Status[0] != '1') {
+    platform::ShowMessage("SMS is not an incoming SMS - Could not be decoded");
+    return;
+  }
+  std::string smsc, sender, time_stamp, text;
+  MobilKomm->DecodePdu(sms.Pdu, smsc, sender, time_stamp, text);
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  ui->MemoSMS->setPlainText(platform::ToQString("Prov: " + smsc + " Tel: " + sender +
+                                                " Zeit: " + time_stamp + " Text: " + text));
+}
+
+void THandyForm::btnDelSMSClick() {
+  if (PhoneBusy() || !MobilKomm) return;
+  QListWidgetItem* item = ui->lstSMS->currentItem();
+  if (!item || !item->isSelected()) return;
+  TPhoneOperation operation(*this);
+  std::string reply;
+  MobilKomm->DeleteSms(ui->lstSMS->row(item) + 1, reply);
+  GetAllSms();
+}
+
+void THandyForm::Button1Click() {
+  if (PhoneBusy() || !MobilKomm) return;
+  // Only digits go out, so nothing can ride on the command line after the PIN.
+  std::string pin = platform::FromQString(ui->Edit1->text());
+  if (!IsSendablePin(pin)) {
+    platform::ShowMessage("The PIN must be 4 to 8 digits");
+    return;
+  }
+  TPhoneOperation operation(*this);
+  std::string reply;
+  MobilKomm->Command("AT+CPIN=" + pin, reply);
+  MobilKomm->Command("AT+CNMI=0,0,0,0,1", reply);
+}
+
+}  // namespace handy

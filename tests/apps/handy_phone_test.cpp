@@ -1,0 +1,288 @@
+// Vazor's phone buttons against the phone simulator on COM1: connect with the settings the
+// window shows, maker and model, the raw replies of the SMS slots, decoding and deleting one,
+// the SIM PIN, and the guards of the nested waits.
+#include <QListWidget>
+#include <QPlainTextEdit>
+
+#include "handy_fixture.h"
+#include "tools/phonesim/simulator.h"
+
+namespace handy {
+namespace {
+
+// A received SMS ("TEST" from +46705930301) and one with a line feed in its text.
+const char kTestPdu[] = "07916407058099F9040B916407950303F100008921222140140004D4E2940A";
+const char kTestDecoded[] =
+    "Prov: +46705008999 Tel: +46705930301 Zeit: 22.12.98 12:04,41 ZZ00 Text: TEST";
+const char kLineFeedPdu[] = "0791947101670000000B811007214365F700001270908174300007BCA4750CEF2B00";
+
+class HandyPhoneTest : public HandyTest {
+ protected:
+  HandyPhoneTest()
+      : sim_(std::make_unique<phone::sim::PhoneSimulator>()),
+        com1_("KESTROVA_COM1", sim_->DevicePath()),
+        com2_("KESTROVA_COM2", (dir_ / "no-such-device").string()) {
+    // The standard phone on COM1 with short waits, and a stack of three slots.
+    WriteRows({{"0000000001", "Test", "Phone", 3, 1, "9600", "8", "1", "N", "None", 1024, 1024, 10,
+                10, 10, 20}});
+    sim_->SetSlot(1, 0, kTestPdu);
+    sim_->SetSlot(2, 2, kTestPdu);
+    sim_->SetSlot(3, 1, kLineFeedPdu);
+  }
+
+  THandyForm& Connect() {
+    THandyForm& form = OpenForm();
+    QTest::mouseClick(form.ui->btnKommOpen, Qt::LeftButton);
+    EXPECT_TRUE(form.MobilKomm);
+    return form;
+  }
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    for (int i = 0; i < form_->ui->lstSMS->count(); ++i)
+      lines.push_back(platform::FromQString(form_->ui->lstSMS->item(i)->text()));
+    return lines;
+  }
+  std::string Memo(QPlainTextEdit* memo) const {
+    return platform::FromQString(memo->toPlainText());
+  }
+  // Which of the eight phone buttons are enabled, Start first, Send last: "10000001".
+  std::string Buttons() const {
+    Ui::THandyForm& ui = *form_->ui;
+    std::string state;
+    for (QPushButton* b : {ui.btnKommOpen, ui.btnKommClose, ui.btnHersteller, ui.btnModell,
+                           ui.btnSmsHolen, ui.btnSMSDecode, ui.btnDelSMS, ui.Button1})
+      state += b->isEnabled() ? '1' : '0';
+    return state;
+  }
+  void Decode(int line) {
+    form_->ui->lstSMS->setCurrentRow(line);
+    QTest::mouseClick(form_->ui->btnSMSDecode, Qt::LeftButton);
+  }
+
+  std::unique_ptr<phone::sim::PhoneSimulator> sim_;
+  platform::ScopedEnv com1_, com2_;
+};
+
+TEST_F(HandyPhoneTest, StartAndReleaseCommunication) {
+  THandyForm& form = OpenForm();
+  EXPECT_EQ(Buttons(), "10000001");
+  QTest::mouseClick(form.ui->btnKommOpen, Qt::LeftButton);
+  ASSERT_TRUE(form.MobilKomm);
+  EXPECT_TRUE(ui_.Texts().empty());
+  EXPECT_EQ(Buttons(), "01111111");
+  // The whole replies, echo and final line included (the memo shows CR LF as one break).
+  EXPECT_EQ(Memo(form.ui->MemoHersteller), "AT+CGMI\n\nKESTROVA\n\nOK\n");
+  EXPECT_EQ(Memo(form.ui->MemoModell), "AT+CGMM\n\nPS-1\n\nOK\n");
+  EXPECT_EQ(sim_->LogTexts(),
+            (std::vector<std::string>{"AT+CGMI", "AT+CMGF=0", "AT+CPMS=\"SM\",\"SM\",\"SM\"",
+                                      "AT+CGMI", "AT+CGMM"}));
+
+  QTest::mouseClick(form.ui->btnKommClose, Qt::LeftButton);
+  EXPECT_FALSE(form.MobilKomm);
+  EXPECT_EQ(Buttons(), "10000001");
+  EXPECT_EQ(Memo(form.ui->MemoHersteller), "");
+  EXPECT_EQ(Memo(form.ui->MemoModell), "");
+  // A fresh start after a release.
+  QTest::mouseClick(form.ui->btnKommOpen, Qt::LeftButton);
+  EXPECT_TRUE(form.MobilKomm);
+  EXPECT_EQ(Memo(form.ui->MemoModell), "AT+CGMM\n\nPS-1\n\nOK\n");
+}
+
+TEST_F(HandyPhoneTest, ConnectRefusedOrFailed) {
+  THandyForm& form = OpenForm();
+  Ui::THandyForm& ui = *form.ui;
+  struct Case {
+    const char* what;
+    std::function<void()> setup;
+    std::vector<std::string> messages;  // a text ending in ": " is a prefix
+  } const cases[] = {
+      {"no baud rate",
+       [&] { ui.cboBaudRate->setCurrentIndex(-1); },
+       {"Please select the Baud Rate setting"}},
+      {"no parity",
+       [&] { ui.cboParity->setCurrentIndex(-1); },
+       {"Please select the Parity setting"}},
+      {"no port",
+       [&] { ui.cboComPort->setCurrentIndex(-1); },
+       {"Please select the Com Port setting"}},
+      {"port that does not open",
+       [&] { ui.cboComPort->setCurrentIndex(1); },
+       {"Com Port open error: "}},
+      {"phone silent",
+       [&] { sim_->SetBehaviour("", {phone::sim::Behaviour::kSilent}); },
+       {"Mobile not connected"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    form.ShowSettings(TSerialSettings{}, 3);
+    sim_->ClearBehaviours();
+    sim_->ClearLog();
+    ui_.Clear();
+    c.setup();
+    QTest::mouseClick(ui.btnKommOpen, Qt::LeftButton);
+    EXPECT_FALSE(form.MobilKomm);
+    EXPECT_EQ(Buttons(), "10000001");
+    std::vector<std::string> texts = ui_.Texts();
+    ASSERT_EQ(texts.size(), c.messages.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+      const std::string& want = c.messages[i];
+      if (want.ends_with(": "))
+        EXPECT_TRUE(texts[i].starts_with(want)) << texts[i];
+      else
+        EXPECT_EQ(texts[i], want);
+    }
+  }
+  // Nothing reached the phone but the silent phone's probe.
+  EXPECT_EQ(sim_->LogTexts(), std::vector<std::string>{"AT+CGMI"});
+}
+
+TEST_F(HandyPhoneTest, GetAllSmsListsOneLinePerSlotOfTheStack) {
+  THandyForm& form = Connect();
+  ASSERT_EQ(form.ui->spnSMSStack->value(), 3);
+  sim_->ClearLog();
+  QTest::mouseClick(form.ui->btnSmsHolen, Qt::LeftButton);
+  std::string pdu = kTestPdu;
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "AT+CMGR=1---+CMGR: 0,,23---" + pdu + "------OK---",
+                         "AT+CMGR=2---+CMGR: 2,,23---" + pdu + "------OK---",
+                         "AT+CMGR=3---+CMGR: 1,,26---" + std::string(kLineFeedPdu) + "------OK---",
+                     }));
+  EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
+
+  // Empty slots still get their line.
+  sim_->ClearSlot(2);
+  form.ui->spnSMSStack->setValue(4);
+  QTest::mouseClick(form.ui->btnSmsHolen, Qt::LeftButton);
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1], "AT+CMGR=2---+CMS ERROR: 321---");
+  EXPECT_EQ(lines[3], "AT+CMGR=4---+CMS ERROR: 321---");
+}
+
+TEST_F(HandyPhoneTest, DecodeShowsTheFieldsOfAReceivedSms) {
+  THandyForm& form = Connect();
+  QTest::mouseClick(form.ui->btnSmsHolen, Qt::LeftButton);
+  // No line selected: nothing.
+  form.ui->lstSMS->setCurrentRow(-1);
+  QTest::mouseClick(form.ui->btnSMSDecode, Qt::LeftButton);
+  EXPECT_EQ(Memo(form.ui->MemoSMS), "");
+
+  Decode(0);
+  EXPECT_EQ(Memo(form.ui->MemoSMS), kTestDecoded);
+  // The line feed of the text is shown as a blank.
+  Decode(2);
+  EXPECT_EQ(Memo(form.ui->MemoSMS),
+            "Prov: +491710760000 Tel: 01701234567 Zeit: 09.07.21 18:47,03 ZZ00 Text: <IVcp\xF1 ");
+  EXPECT_TRUE(ui_.Texts().empty());
+  // A stored message is refused.
+  Decode(1);
+  EXPECT_EQ(ui_.Texts(),
+            std::vector<std::string>{"SMS is not an incoming SMS - Could not be decoded"});
+}
+
+TEST_F(HandyPhoneTest, DecodeTakesThePduAfterTheStatusLineWithoutAnEcho) {
+  // A phone that echoes nothing: its reply starts with the line break before "+CMGR: ".
+  sim_->SetEcho(false);
+  THandyForm& form = Connect();
+  form.ui->spnSMSStack->setValue(1);
+  QTest::mouseClick(form.ui->btnSmsHolen, Qt::LeftButton);
+  ASSERT_EQ(Lines(),
+            std::vector<std::string>{"---+CMGR: 0,,23---" + std::string(kTestPdu) + "------OK---"});
+  Decode(0);
+  EXPECT_EQ(Memo(form.ui->MemoSMS), kTestDecoded);
+  // One that starts its reply with the status line itself.
+  form.ui->lstSMS->addItem(QString("+CMGR: 1,,23---") + kTestPdu + "------OK---");
+  form.ui->MemoSMS->clear();
+  Decode(1);
+  EXPECT_EQ(Memo(form.ui->MemoSMS), kTestDecoded);
+  // A line without "+CMGR: " shows nothing.
+  form.ui->lstSMS->addItem("AT+CMGR=5------+CMS ERROR: 321---");
+  form.ui->MemoSMS->clear();
+  Decode(2);
+  EXPECT_EQ(Memo(form.ui->MemoSMS), "");
+  EXPECT_TRUE(ui_.Texts().empty());
+}
+
+TEST_F(HandyPhoneTest, DeleteRemovesTheSelectedSlotAndReadsAllAgain) {
+  THandyForm& form = Connect();
+  QTest::mouseClick(form.ui->btnSmsHolen, Qt::LeftButton);
+  sim_->ClearLog();
+  // No line selected: nothing goes to the phone.
+  form.ui->lstSMS->setCurrentRow(-1);
+  QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
+  EXPECT_TRUE(sim_->LogTexts().empty());
+
+  form.ui->lstSMS->setCurrentRow(1);
+  QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
+  EXPECT_FALSE(sim_->Slot(2));
+  EXPECT_TRUE(sim_->Slot(1));
+  EXPECT_EQ(sim_->LogTexts(),
+            (std::vector<std::string>{"AT+CMGD=2", "AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "AT+CMGR=2---+CMS ERROR: 321---");
+}
+
+TEST_F(HandyPhoneTest, PinGoesOutOnlyAsFourToEightDigits) {
+  THandyForm& form = OpenForm();
+  // Without a phone Send does nothing.
+  form.ui->Edit1->setText("4711");
+  QTest::mouseClick(form.ui->Button1, Qt::LeftButton);
+  EXPECT_TRUE(ui_.Texts().empty());
+  QTest::mouseClick(form.ui->btnKommOpen, Qt::LeftButton);
+  struct Case {
+    const char* pin;
+    bool sent;
+  } const cases[] = {{"4711", true},       {"12345678", true},      {"123", false},
+                     {"123456789", false}, {"4711;+CMGD=1", false}, {"47 1", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pin);
+    sim_->ClearLog();
+    ui_.Clear();
+    form.ui->Edit1->setText(c.pin);
+    QTest::mouseClick(form.ui->Button1, Qt::LeftButton);
+    if (c.sent) {
+      EXPECT_EQ(sim_->LogTexts(),
+                (std::vector<std::string>{std::string("AT+CPIN=") + c.pin, "AT+CNMI=0,0,0,0,1"}));
+      EXPECT_TRUE(ui_.Texts().empty());
+    } else {
+      EXPECT_TRUE(sim_->LogTexts().empty());
+      EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"The PIN must be 4 to 8 digits"});
+    }
+  }
+  EXPECT_TRUE(sim_->Slot(1));
+}
+
+TEST_F(HandyPhoneTest, PhoneButtonsWaitForTheRunningOperation) {
+  THandyForm& form = Connect();
+  Ui::THandyForm& ui = *form.ui;
+  std::string during;
+  int clicks = 0;
+  // While Get all SMS waits, the user clicks Release, Start, Delete and Get all SMS again.
+  ui_.OnProcessEvents([&] {
+    if (!form.PhoneBusy() || clicks > 20) return;
+    ++clicks;
+    during = Buttons();
+    QTest::mouseClick(ui.btnKommClose, Qt::LeftButton);
+    QTest::mouseClick(ui.btnKommOpen, Qt::LeftButton);
+    ui.lstSMS->setCurrentRow(0);
+    QTest::mouseClick(ui.btnDelSMS, Qt::LeftButton);
+    QTest::mouseClick(ui.btnSmsHolen, Qt::LeftButton);
+    EXPECT_TRUE(form.MobilKomm);
+  });
+  sim_->ClearLog();
+  QTest::mouseClick(ui.btnSmsHolen, Qt::LeftButton);
+  ui_.OnProcessEvents(nullptr);
+  EXPECT_GT(clicks, 0);
+  EXPECT_EQ(during, "00000000");
+  EXPECT_TRUE(form.MobilKomm);
+  EXPECT_EQ(Lines().size(), 3u);
+  EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
+  EXPECT_EQ(Buttons(), "01111111");
+  // Once it has finished, Release works.
+  QTest::mouseClick(ui.btnKommClose, Qt::LeftButton);
+  EXPECT_FALSE(form.MobilKomm);
+}
+
+}  // namespace
+}  // namespace handy

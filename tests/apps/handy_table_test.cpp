@@ -1,0 +1,403 @@
+// Vazor's phone-model table: the start-up settings (a model's row, settings.ini, the built-in
+// defaults), the combo matching, the grid's order, new, renamed and deleted models, saving the
+// settings and marking the standard phone, read back with python3-dbfread.
+#include <random>
+#include <set>
+#include "handy_fixture.h"
+
+#include "platform/clock.h"
+#include "platform/testing/qt_testing.h"
+
+namespace handy {
+namespace {
+
+// What the settings controls show: port item, queues, the five combos' texts (empty: no
+// selection), the four waits and the stack.
+std::string Controls(THandyForm& form) {
+  Ui::THandyForm& ui = *form.ui;
+  auto combo = [](QComboBox* c) {
+    return c->currentIndex() < 0 ? std::string() : platform::FromQString(c->currentText());
+  };
+  return combo(ui.cboComPort) + "|" + std::to_string(ui.spnInpBuffer->value()) + "/" +
+         std::to_string(ui.spnOutBuffer->value()) + "|" + combo(ui.cboBaudRate) + "|" +
+         combo(ui.cboDataBit) + "|" + combo(ui.cboStopBit) + "|" + combo(ui.cboParity) + "|" +
+         combo(ui.cboFlowContr) + "|" + std::to_string(ui.spnWarteOpen->value()) + "," +
+         std::to_string(ui.spnWarteClose->value()) + "," +
+         std::to_string(ui.spnWarteSenden->value()) + "," +
+         std::to_string(ui.spnWarteEmpfangen->value()) + "|" +
+         std::to_string(ui.spnSMSStack->value());
+}
+
+// The first `n` fields of a peer row.
+std::string Fields(const std::string& row, int n) {
+  size_t end = 0;
+  for (int i = 0; i < n && end != std::string::npos; ++i) end = row.find('|', end + (i > 0));
+  return row.substr(0, end);
+}
+
+const std::string kBuiltIn = "Com 1|1024/1024|9600|8|1|None|None|1000,1000,200,200|10";
+
+TEST_F(HandyTest, StartUpTakesTheStandardRowOrSettingsIniOrTheBuiltInDefaults) {
+  struct Case {
+    const char* what;
+    const char* registry_id;   // null: no value
+    const char* settings_ini;  // null: no file
+    std::string controls;
+  } const cases[] = {
+      {"no registry, no settings.ini", nullptr, nullptr, kBuiltIn},
+      {"id not in the table, no settings.ini", "0000000099", nullptr, kBuiltIn},
+      {"settings.ini, every key", "0000000099",
+       "[COM]\r\nPort=3\r\nInputBuffer=512\r\nOutputBuffer=2048\r\nBaud=115200\r\nDataBit=7\r\n"
+       "StopBit=1,5\r\nParity=E\r\nFlowContr=Hardware\r\nWarteOpen=50\r\nWarteClose=60\r\n"
+       "WarteSenden=70\r\nWarteEmpfangen=80\r\n",
+       "Com 3|512/2048|115200|7|1,5|Even|Hardware|50,60,70,80|10"},
+      {"settings.ini, texts that match no item", "0000000099",
+       "[COM]\r\nPort=7\r\nBaud=14400\r\nDataBit=9\r\nStopBit=1.5\r\nParity=n\r\n"
+       "FlowContr=none\r\n",
+       "|1024/1024||||||1000,1000,200,200|10"},
+      {"the standard row", "0000000003", "[COM]\r\nPort=4\r\n",
+       "Com 2|512/256|19200|7|2|Space|XOn / XOff|11,22,33,44|7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::TempDir folders;
+    platform::ScopedEnv program("KESTROVA_PROGRAM_DIR", (folders / "program").string());
+    platform::ScopedEnv windows("KESTROVA_WINDOWS_DIR", (folders / "windows").string());
+    ModelRow standard{"0000000003", "Test",       "Three", 7,   2,  "19200", "7", "2",
+                      "S",          "XOn / XOff", 512,     256, 11, 22,      33,  44};
+    WriteRows({{"0000000002", "Test", "Two"}, standard});
+    if (c.registry_id) WriteRegistry("ID", c.registry_id);
+    if (c.settings_ini) folders.Write("program/settings.ini", c.settings_ini);
+    EXPECT_EQ(Controls(OpenForm()), c.controls);
+    form_.reset();
+  }
+}
+
+TEST_F(HandyTest, RegistryStackLengthStandsWhenTheRowIsMissing) {
+  WriteRegistry("SMSStack", "25");
+  EXPECT_EQ(Controls(OpenForm()), "Com 1|1024/1024|9600|8|1|None|None|1000,1000,200,200|25");
+}
+
+TEST_F(HandyTest, GridListsTheModelsInMakerOrderAndAClickLoadsTheRow) {
+  WriteRows({{"0000000001", "Zeta", "Z1"},
+             {"0000000002", "alpha", "B2", 3, 4, "14400", "6", "1,5", "M", "Hardware"},
+             {"0000000003", "Alpha", "a1", 0, 0, "2400", "5", "3", "X", "RTS"},
+             {"0000000004", "Mid", "M"}});
+  THandyForm& form = OpenForm();
+  ASSERT_EQ(GridRows(), (std::vector<std::string>{"Alpha|a1", "alpha|B2", "Mid|M", "Zeta|Z1"}));
+  EXPECT_EQ(form.ui->grdMobilTel->Columns().size(), 2u);
+
+  // Row 2: a baud rate not among the items and an unknown stop bit leave their combos empty,
+  // "1,5" picks the second stop-bit item, "M" the fourth parity item.
+  ClickRow(1);
+  EXPECT_EQ(Controls(form), "Com 4|1024/1024||6|1,5|Mark|Hardware|10,10,10,20|3");
+  // Port 0, parity "X", flow "RTS", stack 0: nothing selected, the stack 10.
+  ClickRow(0);
+  EXPECT_EQ(Controls(form), "|1024/1024|2400|5||||10,10,10,20|10");
+  ClickRow(3);
+  EXPECT_EQ(Controls(form), "Com 1|1024/1024|9600|8|1|None|None|10,10,10,20|5");
+}
+
+TEST_F(HandyTest, SaveWritesTheCurrentRowAndKeepsWhatNoControlSelects) {
+  WriteRows({{"0000000001", "Alpha", "A"},
+             {"0000000002", "Beta", "B", 5, 1, "14400", "8", "1", "Q", "None"}});
+  THandyForm& form = OpenForm();
+  Ui::THandyForm& ui = *form.ui;
+  // The spin ranges fit the table's fields: N 4 for queues and waits, N 3 for the stack.
+  for (QSpinBox* spin : {ui.spnInpBuffer, ui.spnOutBuffer, ui.spnWarteOpen, ui.spnWarteClose,
+                         ui.spnWarteSenden, ui.spnWarteEmpfangen}) {
+    EXPECT_EQ(spin->minimum(), 0) << spin->objectName().toStdString();
+    EXPECT_EQ(spin->maximum(), 9999) << spin->objectName().toStdString();
+  }
+  EXPECT_EQ(ui.spnSMSStack->minimum(), 1);
+  EXPECT_EQ(ui.spnSMSStack->maximum(), 999);
+
+  ClickRow(0);
+  ui.cboComPort->setCurrentIndex(2);
+  ui.cboBaudRate->setCurrentIndex(6);
+  ui.cboDataBit->setCurrentIndex(2);
+  ui.cboStopBit->setCurrentIndex(1);
+  ui.cboParity->setCurrentIndex(1);
+  ui.cboFlowContr->setCurrentIndex(0);
+  ui.spnInpBuffer->setValue(20000);
+  ui.spnOutBuffer->setValue(4096);
+  ui.spnWarteOpen->setValue(10000);
+  ui.spnWarteClose->setValue(0);
+  ui.spnWarteSenden->setValue(300);
+  ui.spnWarteEmpfangen->setValue(400);
+  ui.spnSMSStack->setValue(1000);
+  QTest::mouseClick(ui.btnSaveSettings, Qt::LeftButton);
+  EXPECT_EQ(PeerRows(),
+            (std::vector<std::string>{
+                "0000000001|Alpha|A|999|3|115200|7|1,5|O|XOn / XOff|9999|4096|9999|0|300|400",
+                "0000000002|Beta|B|5|1|14400|8|1|Q|None|1024|1024|10|10|10|20"}));
+
+  // Row 2's baud rate and parity select nothing: Save keeps them, and writes the rest.
+  ClickRow(1);
+  ASSERT_EQ(ui.cboBaudRate->currentIndex(), -1);
+  ASSERT_EQ(ui.cboParity->currentIndex(), -1);
+  ui.cboComPort->setCurrentIndex(-1);
+  ui.spnWarteOpen->setValue(77);
+  QTest::mouseClick(ui.btnSaveSettings, Qt::LeftButton);
+  EXPECT_EQ(PeerRows()[1], "0000000002|Beta|B|5|1|14400|8|1|Q|None|1024|1024|77|10|10|20");
+  EXPECT_TRUE(ui_.Texts().empty());
+}
+
+TEST_F(HandyTest, NewModelTakesTheNextIdAndTheSettingsOfTheHighest) {
+  WriteRows({{"0000000041", "Siemens", "S45", 4, 2, "19200", "7", "2", "O", "Hardware", 512, 256,
+              111, 222, 33, 44},
+             {"0000000007", "Nokia", "6210"}});
+  THandyForm& form = OpenForm();
+  AnswerDialog("Ericsson", "T68", true);
+  QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+  EXPECT_EQ(dialog_caption_, "New Mobile");
+  EXPECT_EQ(dialog_texts_, "|");
+  EXPECT_TRUE(ui_.Texts().empty());
+  std::vector<std::string> rows = PeerRows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2], "0000000042|Ericsson|T68|10|2|19200|7|2|O|Hardware|512|256|111|222|33|44");
+  // The grid is back in maker order, the new model in its place.
+  EXPECT_EQ(GridRows(), (std::vector<std::string>{"Ericsson|T68", "Nokia|6210", "Siemens|S45"}));
+
+  // Abort adds nothing.
+  AnswerDialog("Motorola", "V3", false);
+  QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+  EXPECT_EQ(PeerRows().size(), 3u);
+}
+
+TEST_F(HandyTest, FirstModelOfAnEmptyTableIsNumberOne) {
+  THandyForm& form = OpenForm();
+  AnswerDialog("Nokia", "3310", true);
+  QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+  AnswerDialog("Nokia", "3410", true);
+  QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+  std::vector<std::string> rows = PeerRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(Fields(rows[0], 6), "0000000001|Nokia|3310|10|0|");
+  EXPECT_EQ(Fields(rows[1], 3), "0000000002|Nokia|3410");
+}
+
+TEST_F(HandyTest, DuplicateModelsAreRefused) {
+  const std::string long_vendor = "Very Long Vendor Name";  // 21 characters
+  WriteRows({{"0000000001", "Nokia", "6210"}, {"0000000002", long_vendor.substr(0, 20), "X1"}});
+  THandyForm& form = OpenForm();
+  struct Case {
+    const char* what;
+    std::string vendor, type;
+    bool refused;
+  } const cases[] = {
+      {"same names", "Nokia", "6210", true},
+      {"other letter case", "NOKIA", "6210", true},
+      {"type in lower case, trailing blanks", "nokia", "6210  ", true},
+      {"vendor differs after 20 characters", long_vendor + "s", "X1", true},
+      {"other type", "Nokia", "6310", false},
+  };
+  size_t rows = 2;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui_.Clear();
+    AnswerDialog(c.vendor, c.type, true);
+    QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+    if (c.refused) {
+      EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"This Mobile already exist in the database"});
+    } else {
+      EXPECT_TRUE(ui_.Texts().empty());
+      ++rows;
+    }
+    EXPECT_EQ(PeerRows().size(), rows);
+  }
+}
+
+TEST_F(HandyTest, RenameRefusesExistingNamesItsOwnIncluded) {
+  WriteRows({{"0000000001", "Nokia", "6210"}, {"0000000002", "Siemens", "S45"}});
+  THandyForm& form = OpenForm();
+  ClickRow(1);  // Siemens
+  AnswerDialog(std::nullopt, std::nullopt, true);
+  QTest::mouseClick(form.ui->BitBtn1, Qt::LeftButton);
+  EXPECT_EQ(dialog_caption_, "Change Mobile");
+  // The names as stored, with their trailing blanks.
+  EXPECT_EQ(dialog_texts_, "Siemens             |S45                 ");
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"This Mobile already exists in the database"});
+
+  ui_.Clear();
+  AnswerDialog("nokia", "6210", true);
+  QTest::mouseClick(form.ui->BitBtn1, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"This Mobile already exists in the database"});
+
+  ui_.Clear();
+  AnswerDialog("Siemens", "ME45", true);
+  QTest::mouseClick(form.ui->BitBtn1, Qt::LeftButton);
+  EXPECT_TRUE(ui_.Texts().empty());
+  std::vector<std::string> rows = PeerRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(Fields(rows[0], 3), "0000000001|Nokia|6210");
+  EXPECT_EQ(Fields(rows[1], 3), "0000000002|Siemens|ME45");
+  EXPECT_EQ(GridRows(), (std::vector<std::string>{"Nokia|6210", "Siemens|ME45"}));
+}
+
+TEST_F(HandyTest, DeleteOnlyAfterYes) {
+  WriteRows({{"0000000001", "Nokia", "6210"}, {"0000000002", "Siemens", "S45"}});
+  THandyForm& form = OpenForm();
+  ClickRow(0);
+  ui_.QueueAnswer(platform::kIdNo);
+  QTest::mouseClick(form.ui->btnDelHandy, Qt::LeftButton);
+  ASSERT_EQ(ui_.Texts(), std::vector<std::string>{"Do you really want do delete this Mobile?"});
+  EXPECT_EQ(ui_.Messages()[0].flags & platform::kMbButtonMask, platform::kMbYesNo);
+  EXPECT_EQ(PeerRows().size(), 2u);
+
+  ui_.QueueAnswer(platform::kIdYes);
+  QTest::mouseClick(form.ui->btnDelHandy, Qt::LeftButton);
+  std::vector<std::string> rows = PeerRows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(Fields(rows[0], 3), "0000000002|Siemens|S45");
+  EXPECT_EQ(GridRows(), std::vector<std::string>{"Siemens|S45"});
+}
+
+TEST_F(HandyTest, StandardPhoneOfAnEmptyTableIsRefused) {
+  WriteRegistry("ID", "0000000005");
+  THandyForm& form = OpenForm();
+  QTest::mouseClick(form.ui->btnHandySet, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"There is no Mobile to set as Standard"});
+  EXPECT_EQ(RegistryValue("ID"), "0000000005");
+
+  WriteRows({{"0000000003", "Nokia", "6210"}});
+  form_.reset();
+  THandyForm& again = OpenForm();
+  ui_.Clear();
+  QTest::mouseClick(again.ui->btnHandySet, Qt::LeftButton);
+  EXPECT_TRUE(ui_.Texts().empty());
+  EXPECT_EQ(RegistryValue("ID"), "0000000003");
+}
+
+TEST_F(HandyTest, Screenshots) {
+  WriteRows({{"0000000001", "Nokia", "6210"},
+             {"0000000002", "Siemens", "S45"},
+             {"0000000003", "Wavecom", "Fasttrack"}});
+  THandyForm& form = OpenForm();
+  EXPECT_EQ(form.windowTitle(), "    Mobile phones");
+  EXPECT_FALSE(platform::testing::SaveScreenshot(form, "vazor-main").empty());
+  TMobileNew& dialog = *form.MobileNew;
+  dialog.setWindowTitle("New Mobile");
+  dialog.ui->txtVendorName->setText("Nokia");
+  dialog.ui->txtMobileType->setText("6310i");
+  EXPECT_FALSE(platform::testing::SaveScreenshot(dialog, "vazor-new-mobile").empty());
+}
+
+}  // namespace
+}  // namespace handy
+
+namespace handy {
+namespace {
+
+TEST_F(HandyTest, TwoProgramsAddingAtOnceGetDifferentIds) {
+  WriteRows({{"0000000041", "Siemens", "S45"}});
+  const int kEach = 25;
+  platform::ChildProcess first(HANDY_ADDER, {"First", std::to_string(kEach)});
+  platform::ChildProcess second(HANDY_ADDER, {"Second", std::to_string(kEach)});
+  ASSERT_EQ(first.ReadLine(), "ready");
+  ASSERT_EQ(second.ReadLine(), "ready");
+  first.WriteLine("go");
+  second.WriteLine("go");
+  std::string done = "added " + std::to_string(kEach) + " refused ";
+  std::string first_done = first.ReadLine(60000), second_done = second.ReadLine(60000);
+  EXPECT_TRUE(first_done.starts_with(done)) << first_done;
+  EXPECT_TRUE(second_done.starts_with(done)) << second_done;
+  EXPECT_EQ(first.Wait(), 0);
+  EXPECT_EQ(second.Wait(), 0);
+
+  std::vector<std::string> rows = PeerRows();
+  ASSERT_EQ(rows.size(), 1u + 2 * kEach);
+  std::set<std::string> ids;
+  for (const std::string& row : rows) ids.insert(row.substr(0, 10));
+  EXPECT_EQ(ids.size(), rows.size()) << "two models got the same id";
+  EXPECT_EQ(*ids.rbegin(), "00000000" + std::to_string(41 + 2 * kEach));
+}
+
+}  // namespace
+}  // namespace handy
+
+namespace handy {
+namespace {
+
+TEST_F(HandyTest, LocksHeldByAnotherProgramRefuseTheWrites) {
+  WriteRows({{"0000000001", "Nokia", "6210"}, {"0000000002", "Siemens", "S45"}});
+  const std::vector<std::string> before = PeerRows();
+  platform::ChildProcess holder(TABLE_HOLDER, {});
+  ASSERT_TRUE(holder.WriteLine("use " + apps::ProgramFolder() + apps::kTelstammFile));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  ASSERT_TRUE(holder.WriteLine("go 1"));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  ASSERT_TRUE(holder.WriteLine("rlock"));
+  ASSERT_EQ(holder.ReadLine(), "true");
+
+  THandyForm& form = OpenForm();
+  ClickRow(0);  // Nokia, record 1
+  form.ui->spnWarteOpen->setValue(500);
+  QTest::mouseClick(form.ui->btnSaveSettings, Qt::LeftButton);
+  AnswerDialog("Nokia", "6310", true);
+  QTest::mouseClick(form.ui->BitBtn1, Qt::LeftButton);
+  ui_.QueueAnswer(platform::kIdYes);
+  QTest::mouseClick(form.ui->btnDelHandy, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{
+                             "Could not save settings",
+                             "Database could not be locked. Mobile Name could not be changed",
+                             "Do you really want do delete this Mobile?",
+                             "Database could not be locked. Record not deleted"}));
+
+  ASSERT_TRUE(holder.WriteLine("unlock"));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  ASSERT_TRUE(holder.WriteLine("alock"));
+  ASSERT_EQ(holder.ReadLine(), "true");
+  ui_.Clear();
+  AnswerDialog("Motorola", "V3", true);
+  QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"New Mobile could not be appended"});
+  EXPECT_EQ(PeerRows(), before);
+
+  // Once the other program lets go, the same writes go through.
+  ASSERT_TRUE(holder.WriteLine("unlock"));
+  ASSERT_EQ(holder.ReadLine(), "ok");
+  ui_.Clear();
+  AnswerDialog("Motorola", "V3", true);
+  QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+  EXPECT_TRUE(ui_.Texts().empty()) << ui_.Texts().front();
+  EXPECT_EQ(PeerRows().size(), 3u);
+}
+
+}  // namespace
+}  // namespace handy
+
+namespace handy {
+namespace {
+
+TEST_F(HandyTest, ModelsAddedAfterAnotherProgramWasKilledWhileAddingCountOn) {
+  WriteRows({{"0000000001", "Nokia", "6210"}});
+  std::mt19937 random(20261211);
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    platform::ChildProcess adder(HANDY_ADDER, {"Killed" + std::to_string(round), "100000"});
+    ASSERT_EQ(adder.ReadLine(), "ready");
+    adder.WriteLine("go");
+    platform::SleepMs(20 + random() % 80);
+    adder.Kill();
+
+    // The next program opens the table as it was left and counts on from the highest id.
+    THandyForm& form = OpenForm();
+    AnswerDialog("After", std::to_string(round), true);
+    QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+    EXPECT_TRUE(ui_.Texts().empty()) << ui_.Texts().front();
+    form_.reset();
+    std::vector<std::string> rows = PeerRows();
+    std::set<std::string> ids;
+    for (const std::string& row : rows) ids.insert(row.substr(0, 10));
+    EXPECT_EQ(ids.size(), rows.size()) << "two models got the same id";
+    int killed = 0;
+    for (const std::string& row : rows) killed += row.find("|Killed") != std::string::npos;
+    EXPECT_GT(killed, 0) << "the killed program added nothing";
+    EXPECT_EQ(rows.back().substr(0, 10), *ids.rbegin());
+    EXPECT_EQ(Fields(rows.back(), 3).substr(10), "|After|" + std::to_string(round));
+  }
+}
+
+}  // namespace
+}  // namespace handy
