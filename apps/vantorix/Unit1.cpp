@@ -98,6 +98,7 @@ TMainForm::TMainForm(QWidget* parent)
   ui->setupUi(this);
   FontDialog1 = new QFontDialog(this);
   FontDialog1->setObjectName("FontDialog1");
+  FontDialog1->setOption(QFontDialog::DontUseNativeDialog);
   ui->StatusBar1->showMessage("OK");
   // Key preview: FormKeyDown sees the keys of every control of the window.
   qApp->installEventFilter(this);
@@ -108,15 +109,20 @@ TMainForm::TMainForm(QWidget* parent)
   connect(ui->TrackBar1, &QSlider::valueChanged, this, [this] { TrackBar1Change(); });
   connect(ui->TrackBar2, &QSlider::valueChanged, this, [this] { TrackBar2Change(); });
   connect(ui->TrackBar3, &QSlider::valueChanged, this, [this] { TrackBar3Change(); });
+  connect(ui->TrackBar4, &QSlider::valueChanged, this, [this] { TrackBar4Change(); });
+  connect(ui->TrackBar5, &QSlider::valueChanged, this, [this] { TrackBar5Change(); });
+  connect(ui->TrackBar6, &QSlider::valueChanged, this, [this] { TrackBar6Change(); });
+  connect(ui->CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
+  // The frame output reads the other check boxes (SMS POLLING is read by the loop itself).
+  connect(ui->CheckBox2, &QCheckBox::toggled, this, [this](bool on) { Laser.InvertX = on; });
+  connect(ui->CheckBox3, &QCheckBox::toggled, this, [this](bool on) { Laser.InvertY = on; });
+  connect(ui->CheckBox5, &QCheckBox::toggled, this, [this](bool on) { Laser.Sinus = on; });
+  connect(ui->CheckBox6, &QCheckBox::toggled, this, [this](bool on) { Laser.DisableInt = on; });
+  connect(ui->BitBtn6, &QPushButton::clicked, this, [this] { BitBtn6Click(); });
+  connect(ui->BitBtn7, &QPushButton::clicked, this, [this] { BitBtn7Click(); });
+  connect(ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
   connect(ui->Edit2, &QLineEdit::textChanged, this, [this] { Edit2Change(); });
-  connect(ui->BitBtn7, &QPushButton::clicked, this, [this] {
-    Laser.StopFlag = true;
-    close();
-  });
-  connect(ui->Beenden1, &QAction::triggered, this, [this] {
-    Laser.StopFlag = true;
-    close();
-  });
+  connect(ui->Beenden1, &QAction::triggered, this, [this] { Beenden1Click(); });
   connect(ui->Protokoll1, &QAction::triggered, this, [this] { Protokoll1Click(); });
   connect(ui->Grundeinstellungen1, &QAction::triggered, this, [this] { Grundeinstellungen1Click(); });
   connect(ui->Werbetexte1, &QAction::triggered, this, [this] { Werbetexte1Click(); });
@@ -232,6 +238,17 @@ void TMainForm::FormCreate() {
   StackSize = 10;
   FasttrackModem = false;
   Laser.OutputToLaser = ui->CheckBox1->isChecked();
+  Laser.InvertX = ui->CheckBox2->isChecked();
+  Laser.InvertY = ui->CheckBox3->isChecked();
+  Laser.Sinus = ui->CheckBox5->isChecked();
+  Laser.DisableInt = ui->CheckBox6->isChecked();
+  // The converter as the form loads it: Arial at a character height of 37 pixels, each curve
+  // piece one stroke.
+  ttf1.Font().SetName("Arial");
+  ttf1.Font().SetHeight(-37);
+  ttf1.SetPrecision(1);
+  // An offline text longer than this would lose its last strokes in the outline list.
+  ui->Edit1->setMaxLength(LongestUncutText(ttf1));
 
   ReadSettings();
   tz::SetCountryDateFormat(5);
@@ -288,44 +305,6 @@ void TMainForm::FormKeyDown(int Key) {
   if (Key == 27 && ui->BitBtn2->isEnabled()) BitBtn2Click();
 }
 
-void TMainForm::TrackBar1Change() {
-  Laser.ScanSpeed = ui->TrackBar1->value();
-  ui->pnlScanSpeed->setText(QString("Scanspeed: %1").arg(Laser.ScanSpeed));
-  laser::LdSetScanRate(Laser.ScanSpeed);
-}
-
-void TMainForm::TrackBar2Change() {
-  Laser.BlankShift = ui->TrackBar2->value();
-  ui->pnlBlankShift->setText(QString("Blankshift: %1").arg(Laser.BlankShift));
-}
-
-void TMainForm::TrackBar3Change() {
-  Laser.ScrollSpeed = ui->TrackBar3->value();
-  ui->pnlScrollSpeed->setText(QString("Scrollspeed: %1").arg(Laser.ScrollSpeed));
-}
-
-void TMainForm::Edit2Change() {
-  StackSize = StackSizeOf(platform::FromQString(ui->Edit2->text()));
-}
-
-// A dialog opened from a menu holds whatever runs below it (the receive loop waits in its
-// pump) until it closes.
-void TMainForm::Protokoll1Click() {
-  if (SMSProtocol) SMSProtocol->exec();
-}
-
-void TMainForm::Grundeinstellungen1Click() {
-  if (frmEinstell) frmEinstell->exec();
-}
-
-void TMainForm::Werbetexte1Click() {
-  if (Werbetexte) Werbetexte->exec();
-}
-
-void TMainForm::Verbotsliste1Click() {
-  if (frmVerbote) frmVerbote->exec();
-}
-
 void TMainForm::ShowStillText(const std::string& text) {
   laser::BuildTextPoints(Laser, ttf1, text);
   // The offset at which the text stands centred in the 0..4095 window.
@@ -361,15 +340,18 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
+      static_cast<QWidget*>(watched)->window() != this)
+    return QMainWindow::eventFilter(watched, event);
+  int key = static_cast<QKeyEvent*>(event)->key();
+  if (key == Qt::Key_Escape) key = 27;
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) key = 13;
   // A key goes to the focused control first and then up its parents; it is previewed once,
-  // at the first of them.
-  if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
-      static_cast<QWidget*>(watched)->window() == this &&
-      (watched == QApplication::focusWidget() ||
-       (QApplication::focusWidget() == nullptr && watched == this))) {
-    int key = static_cast<QKeyEvent*>(event)->key();
-    FormKeyDown(key == Qt::Key_Escape ? 27 : key);
-  }
+  // at the first of them, before the control's own handler sees it.
+  if (watched == QApplication::focusWidget() ||
+      (QApplication::focusWidget() == nullptr && watched == this))
+    FormKeyDown(key);
+  if (watched == ui->Edit1) Edit1KeyDown(key);
   return QMainWindow::eventFilter(watched, event);
 }
 

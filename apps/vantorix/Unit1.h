@@ -24,6 +24,7 @@
 #include "platform/dataset/datasource.h"
 #include "tables/components/utzfds.h"
 
+class QFont;
 class QFontDialog;
 
 namespace Ui {
@@ -85,6 +86,12 @@ std::string ApplyControlPrefix(const std::string& text, const std::string& defau
 // two-digit country code become the national "0"; a number without "+" stays as it is. Empty
 // for a blank number.
 std::string ForbiddenNumberKey(const std::string& number);
+
+// The longest text of any characters that `ttf1` turns into outline points without the point
+// list cutting a stroke: the list's room divided by the points of the font's most complex
+// 8-bit character (every character a typed text can hold). At least 1. Converts each of the
+// 223 non-blank characters once; never pumps.
+int32_t LongestUncutText(laser::TStrokeSource& ttf1);
 
 // While it lives the table library raises its errors as exceptions instead of halting.
 class RaiseErrorsScope {
@@ -160,6 +167,20 @@ class TMainForm : public QMainWindow {
   void TrackBar1Change();
   void TrackBar2Change();
   void TrackBar3Change();
+  void TrackBar4Change();
+  void TrackBar5Change();
+  void TrackBar6Change();
+  // OUTPUT TO LASER: unchecking blanks the laser at once.
+  void CheckBox1Click();
+  // Font: runs FontDialog1 on the converter's font; a confirmed choice is used from the next
+  // text built on.
+  void BitBtn6Click();
+  // EXIT and the menu's Exit: stop the loop and close the window.
+  void BitBtn7Click();
+  void Beenden1Click();
+  // SEND and Enter in the offline text edit: the text, blanks cut at the right, is shown next.
+  void Button1Click();
+  void Edit1KeyDown(int Key);
   void Edit2Change();
   // The menus: each shows its dialog modally (nothing when it was not created).
   void Protokoll1Click();
@@ -229,6 +250,11 @@ class TMainForm : public QMainWindow {
   // the first active row, wrapping at the end at most twice; false when it finds none.
   bool SeekActiveAdvertisement(bool skip_first);
   void SetStatus(const std::string& text);
+  // Gives `font`'s family, weight (bold or not) and slant to ttf1 and fits the offline text
+  // edit's maximum length to it.
+  void SetConverterFont(const QFont& font);
+  // The offline text of SEND and Enter; `with_status` shows it in the status bar.
+  void TakeOfflineText(bool with_status);
   void SetPhoneLabel(const std::string& text);
   void DeclareTables();
   void ReadSettings();
