@@ -4,6 +4,7 @@
 // output read at their next step.
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <algorithm>
 
 #include "apps/vantorix/Protocol.h"
@@ -83,9 +84,12 @@ void TMainForm::SetConverterFont(const QFont& font) {
 }
 
 void TMainForm::BitBtn6Click() {
-  // The dialog selects a face by its style name; the converter's font is named by family,
-  // weight and slant, so the dialog opens on the family's plainest face of that kind.
-  const QString family = platform::ToQString(ttf1.Font().Name());
+  // The dialog lists real families only; a name fontconfig stands another family in for
+  // ("Arial") opens it on the family the converter draws with. The dialog selects a face by
+  // its style name, the converter's font is named by family, weight and slant: the dialog
+  // opens on the family's plainest face of that kind.
+  QString family = platform::ToQString(ttf1.Font().Name());
+  if (!QFontDatabase::hasFamily(family)) family = QFontInfo(QFont(family)).family();
   QFont current(family);
   current.setBold(ttf1.Font().Bold());
   current.setItalic(ttf1.Font().Italic());

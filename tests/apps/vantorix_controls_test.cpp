@@ -266,13 +266,26 @@ TEST_F(Controls, TheFontChosenInTheDialogReachesTheConverter) {
   const std::vector<laser::TTextPoint> before = PointsOf(form, text);
   EXPECT_EQ(before, PointsIn("Arial", false, false, text));
 
+  // The dialog opens on the face the converter draws with (fontconfig's stand-in for Arial);
+  // confirmed as it is, the points stay the same.
+  QFont offered;
+  AnswerFontDialog(form.FontDialog1, [&](QFontDialog& dialog) {
+    offered = dialog.currentFont();
+    return true;
+  });
+  form.ui->BitBtn6->click();
+  EXPECT_EQ(offered.family(), "Liberation Sans");
+  EXPECT_EQ(offered.styleName(), "Regular");
+  EXPECT_EQ(form.ttf1.Font().Name(), "Liberation Sans");
+  EXPECT_EQ(PointsOf(form, text), before);
+
   // Cancelled: the converter keeps its font.
   AnswerFontDialog(form.FontDialog1, [](QFontDialog& dialog) {
     dialog.setCurrentFont(QFont("DejaVu Serif"));
     return false;
   });
   form.ui->BitBtn6->click();
-  EXPECT_EQ(form.ttf1.Font().Name(), "Arial");
+  EXPECT_EQ(form.ttf1.Font().Name(), "Liberation Sans");
   EXPECT_EQ(PointsOf(form, text), before);
 
   struct Case {
@@ -307,7 +320,6 @@ TEST_F(Controls, TheFontChosenInTheDialogReachesTheConverter) {
     EXPECT_EQ(form.ui->Edit1->maxLength(), LongestUncutText(form.ttf1));
   }
   // The dialog opens on the converter's font.
-  QFont offered;
   AnswerFontDialog(form.FontDialog1, [&](QFontDialog& dialog) {
     offered = dialog.currentFont();
     return false;
@@ -400,7 +412,19 @@ TEST_F(Controls, EveryControlWorkedWhileTheLoopRuns) {
     add([bar] { bar->setValue(bar->maximum()); });
     add([bar] { bar->setValue((bar->minimum() + bar->maximum()) / 2); });
   }
-  QCheckBox* boxes[] = {form.ui->CheckBox1, form.ui->CheckBox2, form.ui->CheckBox3,
+  // While OUTPUT TO LASER is off the loop goes on drawing the preview but sends nothing
+  // after the one empty frame.
+  size_t frames_off = 0;
+  add([&] {
+    form.ui->CheckBox1->click();
+    frames_off = Frames();
+    EXPECT_EQ(platform::ld2000::ShownFrames().back().header.NumPoints, 0);
+  });
+  add([&] {
+    EXPECT_EQ(Frames(), frames_off) << "frames went out with OUTPUT TO LASER off";
+    form.ui->CheckBox1->click();
+  });
+  QCheckBox* boxes[] = {form.ui->CheckBox2, form.ui->CheckBox3,
                         form.ui->CheckBox4, form.ui->CheckBox5, form.ui->CheckBox6};
   for (QCheckBox* box : boxes) {
     add([box] { box->click(); });
@@ -440,6 +464,7 @@ TEST_F(Controls, EveryControlWorkedWhileTheLoopRuns) {
 
   size_t next = 0;
   int pumps = 0;
+  size_t last_frames = 0;
   const Clock::time_point start = Clock::now();
   ui_.OnProcessEvents([&] {
     if (!form.LoopRunning() || !form.ui->BitBtn2->isEnabled() || next >= steps.size()) return;
@@ -449,9 +474,10 @@ TEST_F(Controls, EveryControlWorkedWhileTheLoopRuns) {
       form.ui->BitBtn2->click();
       return;
     }
-    // Each step on a pump of its own, a few pumps apart (with OUTPUT TO LASER off no frame
-    // goes out to count by).
-    if (++pumps % 3 != 0) return;
+    // Each step on a pump of its own, a few frames apart, so that the frame output runs
+    // between them (with OUTPUT TO LASER off no frame goes out to count by: a few pumps).
+    if (form.Laser.OutputToLaser ? Frames() < last_frames + 2 : ++pumps % 3 != 0) return;
+    last_frames = Frames();
     steps[next++]();
   });
   form.ui->BitBtn1->click();
@@ -462,6 +488,8 @@ TEST_F(Controls, EveryControlWorkedWhileTheLoopRuns) {
   EXPECT_TRUE(offline_shown);
   EXPECT_EQ(form.StackSize, 3);
   EXPECT_EQ(form.ttf1.Font().Name(), "DejaVu Serif");
+  EXPECT_TRUE(Received("AT+CMGR=1")) << "the loop never scanned the SIM";
+  EXPECT_GT(frames_off, 10u) << "the loop sent hardly any frames";
   for (int i = 0; i < 5; ++i) QApplication::processEvents();
   ASSERT_NE(frames_at_stop, 0u);
   EXPECT_EQ(Frames(), frames_at_stop) << "a frame went out after Stop";
