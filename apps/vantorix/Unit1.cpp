@@ -124,7 +124,8 @@ TMainForm::TMainForm(QWidget* parent)
   connect(ui->Edit2, &QLineEdit::textChanged, this, [this] { Edit2Change(); });
   connect(ui->Beenden1, &QAction::triggered, this, [this] { Beenden1Click(); });
   connect(ui->Protokoll1, &QAction::triggered, this, [this] { Protokoll1Click(); });
-  connect(ui->Grundeinstellungen1, &QAction::triggered, this, [this] { Grundeinstellungen1Click(); });
+  connect(ui->Grundeinstellungen1, &QAction::triggered, this,
+          [this] { Grundeinstellungen1Click(); });
   connect(ui->Werbetexte1, &QAction::triggered, this, [this] { Werbetexte1Click(); });
   connect(ui->Verbotsliste1, &QAction::triggered, this, [this] { Verbotsliste1Click(); });
 

@@ -119,20 +119,27 @@ TEST_F(Controls, TrackBarsDriveTheirFieldsAndCaptions) {
     std::function<double()> field;
     double value;
   };
-  laser::TLaserState& l = form.Laser;
+  const laser::TLaserState& l = form.Laser;
+  Ui::TMainForm& u = *form.ui;
+  auto scan = [&] { return double(l.ScanSpeed); };
+  auto blank = [&] { return double(l.BlankShift); };
+  auto scroll = [&] { return double(l.ScrollSpeed); };
+  auto repeat = [&] { return double(l.SmsRepeat); };
+  auto scale = [&] { return l.FontScale; };
+  auto percent = [&] { return double(l.FontPercent); };
   const Case cases[] = {
-      {form.ui->TrackBar1, 20000, form.ui->pnlScanSpeed, "Scanspeed: 20000", [&] { return l.ScanSpeed; }, 20000},
-      {form.ui->TrackBar1, 99999, form.ui->pnlScanSpeed, "Scanspeed: 30000", [&] { return l.ScanSpeed; }, 30000},
-      {form.ui->TrackBar2, -8, form.ui->pnlBlankShift, "Blankshift: -8", [&] { return l.BlankShift; }, -8},
-      {form.ui->TrackBar2, 8, form.ui->pnlBlankShift, "Blankshift: 8", [&] { return l.BlankShift; }, 8},
-      {form.ui->TrackBar3, 0, form.ui->pnlScrollSpeed, "Scrollspeed: 0", [&] { return l.ScrollSpeed; }, 0},
-      {form.ui->TrackBar3, 50, form.ui->pnlScrollSpeed, "Scrollspeed: 50", [&] { return l.ScrollSpeed; }, 50},
-      {form.ui->TrackBar5, 3, form.ui->pnlSmsRepeat, "SMS Repeat 3", [&] { return l.SmsRepeat; }, 3},
-      {form.ui->TrackBar5, 9, form.ui->pnlSmsRepeat, "SMS Repeat 5", [&] { return l.SmsRepeat; }, 5},
-      {form.ui->TrackBar6, 150, form.ui->pnlFontSize, "Fontsize: 150 %", [&] { return l.FontScale; }, 1.5},
-      {form.ui->TrackBar6, 50, form.ui->pnlFontSize, "Fontsize: 50 %", [&] { return l.FontScale; }, 0.5},
-      {form.ui->TrackBar6, 73, form.ui->pnlFontSize, "Fontsize: 73 %", [&] { return l.FontPercent; }, 73},
-      {form.ui->TrackBar6, 100, form.ui->pnlFontSize, "Fontsize: 100 %", [&] { return l.FontPercent; }, 100},
+      {u.TrackBar1, 20000, u.pnlScanSpeed, "Scanspeed: 20000", scan, 20000},
+      {u.TrackBar1, 99999, u.pnlScanSpeed, "Scanspeed: 30000", scan, 30000},
+      {u.TrackBar2, -8, u.pnlBlankShift, "Blankshift: -8", blank, -8},
+      {u.TrackBar2, 8, u.pnlBlankShift, "Blankshift: 8", blank, 8},
+      {u.TrackBar3, 0, u.pnlScrollSpeed, "Scrollspeed: 0", scroll, 0},
+      {u.TrackBar3, 50, u.pnlScrollSpeed, "Scrollspeed: 50", scroll, 50},
+      {u.TrackBar5, 3, u.pnlSmsRepeat, "SMS Repeat 3", repeat, 3},
+      {u.TrackBar5, 9, u.pnlSmsRepeat, "SMS Repeat 5", repeat, 5},
+      {u.TrackBar6, 150, u.pnlFontSize, "Fontsize: 150 %", scale, 1.5},
+      {u.TrackBar6, 50, u.pnlFontSize, "Fontsize: 50 %", scale, 0.5},
+      {u.TrackBar6, 73, u.pnlFontSize, "Fontsize: 73 %", percent, 73},
+      {u.TrackBar6, 100, u.pnlFontSize, "Fontsize: 100 %", percent, 100},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.caption);
@@ -225,10 +232,10 @@ TEST_F(Controls, ThePointViewMarksAPointOfTheFrameAndTakesItsCountAsMaximum) {
 TEST_F(Controls, AnOfflineTextIsShownNextWithItsBlanksCutAtTheRight) {
   struct Case {
     const char* typed;
-    bool enter;               // Enter in the edit, else SEND
-    const char* edit;         // the edit afterwards
-    const char* shown;        // DisplayText afterwards
-    const char* status;       // the status bar afterwards
+    bool enter;          // Enter in the edit, else SEND
+    const char* edit;    // the edit afterwards
+    const char* shown;   // DisplayText afterwards
+    const char* status;  // the status bar afterwards
   };
   const char* before = "before";
   const Case cases[] = {
@@ -238,7 +245,8 @@ TEST_F(Controls, AnOfflineTextIsShownNextWithItsBlanksCutAtTheRight) {
       {"   ", false, "", "before", "OK"},
       {"", false, "", "before", "OK"},
       {"   ", true, "", "before", "OK"},
-      {"Gr\xC3\xBC\xC3\x9F" "e ", false, "Gr\xC3\xBC\xC3\x9F" "e", "Gr\xFC\xDF" "e", "Next SMS will be : Gr\xC3\xBC\xC3\x9F" "e"},
+      {"Gr\xC3\xBC\xC3\x9F  ", false, "Gr\xC3\xBC\xC3\x9F", "Gr\xFC\xDF",
+       "Next SMS will be : Gr\xC3\xBC\xC3\x9F"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.typed) + (c.enter ? " Enter" : " SEND"));
@@ -254,7 +262,8 @@ TEST_F(Controls, AnOfflineTextIsShownNextWithItsBlanksCutAtTheRight) {
     EXPECT_EQ(form.ui->Edit1->text(), QString::fromUtf8(c.edit));
     EXPECT_EQ(form.Laser.DisplayText, c.shown);
     EXPECT_EQ(form.ui->StatusBar1->currentMessage(), QString::fromUtf8(c.status));
-    if (c.typed == std::string("hi  ") && !c.enter) Screenshot(form, "vantorix_controls_offline_text");
+    if (c.typed == std::string("hi  ") && !c.enter)
+      Screenshot(form, "vantorix_controls_offline_text");
     CloseForm();
   }
 }
@@ -388,9 +397,9 @@ TEST_F(Controls, TheLongestOfflineTextOfTheWorstCharacterIsNotCut) {
     const int32_t advance = (length - 1) * (std::abs(box.Left) + std::abs(box.Right));
     const laser::TStroke& last = strokes->Strokes().back();
     ASSERT_GE(state.TextPoints.Count, 2);
-    EXPECT_EQ(state.TextPoints[state.TextPoints.Count - 1],
-              (laser::TTextPoint{(last.X2 + advance) / 3, (1024 - last.Y2) / 3 + 1877,
-                                 laser::pkVisible}))
+    EXPECT_EQ(
+        state.TextPoints[state.TextPoints.Count - 1],
+        (laser::TTextPoint{(last.X2 + advance) / 3, (1024 - last.Y2) / 3 + 1877, laser::pkVisible}))
         << "the text of " << length << " x '" << char(worst) << "' (" << most
         << " strokes each) was cut";
   }
@@ -424,8 +433,8 @@ TEST_F(Controls, EveryControlWorkedWhileTheLoopRuns) {
     EXPECT_EQ(Frames(), frames_off) << "frames went out with OUTPUT TO LASER off";
     form.ui->CheckBox1->click();
   });
-  QCheckBox* boxes[] = {form.ui->CheckBox2, form.ui->CheckBox3,
-                        form.ui->CheckBox4, form.ui->CheckBox5, form.ui->CheckBox6};
+  QCheckBox* boxes[] = {form.ui->CheckBox2, form.ui->CheckBox3, form.ui->CheckBox4,
+                        form.ui->CheckBox5, form.ui->CheckBox6};
   for (QCheckBox* box : boxes) {
     add([box] { box->click(); });
     add([box] { box->click(); });
