@@ -86,10 +86,14 @@ class TDataGridModel::Link : public dataset::TDataLink {
   template <typename F>
   void Run(F action) {
     if (model_.walking_) return;
-    bool outer = in_event;
+    // UpdateData may throw (a text the field refuses) into the post that asked for it.
+    struct Restore {
+      bool& flag;
+      bool outer;
+      ~Restore() { flag = outer; }
+    } restore{in_event, in_event};
     in_event = true;
     action();
-    in_event = outer;
   }
   TDataGridModel& model_;
 };
@@ -917,8 +921,8 @@ void TDataGrid::keyPressEvent(QKeyEvent* event) {
   TDataSet* ds = source_ ? source_->DataSet() : nullptr;
   bool active = ds && ds->Active();
   bool editor_open = state() == QAbstractItemView::EditingState;
-  bool plain_key = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-  if (active && editor_open && plain_key) {
+  bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+  if (active && editor_open && plain) {
     switch (event->key()) {
       case Qt::Key_Return:
       case Qt::Key_Enter:
@@ -941,7 +945,6 @@ void TDataGrid::keyPressEvent(QKeyEvent* event) {
   }
   int row = currentIndex().row();
   int last = model_->rowCount() - 1;
-  bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
   if (active && !editor_open) {
     switch (event->key()) {
       case Qt::Key_Down:

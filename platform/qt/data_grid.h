@@ -18,6 +18,11 @@
 // the framework's browse-mode check); a post that is refused puts the selection back. The
 // dataset's own moves move the current row.
 //
+// Editing a cell: the first change of the editor's text puts the dataset into edit state, as
+// in a desktop data grid. The text goes into the field when the user presses Return or Enter,
+// leaves the cell (Tab, a row key, a click) and, through the data link's UpdateData, before
+// any post (the navigator's Post, a move of the dataset); Esc drops it.
+//
 // Drawing: an indicator column (the vertical header: a triangle on the current row, "I" while
 // editing, "*" while inserting), a delegate that draws the column's text with its alignment
 // (2 pixels from the left, 3 from the right, 2 from the top) or a Boolean box, a header whose
@@ -232,10 +237,8 @@ class TDataGridIndicator : public QHeaderView {
   TDataGrid& grid_;
 };
 
-// Draws the cells and makes the cell editors. An editor's first edit puts the dataset into
-// edit state (as typing into a desktop grid does), so the navigator's Post is offered and the
-// data link's UpdateData can write the editor's text before a post. Return and Enter write the
-// text into the field at once and close the editor; Esc closes it without writing.
+// Draws the cells and makes the cell editors, whose keys it watches (editing a cell: see the
+// top of this file).
 class TDataGridDelegate : public QStyledItemDelegate {
  public:
   explicit TDataGridDelegate(TDataGrid& grid);

@@ -371,6 +371,37 @@ TEST_F(GridEditorTest, TypingIntoAOneColumnGridKeepsEveryKey) {
   EXPECT_EQ(Column(*dbf, "wort"), (std::vector<std::string>{"Quatsch"}));
 }
 
+// A text the field refuses, posted by the navigator: the error is shown, the record stays in
+// edit state with the editor open, and the grid goes on following the dataset.
+TEST_F(GridEditorTest, APostOfATextTheFieldRefusesKeepsTheEditorAndTheGridFollowing) {
+  auto dbf = Open("DBMobilTel", "telstamm.dbf", {"modell, C, 20, 0", "smsstack, N, 3, 0"});
+  AppendRow(*dbf, {{"modell", "Eins"}, {"smsstack", "10"}});
+  AppendRow(*dbf, {{"modell", "Zwei"}, {"smsstack", "20"}});
+  dbf->First();
+  ListForm form(*dbf);
+  TTzGrid& grid = *form.grid;
+  grid.setCurrentIndex(grid.Model().index(0, 1));
+  QLineEdit* editor = TypeIntoCurrent(grid, "viele");
+  ASSERT_NE(editor, nullptr);
+  ui_.Clear();
+  form.nav->Button(platform::nbPost).click();
+  ASSERT_EQ(ui_.Texts().size(), 1u);
+  EXPECT_NE(ui_.Texts()[0].find("'viele' is not a valid"), std::string::npos) << ui_.Texts()[0];
+  EXPECT_EQ(dbf->State(), platform::dataset::dsEdit);
+  EXPECT_EQ(grid.indexWidget(grid.Model().index(0, 1)), editor);
+
+  // Corrected in the editor, and posted by moving down a row.
+  editor->selectAll();
+  QTest::keyClicks(editor, "30");
+  QTest::keyClick(editor, Qt::Key_Down);
+  Pump();
+  EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
+  EXPECT_EQ(grid.Model().CurrentRow(), 1);
+  EXPECT_EQ(grid.currentIndex().row(), 1);
+  EXPECT_EQ(Text(grid, 0, 1), "30");
+  EXPECT_EQ(Column(*dbf, "smsstack"), (std::vector<std::string>{" 30", " 20"}));
+}
+
 // A table that refuses the edit (it became read-only while the editor was open): the refusal
 // is shown once however many keys follow, the editor closes, and nothing is stored.
 TEST_F(GridEditorTest, AnEditTheTableRefusesClosesTheEditor) {
