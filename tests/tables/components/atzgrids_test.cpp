@@ -241,6 +241,8 @@ const EditorExit kEditorExits[] = {
      true},
     {"Enter", [](TTzGrid&, QLineEdit& e, TTzNavigator&) { QTest::keyClick(&e, Qt::Key_Enter); },
      true},
+    {"Return sent to the grid itself",
+     [](TTzGrid& g, QLineEdit&, TTzNavigator&) { QTest::keyClick(&g, Qt::Key_Return); }, true},
     {"Tab", [](TTzGrid&, QLineEdit& e, TTzNavigator&) { QTest::keyClick(&e, Qt::Key_Tab); }, true},
     {"Up", [](TTzGrid&, QLineEdit& e, TTzNavigator&) { QTest::keyClick(&e, Qt::Key_Up); }, true},
     {"Down", [](TTzGrid&, QLineEdit& e, TTzNavigator&) { QTest::keyClick(&e, Qt::Key_Down); },
