@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
@@ -79,15 +80,20 @@ class TDataGridModel::Link : public dataset::TDataLink {
   void RecordChanged(TField*) override { Run([this] { model_.RecordChanged(); }); }
   void LayoutChanged() override { Run([this] { model_.LayoutChanged(); }); }
   void EditingChanged() override { Run([this] { model_.RecordChanged(); }); }
+  void UpdateData() override { Run([this] { model_.UpdateData(); }); }
 
  private:
   template <typename F>
   void Run(F action) {
     if (model_.walking_) return;
-    bool outer = in_event;
+    // UpdateData may throw (a text the field refuses) into the post that asked for it.
+    struct Restore {
+      bool& flag;
+      bool outer;
+      ~Restore() { flag = outer; }
+    } restore{in_event, in_event};
     in_event = true;
     action();
-    in_event = outer;
   }
   TDataGridModel& model_;
 };
@@ -417,6 +423,8 @@ void TDataGridModel::RecordChanged() {
   emit headerDataChanged(Qt::Vertical, current_row_, current_row_);
 }
 
+void TDataGridModel::UpdateData() { grid_.WriteEditorToField(); }
+
 void TDataGridModel::ApplyInsertState() {
   TDataSet* ds = DataSet();
   if (!ds || ds->State() != dataset::dsInsert || insert_row_ >= 0) return;
@@ -647,6 +655,38 @@ void TDataGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   painter->restore();
 }
 
+QWidget* TDataGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                         const QModelIndex& index) const {
+  QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+  if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+    grid_.EditorOpened(line, index);
+    QObject::connect(line, &QLineEdit::textEdited, &grid_,
+                     [grid = &grid_, line] { grid->EditorTextEdited(line); });
+  }
+  return editor;
+}
+
+void TDataGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+  // Putting the dataset into edit state re-reads the row; the view then hands the row's
+  // stored text to the editor of a one-column row, which would undo the user's typing.
+  if (auto* line = qobject_cast<QLineEdit*>(editor); line && line->isModified()) return;
+  QStyledItemDelegate::setEditorData(editor, index);
+}
+
+bool TDataGridDelegate::eventFilter(QObject* object, QEvent* event) {
+  // Qt's delegate commits on Return only from a queued call, after the key event: until the
+  // event loop runs, the field keeps its old text and the editor stays open. The grid commits
+  // at once, so whatever runs next (a post, a test, a dialog's close) sees the text.
+  if (event->type() == QEvent::KeyPress && qobject_cast<QLineEdit*>(object)) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+      grid_.CommitEditor();
+      return true;
+    }
+  }
+  return QStyledItemDelegate::eventFilter(object, event);
+}
+
 // --- The grid -----------------------------------------------------------------------------------
 
 TDataGrid::TDataGrid(QWidget* parent) : QTableView(parent) {
@@ -772,8 +812,82 @@ void TDataGrid::DeleteKey() {
   Guarded([&] { ds->Delete(); });
 }
 
+QLineEdit* TDataGrid::OpenEditor() const {
+  return editor_ && state() == QAbstractItemView::EditingState ? editor_.data() : nullptr;
+}
+
+void TDataGrid::EditorOpened(QLineEdit* editor, const QModelIndex& index) {
+  editor_ = editor;
+  editor_index_ = index;
+  editor_started_edit_ = false;
+}
+
+void TDataGrid::EditorTextEdited(QLineEdit* editor) {
+  TDataSet* ds = source_ ? source_->DataSet() : nullptr;
+  if (editor != editor_ || !ds || !ds->Active()) return;
+  if (ds->State() == dataset::dsEdit || ds->State() == dataset::dsInsert) return;
+  bool edited = Guarded([&] { source_->Edit(); });
+  if (edited && (ds->State() == dataset::dsEdit || ds->State() == dataset::dsInsert)) {
+    editor_started_edit_ = true;
+    return;
+  }
+  // The record cannot be edited: the editor takes no more keys (the refusal is shown once)
+  // and closes without writing.
+  editor->setReadOnly(true);
+  QTimer::singleShot(0, this, [this, guard = QPointer<QLineEdit>(editor)] {
+    if (guard && guard == editor_) closeEditor(guard, QAbstractItemDelegate::RevertModelCache);
+  });
+}
+
+void TDataGrid::WriteEditorToField() {
+  QLineEdit* editor = OpenEditor();
+  if (!editor || !editor->isModified() || !editor_index_.isValid()) return;
+  if (editor_index_.row() != model_->CurrentRow()) return;
+  TField* field = model_->FieldOf(editor_index_.column());
+  if (!field) return;
+  // Inside a post: an error goes to the post, which then stays in edit state.
+  field->SetText(FromQString(editor->text()));
+  editor->setModified(false);
+}
+
+bool TDataGrid::CommitEditor() {
+  QLineEdit* editor = OpenEditor();
+  if (!editor) return true;
+  QModelIndex cell = editor_index_;
+  bool written = true;
+  if (cell.isValid()) {
+    // setData shows a refused write itself and reports it as false.
+    written = model_->setData(cell, editor->text(), Qt::EditRole);
+  }
+  closeEditor(editor, QAbstractItemDelegate::NoHint);
+  return written;
+}
+
+void TDataGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+  bool was_open = editor == editor_;
+  bool started_edit = was_open && editor_started_edit_;
+  if (was_open) {
+    editor_ = nullptr;
+    editor_index_ = QPersistentModelIndex();
+    editor_started_edit_ = false;
+  }
+  QTableView::closeEditor(editor, hint);
+  // Esc: the typed text is gone; an edit that the typing alone started ends with it.
+  TDataSet* ds = source_ ? source_->DataSet() : nullptr;
+  if (hint == QAbstractItemDelegate::RevertModelCache && started_edit && ds && ds->Active() &&
+      ds->State() == dataset::dsEdit && !ds->Modified()) {
+    Guarded([&] { ds->Cancel(); });
+    FinishUserAction();
+  }
+}
+
 void TDataGrid::FollowDataSet(int row) {
   if (row < 0 || !model_) return;
+  // The dataset moved by itself (a navigator, the program): an editor left open on another
+  // row would write into the record now current. What the user typed was written by the
+  // browse-mode check before the move.
+  if (QLineEdit* editor = OpenEditor(); editor && editor_index_.row() != row)
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
   int column = currentIndex().isValid() ? currentIndex().column() : current_column_;
   following_ = true;
   setCurrentIndex(model_->index(row, std::max(column, 0)));
@@ -807,9 +921,30 @@ void TDataGrid::keyPressEvent(QKeyEvent* event) {
   TDataSet* ds = source_ ? source_->DataSet() : nullptr;
   bool active = ds && ds->Active();
   bool editor_open = state() == QAbstractItemView::EditingState;
+  bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+  if (active && editor_open && plain) {
+    switch (event->key()) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        // Sent to the grid itself while its editor is open.
+        CommitEditor();
+        FinishUserAction();
+        event->accept();
+        return;
+      case Qt::Key_Up:
+      case Qt::Key_Down:
+      case Qt::Key_PageUp:
+      case Qt::Key_PageDown:
+        // The editor's text goes into the field first; the key then moves as without an
+        // editor (Down on the last row posts a new record or appends one).
+        CommitEditor();
+        editor_open = state() == QAbstractItemView::EditingState;
+        break;
+      default: break;
+    }
+  }
   int row = currentIndex().row();
   int last = model_->rowCount() - 1;
-  bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
   if (active && !editor_open) {
     switch (event->key()) {
       case Qt::Key_Down:

@@ -18,6 +18,11 @@
 // the framework's browse-mode check); a post that is refused puts the selection back. The
 // dataset's own moves move the current row.
 //
+// Editing a cell: the first change of the editor's text puts the dataset into edit state, as
+// in a desktop data grid. The text goes into the field when the user presses Return or Enter,
+// leaves the cell (Tab, a row key, a click) and, through the data link's UpdateData, before
+// any post (the navigator's Post, a move of the dataset); Esc drops it.
+//
 // Drawing: an indicator column (the vertical header: a triangle on the current row, "I" while
 // editing, "*" while inserting), a delegate that draws the column's text with its alignment
 // (2 pixels from the left, 3 from the right, 2 from the top) or a Boolean box, a header whose
@@ -30,6 +35,9 @@
 
 #include <QAbstractTableModel>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QPersistentModelIndex>
+#include <QPointer>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <cstdint>
@@ -173,6 +181,8 @@ class TDataGridModel : public QAbstractTableModel {
   void ReadRowFromFields(Row& row) const;
   void SetCurrentRow(int row);
   void ApplyInsertState();
+  // The link's UpdateData: the grid's open editor writes its text.
+  void UpdateData();
 
   TDataGrid& grid_;
   std::unique_ptr<Link> link_;
@@ -227,11 +237,20 @@ class TDataGridIndicator : public QHeaderView {
   TDataGrid& grid_;
 };
 
+// Draws the cells and makes the cell editors, whose keys it watches (editing a cell: see the
+// top of this file).
 class TDataGridDelegate : public QStyledItemDelegate {
  public:
   explicit TDataGridDelegate(TDataGrid& grid);
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override;
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override;
+  // An editor the user has typed into keeps its text when the row is read anew.
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override;
 
  private:
   TDataGrid& grid_;
@@ -305,6 +324,13 @@ class TDataGrid : public QTableView {
   // Runs `action` and shows what it throws (ApplicationHandleException); false when it threw.
   static bool Guarded(const std::function<void()>& action);
 
+  // The open cell editor, or nullptr.
+  QLineEdit* OpenEditor() const;
+  // Writes the open editor's text into its field (through the model, as the editor's own
+  // commit does) and closes the editor; nothing without an open editor. False when the write
+  // was refused (the error has been shown); the editor is closed all the same.
+  bool CommitEditor();
+
  signals:
   void CornerLeftClick();
   void CornerRightClick();
@@ -316,10 +342,20 @@ class TDataGrid : public QTableView {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
   bool CanModifyDataSet() const;
 
  private:
   friend class TDataGridModel;
+  friend class TDataGridDelegate;
+  // The delegate made `editor` for `index`.
+  void EditorOpened(QLineEdit* editor, const QModelIndex& index);
+  // The user changed the editor's text: the dataset goes into edit state. When it refuses
+  // (a failed lock, a read-only table) the editor is closed without writing.
+  void EditorTextEdited(QLineEdit* editor);
+  // The data link's UpdateData: a text the user typed into the open editor goes into the
+  // current record's field, without moving the dataset; the editor stays open.
+  void WriteEditorToField();
   void FollowDataSet(int row);
   void ApplyWidths();
   // After the view's own handling of a key or click: the rows read anew when a move asked for
@@ -340,8 +376,11 @@ class TDataGrid : public QTableView {
   TColor fixed_color_ = clBtnFace;
   TColor font_color_ = clWindowText;
   bool following_ = false;  // the view follows a move of the dataset
-  int revert_row_ = -1;
-  int current_column_ = 0;  // kept over a reset of the model     // a refused move: the row the selection goes back to
+  int revert_row_ = -1;     // a refused move: the row the selection goes back to
+  int current_column_ = 0;  // kept over a reset of the model
+  QPointer<QLineEdit> editor_;            // the open cell editor
+  QPersistentModelIndex editor_index_;    // its cell
+  bool editor_started_edit_ = false;      // its first edit switched the dataset to edit state
 };
 
 }  // namespace platform

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "platform/qt/qt_text.h"
 #include "platform/testing/qt_testing.h"
@@ -225,6 +226,203 @@ TEST_F(GridTest, SpaceTogglesABooleanAndPrintableKeysAreSwallowed) {
   EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
   EXPECT_EQ(grid.findChild<QLineEdit*>(), nullptr);  // no editor opened
   EXPECT_EQ(dbf->FieldByName("aktiv").DisplayText(), "Nein");
+}
+
+// What a user does to leave a cell editor after typing into it, and whether the typed text
+// is to be stored.
+struct EditorExit {
+  const char* how;
+  std::function<void(TTzGrid& grid, QLineEdit& editor, TTzNavigator& nav)> leave;
+  bool stored;
+};
+
+const EditorExit kEditorExits[] = {
+    {"Return", [](TTzGrid&, QLineEdit& e, TTzNavigator&) { QTest::keyClick(&e, Qt::Key_Return); },
+     true},
+    {"Enter", [](TTzGrid&, QLineEdit& e, TTzNavigator&) { QTest::keyClick(&e, Qt::Key_Enter); },
+     true},
+    {"Return sent to the grid itself",
+     [](TTzGrid& g, QLineEdit&, TTzNavigator&) { QTest::keyClick(&g, Qt::Key_Return); }, true},
+    {"Tab", [](TTzGrid&, QLineEdit& e, TTzNavigator&) { QTest::keyClick(&e, Qt::Key_Tab); }, true},
+    {"Up", [](TTzGrid&, QLineEdit& e, TTzNavigator&) { QTest::keyClick(&e, Qt::Key_Up); }, true},
+    {"Down", [](TTzGrid&, QLineEdit& e, TTzNavigator&) { QTest::keyClick(&e, Qt::Key_Down); },
+     true},
+    {"a click on the first row",
+     [](TTzGrid& g, QLineEdit&, TTzNavigator&) {
+       QTest::mouseClick(g.viewport(), Qt::LeftButton, {},
+                         g.visualRect(g.Model().index(0, 0)).center());
+     },
+     true},
+    {"the navigator's Post",
+     [](TTzGrid&, QLineEdit&, TTzNavigator& n) { n.Button(platform::nbPost).click(); }, true},
+    {"Esc", [](TTzGrid&, QLineEdit& e, TTzNavigator&) { QTest::keyClick(&e, Qt::Key_Escape); },
+     false},
+};
+
+// The form of a list dialog: a grid and a navigator on one data source.
+struct ListForm {
+  explicit ListForm(TTzDbf& dbf) : source(&dbf) {
+    auto* layout = new QVBoxLayout(&window);
+    grid = new TTzGrid(&window);
+    nav = new TTzNavigator(&window);
+    layout->addWidget(grid);
+    layout->addWidget(nav);
+    grid->SetDataSource(&source);
+    nav->SetDataSource(&source);
+    window.resize(420, 260);
+    window.show();
+    Pump();
+  }
+  TDataSource source;
+  QWidget window;
+  TTzGrid* grid = nullptr;
+  TTzNavigator* nav = nullptr;
+};
+
+class GridEditorTest : public GridTest {
+ protected:
+  // An advertisement table of its own for each case.
+  std::unique_ptr<TTzDbf> AdsNamed(const std::string& file, int rows) {
+    auto dbf = Open("DBWerbung", file, kAdFields);
+    for (int i = 1; i <= rows; ++i)
+      AppendRow(*dbf, {{"werbetext", "Anzeige " + std::to_string(i)}, {"aktiv", "T"}});
+    dbf->First();
+    return dbf;
+  }
+  // Types `text` into the current cell as a user does: the first key opens the cell's editor
+  // (which selects the cell's text), the others go to the editor, which has the focus.
+  static QLineEdit* TypeIntoCurrent(TTzGrid& grid, const QString& text) {
+    QTest::keyClicks(&grid, text.left(1));
+    auto* editor = qobject_cast<QLineEdit*>(grid.indexWidget(grid.currentIndex()));
+    if (editor) QTest::keyClicks(editor, text.mid(1));
+    return editor;
+  }
+  // The dataset leaves edit state as the dialogs do when they close, then the table is read.
+  static std::vector<std::string> Stored(TTzDbf& dbf) {
+    if (dbf.State() != platform::dataset::dsBrowse) dbf.CheckBrowseMode();
+    return Column(dbf, "werbetext");
+  }
+};
+
+TEST_F(GridEditorTest, TextTypedIntoAnExistingRowIsStoredHoweverTheEditorIsLeft) {
+  int n = 0;
+  for (const EditorExit& exit : kEditorExits) {
+    SCOPED_TRACE(exit.how);
+    auto dbf = AdsNamed("werbung" + std::to_string(++n) + ".dbf", 3);
+    ListForm form(*dbf);
+    TTzGrid& grid = *form.grid;
+    dbf->Next();
+    Pump();
+    ASSERT_EQ(grid.currentIndex(), grid.Model().index(1, 0));
+    QLineEdit* editor = TypeIntoCurrent(grid, "Neuer Text");
+    ASSERT_NE(editor, nullptr);
+    ASSERT_EQ(editor->text(), "Neuer Text");
+    exit.leave(grid, *editor, *form.nav);
+    std::string expected = exit.stored ? "Neuer Text" : "Anzeige 2";
+    // Nothing waits for the event loop: the row shows the text (or not) at once.
+    EXPECT_EQ(Text(grid, 1, 0), expected);
+    EXPECT_EQ(grid.indexWidget(grid.Model().index(1, 0)), nullptr) << "the editor is closed";
+    // Esc also ends the edit that the typing started.
+    if (!exit.stored) {
+      EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
+    }
+    Pump();
+    EXPECT_EQ(Stored(*dbf), (std::vector<std::string>{"Anzeige 1", expected, "Anzeige 3"}));
+  }
+}
+
+// A new row: Down on the last row appends one, the user types into it and leaves the editor.
+// The navigator's Post used to store the row blank.
+TEST_F(GridEditorTest, TextTypedIntoANewRowIsStoredHoweverTheEditorIsLeft) {
+  int n = 0;
+  for (const EditorExit& exit : kEditorExits) {
+    SCOPED_TRACE(exit.how);
+    auto dbf = AdsNamed("neu" + std::to_string(++n) + ".dbf", 2);
+    ListForm form(*dbf);
+    TTzGrid& grid = *form.grid;
+    dbf->Last();
+    Pump();
+    QTest::keyClick(&grid, Qt::Key_Down);
+    ASSERT_EQ(dbf->State(), platform::dataset::dsInsert);
+    ASSERT_EQ(grid.currentIndex(), grid.Model().index(2, 0));
+    QLineEdit* editor = TypeIntoCurrent(grid, "Frisch");
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(form.nav->Button(platform::nbPost).isEnabled());
+    exit.leave(grid, *editor, *form.nav);
+    EXPECT_EQ(grid.indexWidget(grid.Model().index(2, 0)), nullptr) << "the editor is closed";
+    Pump();
+    std::vector<std::string> expected{"Anzeige 1", "Anzeige 2"};
+    if (exit.stored) expected.push_back("Frisch");
+    EXPECT_EQ(Stored(*dbf), expected);
+  }
+}
+
+// A one-column grid: putting the record into edit state re-reads the row, which must not
+// hand the stored text back to the editor while the user types.
+TEST_F(GridEditorTest, TypingIntoAOneColumnGridKeepsEveryKey) {
+  auto dbf = Open("DBVerbWordList", "verbwort.dbf", {"wort, C, 40, 0"});
+  AppendRow(*dbf, {{"wort", "Mist"}});
+  dbf->First();
+  ListForm form(*dbf);
+  QLineEdit* editor = TypeIntoCurrent(*form.grid, "Quatsch");
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(editor->text(), "Quatsch");
+  EXPECT_EQ(dbf->State(), platform::dataset::dsEdit);
+  QTest::keyClick(editor, Qt::Key_Return);
+  dbf->Post();
+  EXPECT_EQ(Column(*dbf, "wort"), (std::vector<std::string>{"Quatsch"}));
+}
+
+// A text the field refuses, posted by the navigator: the error is shown, the record stays in
+// edit state with the editor open, and the grid goes on following the dataset.
+TEST_F(GridEditorTest, APostOfATextTheFieldRefusesKeepsTheEditorAndTheGridFollowing) {
+  auto dbf = Open("DBMobilTel", "telstamm.dbf", {"modell, C, 20, 0", "smsstack, N, 3, 0"});
+  AppendRow(*dbf, {{"modell", "Eins"}, {"smsstack", "10"}});
+  AppendRow(*dbf, {{"modell", "Zwei"}, {"smsstack", "20"}});
+  dbf->First();
+  ListForm form(*dbf);
+  TTzGrid& grid = *form.grid;
+  grid.setCurrentIndex(grid.Model().index(0, 1));
+  QLineEdit* editor = TypeIntoCurrent(grid, "viele");
+  ASSERT_NE(editor, nullptr);
+  ui_.Clear();
+  form.nav->Button(platform::nbPost).click();
+  ASSERT_EQ(ui_.Texts().size(), 1u);
+  EXPECT_NE(ui_.Texts()[0].find("'viele' is not a valid"), std::string::npos) << ui_.Texts()[0];
+  EXPECT_EQ(dbf->State(), platform::dataset::dsEdit);
+  EXPECT_EQ(grid.indexWidget(grid.Model().index(0, 1)), editor);
+
+  // Corrected in the editor, and posted by moving down a row.
+  editor->selectAll();
+  QTest::keyClicks(editor, "30");
+  QTest::keyClick(editor, Qt::Key_Down);
+  Pump();
+  EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
+  EXPECT_EQ(grid.Model().CurrentRow(), 1);
+  EXPECT_EQ(grid.currentIndex().row(), 1);
+  EXPECT_EQ(Text(grid, 0, 1), "30");
+  EXPECT_EQ(Column(*dbf, "smsstack"), (std::vector<std::string>{" 30", " 20"}));
+}
+
+// A table that refuses the edit (it became read-only while the editor was open): the refusal
+// is shown once however many keys follow, the editor closes, and nothing is stored.
+TEST_F(GridEditorTest, AnEditTheTableRefusesClosesTheEditor) {
+  auto dbf = AdsNamed("werbung.dbf", 1);
+  ListForm form(*dbf);
+  TTzGrid& grid = *form.grid;
+  QModelIndex cell = grid.currentIndex();
+  grid.edit(cell);
+  auto* editor = qobject_cast<QLineEdit*>(grid.indexWidget(cell));
+  ASSERT_NE(editor, nullptr);
+  dbf->SetReadOnly(true);
+  ui_.Clear();
+  QTest::keyClicks(editor, "XYZ");
+  EXPECT_EQ(ui_.Texts().size(), 1u);
+  EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
+  Pump();
+  EXPECT_EQ(grid.indexWidget(cell), nullptr);
+  dbf->SetReadOnly(false);
+  EXPECT_EQ(Column(*dbf, "werbetext"), (std::vector<std::string>{"Anzeige 1"}));
 }
 
 TEST_F(GridTest, CtrlDeleteRestoresADeletedRecordAfterTheQuestion) {
