@@ -15,12 +15,11 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <charconv>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "apps/common/demo_run.h"
 #include "apps/vantorix/Protocol.h"
 #include "apps/vantorix/Unit1.h"
 #include "apps/vantorix/Verbote.h"
@@ -38,19 +37,6 @@
 
 namespace {
 
-// The Ui of an unattended run: boxes are printed and answered with their first button; events
-// are pumped as in the windowed program.
-class DemoUi : public platform::Ui {
- public:
-  int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-    std::printf("message: %s%s%s\n", caption.c_str(), caption.empty() ? "" : ": ", text.c_str());
-    std::fflush(stdout);
-    return platform::FirstButtonAnswer(flags);
-  }
-  void ProcessEvents() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-  [[noreturn]] void Halt(int code) override { platform::ExitForHalt(code); }
-};
-
 // SIGINT and SIGTERM close the main window as the user would (the Stop handler, the end of
 // the laser session, the "Stop" row), through a byte on a socket the event loop watches: a
 // signal handler may do no more than write it.
@@ -61,37 +47,17 @@ void OnStopSignal(int) {
   [[maybe_unused]] ssize_t n = ::write(signal_socket[0], &byte, 1);
 }
 
-void Report(const char* what, const QString& text) {
-  std::printf("%s: %s\n", what, text.trimmed().toUtf8().constData());
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   int demo_seconds = -1;
   std::string screenshot;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--demo" && i + 1 < argc) {
-      std::string value = argv[++i];
-      auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), demo_seconds);
-      if (ec != std::errc() || end != value.data() + value.size() || demo_seconds < 0) {
-        std::fprintf(stderr, "vantorix: --demo takes a number of seconds\n");
-        return 2;
-      }
-    } else if (arg == "--screenshot" && i + 1 < argc) {
-      screenshot = argv[++i];
-    } else {
-      std::fprintf(stderr, "usage: vantorix [--demo SECONDS] [--screenshot FILE]\n");
-      return 2;
-    }
-  }
+  if (!apps::ReadDemoArguments(argc, argv, "vantorix", demo_seconds, screenshot)) return 2;
 
   QApplication app(argc, argv);
   platform::SetApplicationTitle("Vantorix");
   platform::QtUi qt_ui;
-  DemoUi demo_ui;
+  apps::DemoUi demo_ui;
   platform::ScopedUi use_ui(demo_seconds >= 0 ? static_cast<platform::Ui&>(demo_ui) : qt_ui);
   tz::StartTarazed();
   // An index built at start-up (a missing .mdx) shows its progress bar.
@@ -137,23 +103,18 @@ int main(int argc, char** argv) {
       };
       size_t rows_before = protocol_rows().size();
       QTimer::singleShot(0, &MainForm, [&MainForm] {
-        Report("window", MainForm.windowTitle());
+        apps::Report("window", MainForm.windowTitle());
         // Start connects the phone and runs the loop until the demo's time is up.
         MainForm.ui->BitBtn1->click();
       });
       QTimer::singleShot(demo_seconds * 1000, &MainForm, [&] {
-        Report("connection", MainForm.ui->lblMobilTel->text());
-        Report("status", MainForm.ui->StatusBar1->currentMessage());
-        Report("shown", platform::ToQString(MainForm.Laser.DisplayText));
+        apps::Report("connection", MainForm.ui->lblMobilTel->text());
+        apps::Report("status", MainForm.ui->StatusBar1->currentMessage());
+        apps::Report("shown", platform::ToQString(MainForm.Laser.DisplayText));
         std::vector<std::string> rows = protocol_rows();
         for (size_t i = rows_before; i < rows.size(); ++i)
-          Report("protocol", platform::ToQString(rows[i]));
-        if (!screenshot.empty()) {
-          if (MainForm.grab().save(QString::fromStdString(screenshot)))
-            Report("screenshot", QString::fromStdString(screenshot));
-          else
-            Report("screenshot", "could not be written");
-        }
+          apps::Report("protocol", platform::ToQString(rows[i]));
+        apps::SaveDemoScreenshot(MainForm, screenshot);
         MainForm.close();
       });
     }
