@@ -21,6 +21,7 @@
 #include "platform/qt/qt_text.h"
 #include "platform/registry.h"
 #include "platform/testing/child_process.h"
+#include "tests/apps/dbfread_rows.h"
 #include "platform/testing/recording_ui.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/ui.h"
@@ -155,29 +156,8 @@ class HandyTest : public ::testing::Test {
   // The rows of telstamm.dbf as python3-dbfread reads them (deleted rows left out), the
   // fields of kPeerFields joined by "|", blanks cut at the right.
   std::vector<std::string> PeerRows() {
-    std::filesystem::path out = dir_ / "peer.out";
-    std::string script =
-        "import sys, dbfread\n"
-        "names = sys.argv[2].split()\n"
-        "for r in dbfread.DBF(sys.argv[1], encoding='cp850', char_decode_errors='replace'):\n"
-        "    print('|'.join('' if r[n] is None else str(r[n]).rstrip() for n in names))\n";
-    std::string table = apps::ProgramFolder() + apps::kTelstammFile;
-    platform::ChildProcess child(
-        "/bin/sh", {"-c", "/usr/bin/python3 -c \"$0\" \"$1\" \"$2\" > \"$3\"", script, table,
-                    kPeerFields, out.string()});
-    child.CloseInput();
-    EXPECT_EQ(child.Wait(), 0) << "python3-dbfread could not read " << table;
-    std::vector<std::string> rows;
-    std::string text = platform::TempDir::Read(out), line;
-    for (char c : text) {
-      if (c == '\n') {
-        rows.push_back(line);
-        line.clear();
-      } else {
-        line += c;
-      }
-    }
-    return rows;
+    return apps_testing::DbfreadRows(apps::ProgramFolder() + apps::kTelstammFile, kPeerFields,
+                                     dir_ / "peer.out");
   }
 
   platform::TempDir dir_;

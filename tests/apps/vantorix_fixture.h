@@ -17,6 +17,7 @@
 #include "platform/ld2000/recorder.h"
 #include "platform/registry.h"
 #include "platform/testing/child_process.h"
+#include "tests/apps/dbfread_rows.h"
 #include "platform/testing/recording_ui.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/ui.h"
@@ -105,26 +106,7 @@ class VantorixTest : public ::testing::Test {
 
   // The rows of a table read by python3-dbfread, one line per record, fields joined by "|".
   std::vector<std::string> PeerRows(const std::filesystem::path& table) {
-    std::filesystem::path out = dir_ / "peer.out";
-    std::string script =
-        "import sys, dbfread\n"
-        "for r in dbfread.DBF(sys.argv[1], encoding='cp850', char_decode_errors='replace'):\n"
-        "    print('|'.join('' if v is None else str(v) for v in r.values()))\n";
-    platform::ChildProcess child("/bin/sh", {"-c", "/usr/bin/python3 -c \"$0\" \"$1\" > \"$2\"",
-                                             script, table.string(), out.string()});
-    child.CloseInput();
-    EXPECT_EQ(child.Wait(), 0) << "python3-dbfread could not read " << table;
-    std::vector<std::string> rows;
-    std::string text = platform::TempDir::Read(out), line;
-    for (char c : text) {
-      if (c == '\n') {
-        rows.push_back(line);
-        line.clear();
-      } else {
-        line += c;
-      }
-    }
-    return rows;
+    return apps_testing::DbfreadRows(table, "", dir_ / "peer.out");
   }
 
   // The texts of the library calls recorded since the fixture began.
