@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/locale.h"
+
 namespace platform::dataset {
 
 namespace {
@@ -280,23 +282,11 @@ TDateTime Now() {
 // --- Format settings --------------------------------------------------------------------------
 
 TFormatSettings LocaleFormatSettings() {
-  const char* value = nullptr;
-  for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
-    const char* v = std::getenv(name);
-    if (v && *v) {
-      value = v;
-      break;
-    }
-  }
+  const platform::UserLocale user = platform::TimeLocale();
   TFormatSettings fs;
-  if (!value) return fs;
-  std::string_view locale(value);
-  std::string_view language = locale.substr(0, locale.find_first_of("_.@"));
-  std::string_view territory;
-  if (size_t u = locale.find('_'); u != std::string_view::npos && u == language.size()) {
-    territory = locale.substr(u + 1);
-    territory = territory.substr(0, territory.find_first_of(".@"));
-  }
+  if (!user.set) return fs;
+  const std::string& language = user.language;
+  const std::string& territory = user.territory;
   if (language == "de" || language == "ru") {
     fs.DateSeparator = '.';
     fs.ShortDateFormat = "dd.MM.yyyy";

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "platform/clock.h"
+#include "platform/locale.h"
 #include "tables/engine/tzcommon.h"
 #include "tables/engine/tzutils.h"
 
@@ -178,22 +179,10 @@ void SetCountryDateFormat(uint8_t format) {
 }
 
 uint8_t CountryFromLanguage() {
-  const char* value = nullptr;
-  for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
-    const char* v = std::getenv(name);
-    if (v && *v) {
-      value = v;
-      break;
-    }
-  }
-  if (!value) return 0;
-  std::string_view locale(value);
-  std::string_view language = locale.substr(0, locale.find_first_of("_.@"));
-  std::string_view territory;
-  if (size_t u = locale.find('_'); u != std::string_view::npos && u == language.size()) {
-    territory = locale.substr(u + 1);
-    territory = territory.substr(0, territory.find_first_of(".@"));
-  }
+  const platform::UserLocale user = platform::TimeLocale();
+  if (!user.set) return 0;
+  const std::string& language = user.language;
+  const std::string& territory = user.territory;
   if (language == "de") return 5;
   if (language == "en") return territory.empty() || territory == "US" ? 0 : 2;
   if (language == "es") return 6;

@@ -21,11 +21,11 @@
 #include "platform/qt/qt_text.h"
 #include "platform/registry.h"
 #include "platform/testing/child_process.h"
-#include "tests/apps/dbfread_rows.h"
 #include "platform/testing/recording_ui.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/ui.h"
 #include "tables/engine/tzstart.h"
+#include "tests/apps/dbfread_rows.h"
 #include "ui_Handytest.h"
 #include "ui_NewMobile.h"
 

@@ -35,17 +35,6 @@ using Clock = std::chrono::steady_clock;
 
 class Controls : public ConnectTest {
  protected:
-  // The main window with its dialogs, as the program block makes them.
-  TMainForm& OpenWithDialogs() {
-    TMainForm& form = OpenForm();
-    new TWerbetexte(&form);
-    new TSMSProtocol(&form);
-    new TfrmVerbote(&form);
-    new TfrmEinstell(&form);
-    new TNoAdForm(&form);
-    return form;
-  }
-
   static size_t Frames() { return platform::ld2000::ShownFrames().size(); }
 
   static void Screenshot(TMainForm& form, const std::string& name) {

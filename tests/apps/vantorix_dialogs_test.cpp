@@ -38,17 +38,6 @@ void Pump() {
 
 class Dialogs : public VantorixTest {
  protected:
-  // The main window with its dialogs, as the program block makes them.
-  TMainForm& OpenWithDialogs() {
-    TMainForm& form = OpenForm();
-    new TWerbetexte(&form);
-    new TSMSProtocol(&form);
-    new TfrmVerbote(&form);
-    new TfrmEinstell(&form);
-    new TNoAdForm(&form);
-    return form;
-  }
-
   void TwoPhones() {
     WritePhones({{"0000000001", "Nokia", "6310i", 1}, {"0000000002", "Siemens", "S45", 2}});
   }

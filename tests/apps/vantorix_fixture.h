@@ -13,16 +13,21 @@
 #include <vector>
 
 #include "apps/common/apps_common.h"
+#include "apps/vantorix/Protocol.h"
 #include "apps/vantorix/Unit1.h"
+#include "apps/vantorix/Verbote.h"
+#include "apps/vantorix/Werbung.h"
+#include "apps/vantorix/einstellungen.h"
+#include "apps/vantorix/noad.h"
 #include "platform/ld2000/recorder.h"
 #include "platform/registry.h"
 #include "platform/testing/child_process.h"
-#include "tests/apps/dbfread_rows.h"
 #include "platform/testing/recording_ui.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/ui.h"
 #include "tables/engine/tzcommon.h"
 #include "tables/engine/tzstart.h"
+#include "tests/apps/dbfread_rows.h"
 #include "ui_Unit1.h"
 
 namespace vantorix {
@@ -96,6 +101,17 @@ class VantorixTest : public ::testing::Test {
     form_ = std::make_unique<TMainForm>();
     form_->show();
     return *form_;
+  }
+
+  // The main window with its dialogs, as the program block makes them.
+  TMainForm& OpenWithDialogs() {
+    TMainForm& form = OpenForm();
+    new TWerbetexte(&form);
+    new TSMSProtocol(&form);
+    new TfrmVerbote(&form);
+    new TfrmEinstell(&form);
+    new TNoAdForm(&form);
+    return form;
   }
 
   // Closes the window as the user would (FormCloseQuery, FormClose) and destroys it.
