@@ -236,6 +236,25 @@ bool ValidBlock(TIndexArea& ia, uint32_t block) {
   return BlockWithin(block, FileSize(ia));
 }
 
+namespace {
+
+// Makes `node`, as the file holds it at `block`, a node of tag `o` in memory: its count in the
+// low word (the high word is the changed mark in memory), and every child of an inner node a
+// node within the file. False for a node that cannot be one; `inner` tells what it is.
+bool CheckNode(TOrder& o, TNode& node, uint64_t file_size, bool& inner) {
+  int count = Get32(node.b.data()) & 0xFFFF;
+  if (count > o.KeysPerNode()) return false;
+  node.SetCount(count);
+  int length = o.EntryLength();
+  inner = !node.IsLeaf(length);
+  if (inner)
+    for (int i = 0; i <= count; ++i)
+      if (!BlockWithin(node.Pointer(i, length), file_size)) return false;
+  return true;
+}
+
+}  // namespace
+
 bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
   if (block == 0)
     return Fail(254, "$Invalid Node Number (0) in DBF Area " + std::to_string(CurrentWorkArea) +
@@ -254,37 +273,41 @@ bool SeekAndRead(TIndexArea& ia, TOrder& o, int32_t block, TNode& node) {
   if (!BlockWithin(static_cast<uint32_t>(block), file_size)) return BadNode(o, block);
   auto on_path = std::find_if(o.path.begin(), o.path.end(),
                               [block](const TPathItem& p) { return p.block == block; });
-  TNode read;
   if (on_path != o.path.end()) {
-    read = on_path->node;
+    node = on_path->node;
   } else {
     size_t done = 0;
-    int rc = ia.file.ReadAt(uint64_t(block) * kBlockBytes, read.b.data(), kNodeBytes, &done);
+    int rc = ia.file.ReadAt(uint64_t(block) * kBlockBytes, node.b.data(), kNodeBytes, &done);
     if (rc == 0 && done != kNodeBytes) rc = 100;
     if (rc != 0)
       return Fail(static_cast<uint16_t>(rc),
                   "Error reading index file: " + OrderDescription(o.tag) + " [SeekAndRead]");
   }
-  int count = Get32(read.b.data()) & 0xFFFF;
-  if (count > o.KeysPerNode()) return BadNode(o, block);
-  read.SetCount(count);  // the high word is the changed mark in memory
-  int length = o.EntryLength();
-  if (!read.IsLeaf(length))
-    for (int i = 0; i <= count; ++i)
-      if (!BlockWithin(read.Pointer(i, length), file_size)) return BadNode(o, block);
-  node = read;
-  if (cache) ia.nodes.Store(block, o.tag, read);
+  bool inner = false;
+  if (!CheckNode(o, node, file_size, inner)) return BadNode(o, block);
+  if (cache) ia.nodes.Store(block, o.tag, node, inner);
   return true;
 }
 
 bool SeekAndWrite(TIndexArea& ia, TOrder& o, int32_t block, const TNode& node) {
   for (TPathItem& p : o.path)
     if (p.block == block) p.node = node;
+  const uint64_t size_before = ia.nodes.file_size;
   ia.nodes.Forget(block);
   int rc = ia.file.WriteAt(uint64_t(block) * kBlockBytes, node.b.data(), kNodeBytes);
   if (rc != 0)
     return Fail(static_cast<uint16_t>(rc),
                 "Error writing index file: " + OrderDescription(o.tag) + " [SeekAndWrite]");
+  // The node as a read would find it now: the next descent through it reads nothing.
+  if (NodeCacheUsable(ia)) {
+    const uint64_t end = uint64_t(block) * kBlockBytes + kNodeBytes;
+    if (size_before != 0 && ia.nodes.file_size == 0)
+      ia.nodes.file_size = std::max(size_before, end);
+    TNode kept = node;
+    bool inner = false;
+    if (ia.nodes.file_size != 0 && CheckNode(o, kept, ia.nodes.file_size, inner))
+      ia.nodes.Store(block, o.tag, kept, inner);
+  }
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -159,31 +160,64 @@ struct TSemaphoreFree {
   void operator()(TSemaphore* s) const;
 };
 
-// Nodes of one open index file as SeekAndRead checked them, at most kSlots of them, each slot
-// holding the node of the blocks that map to it. Whether they may be used is decided in one
-// place, NodeCacheUsable (tzndxsem.cpp); every write to the file goes through Forget or Clear.
+// Nodes of one open index file as SeekAndRead checked them (or as this program wrote them),
+// at most kSlots of them. Whether they may be used is decided in one place, NodeCacheUsable
+// (tzndxsem.cpp); every write to the file goes through Forget or Clear first.
+//
+// The slots form sets of kWays; a block always goes to the same set. Inner nodes are what
+// every descent passes through, so a leaf never takes the slot of an inner node: a tree of a
+// million keys has a few hundred inner nodes against tens of thousands of leaves, and with
+// the inner nodes kept a random seek reads only its leaf.
 class TNodeCache {
  public:
-  static constexpr size_t kSlots = 256;
-  // The node of `block` as checked for tag `tag`; nullptr when it is not kept.
-  const TNode* Find(int32_t block, int tag) const {
-    const Slot& s = slots_[Index(block)];
-    return s.block == block && s.tag == tag ? &s.node : nullptr;
+  static constexpr size_t kWays = 8;
+  static constexpr int kSetBits = 6;
+  static constexpr size_t kSets = size_t{1} << kSetBits;
+  static constexpr size_t kSlots = kWays * kSets;
+  // The set a block's node goes to. Nodes are two blocks long: blocks of one node differ in
+  // their lowest bit. The index build lays nodes out at regular strides, so the node number is
+  // mixed (Fibonacci hashing) rather than taken modulo the sets.
+  static size_t SetOf(int32_t block) {
+    return (static_cast<uint32_t>(block) >> 1) * 2654435769u >> (32 - kSetBits);
   }
-  void Store(int32_t block, int tag, const TNode& node) {
-    Slot& s = slots_[Index(block)];
-    s.block = block;
-    s.tag = tag;
-    s.node = node;
+  // The node of `block` as checked for tag `tag`; nullptr when it is not kept.
+  const TNode* Find(int32_t block, int tag) {
+    for (Slot& s : Set(block))
+      if (s.block == block && s.tag == tag) {
+        s.used = ++clock_;
+        return &s.node;
+      }
+    return nullptr;
+  }
+  // Keeps the node of `block`; `inner` tells an inner node from a leaf.
+  void Store(int32_t block, int tag, const TNode& node, bool inner) {
+    Slot *same = nullptr, *empty = nullptr, *victim = nullptr;
+    for (Slot& s : Set(block)) {
+      if (s.block == block) {
+        same = &s;  // the same block again (rewritten, or read for another tag)
+        break;
+      }
+      if (s.block == 0) {
+        if (!empty) empty = &s;
+      } else if ((inner || !s.inner) && (!victim || Rank(s) < Rank(*victim))) {
+        victim = &s;  // the least recently used of the slots this node may take
+      }
+    }
+    Slot* into = same ? same : empty ? empty : victim;
+    if (!into) return;  // a leaf, and the set holds only inner nodes
+    into->block = block;
+    into->tag = tag;
+    into->inner = inner;
+    into->used = ++clock_;
+    into->node = node;
   }
   // Before `length` bytes are written at block `block`: the nodes they can overlap go, and
   // the size kept when the write may make the file longer.
   void Forget(int32_t block, uint64_t length = kNodeBytes) {
     for (int64_t b = int64_t{block} - 1;
-         b * int64_t{kBlockBytes} < int64_t{block} * int64_t{kBlockBytes} + int64_t(length); ++b) {
-      Slot& s = slots_[Index(static_cast<int32_t>(b))];
-      if (s.block == b) s.block = 0;
-    }
+         b * int64_t{kBlockBytes} < int64_t{block} * int64_t{kBlockBytes} + int64_t(length); ++b)
+      for (Slot& s : Set(static_cast<int32_t>(b)))
+        if (s.block == b) s.block = 0;
     if (uint64_t(uint32_t(block)) * kBlockBytes + length > file_size) file_size = 0;
   }
   void Clear() {
@@ -199,11 +233,21 @@ class TNodeCache {
   struct Slot {
     int32_t block = 0;  // 0: empty
     int tag = 0;
+    bool inner = false;
+    uint64_t used = 0;  // the clock at its last use
     TNode node;
   };
-  // Nodes are two blocks long: blocks of one node differ in their lowest bit.
-  static size_t Index(int32_t block) { return (static_cast<uint32_t>(block) >> 1) % kSlots; }
+  // Leaves go before inner nodes, older before newer.
+  static std::pair<bool, uint64_t> Rank(const Slot& s) { return {s.inner, s.used}; }
+  Slot* SetStart(int32_t block) { return slots_.data() + SetOf(block) * kWays; }
+  struct Range {
+    Slot* from;
+    Slot* begin() const { return from; }
+    Slot* end() const { return from + kWays; }
+  };
+  Range Set(int32_t block) { return Range{SetStart(block)}; }
   std::vector<Slot> slots_ = std::vector<Slot>(kSlots);
+  uint64_t clock_ = 0;
 };
 
 // The index state of one work area.

@@ -2,9 +2,13 @@
 // program's replaces and appends between two reads of a walk are seen at the next read, in
 // natural and in tag order, and a walk of a table in exclusive use sees its own writes at once,
 // also after the table went back to shared use.
+#include <algorithm>
 #include <cstring>
+#include <map>
+#include <random>
 
 #include "tables/engine/tzutils.h"
+#include "tables/index/tzndxint.h"
 #include "tests/tables/index/ndx_test_support.h"
 
 namespace tz {
@@ -137,6 +141,155 @@ TEST_F(ReadCaches, AWalkInExclusiveUseSeesItsOwnWritesAndThoseOfOthersOnceShared
   EXPECT_EQ(SkipAndRead(1), "1008");
   EXPECT_EQ(SkipAndRead(1), "OTHER");
   ASSERT_EQ(other.Run("close"), "ok");
+}
+
+// This program's own writes go into the nodes it keeps; another program's writes in between
+// must still throw them out. Both write in turn, at random, while this program Finds what
+// either wrote; at the end the walk in key order is the model's.
+TEST_F(ReadCaches, OwnAndAnotherProgramsWritesInTurnAreAllFound) {
+  const std::string path = MakeTable("turns.dbf");
+  Use(path);
+  ASSERT_TRUE(SetIndexTo("")) << TakeErrorContext();
+  ASSERT_TRUE(SetOrderToTag("ID"));
+  SetExactOn();
+  Station other;
+  ASSERT_EQ(other.Run("open " + path), "ok");
+  std::map<int32_t, std::string> keys;  // record -> its ID
+  for (int32_t r = 1; r <= 600; ++r) keys[r] = std::to_string(1000 + r);
+  std::mt19937 random(25);
+  auto fresh_key = [&random, n = 0]() mutable {
+    // Unique, and spread over the whole tree so that splits happen in many leaves.
+    return std::to_string(1000 + random() % 900) + "K" + std::to_string(n++);
+  };
+  auto put_id = [](const std::string& id) {
+    std::memset(FieldAddress(1) + 1, ' ', 10);
+    std::memcpy(FieldAddress(1) + 1, id.data(), id.size());
+  };
+  for (int round = 0; round < 160; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string key = fresh_key();
+    const auto record = static_cast<int32_t>(1 + random() % keys.size());
+    switch (random() % 4) {
+      case 0:
+        ASSERT_TRUE(ALock());
+        ClearRecord();
+        put_id(key);
+        Append();
+        Unlock();
+        ASSERT_EQ(DbLastError, 0) << TakeErrorContext();
+        keys[RecNo()] = key;
+        break;
+      case 1:
+        GO(record);
+        ASSERT_TRUE(RLock());
+        put_id(key);
+        Replace();
+        Unlock();
+        ASSERT_EQ(DbLastError, 0) << TakeErrorContext();
+        keys[record] = key;
+        break;
+      case 2: {
+        std::string answer = other.Run("append " + key);
+        ASSERT_EQ(answer.substr(0, 3), "ok ");
+        keys[std::stoi(answer.substr(3))] = key;
+        break;
+      }
+      default:
+        ASSERT_EQ(other.Run("replace " + std::to_string(record) + " " + key), "ok");
+        keys[record] = key;
+    }
+    for (int probe = 0; probe < 6; ++probe) {
+      auto at = keys.begin();
+      std::advance(at, random() % keys.size());
+      Find(at->second);
+      ASSERT_NE(IndexFound, 0) << at->second;
+      EXPECT_EQ(RecNo(), at->first) << at->second;
+    }
+    Find(key + "X");
+    EXPECT_EQ(IndexFound, 0);
+  }
+  std::vector<std::string> expected;
+  for (const auto& [record, id] : keys) expected.push_back(id);
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> walked;
+  for (GoTop(); !dEOF() && DbLastError == 0; Skip(1)) walked.push_back(Id());
+  EXPECT_EQ(walked, expected);
+  SetExactOff();
+  ASSERT_EQ(other.Run("close"), "ok");
+}
+
+// `count` node blocks from `first` on that go to the node cache's set of `first`.
+std::vector<int32_t> BlocksOfOneSet(int32_t first, size_t count) {
+  std::vector<int32_t> blocks;
+  for (int32_t b = first; blocks.size() < count; b += 2)
+    if (ndx::TNodeCache::SetOf(b) == ndx::TNodeCache::SetOf(first)) blocks.push_back(b);
+  return blocks;
+}
+
+// The node cache keeps the inner nodes every descent passes through: leaves come and go in
+// the slots they can take, and never push an inner node out.
+TEST(NodeCache, LeavesNeverTakeTheSlotOfAnInnerNode) {
+  using ndx::TNodeCache;
+  auto cache = std::make_unique<TNodeCache>();
+  const std::vector<int32_t> in_set = BlocksOfOneSet(2, 300);
+  ndx::TNode node;
+  for (int i = 0; i < static_cast<int>(TNodeCache::kWays); ++i)
+    cache->Store(in_set.at(i), 1, node, true);
+  for (int i = 0; i < 50; ++i) cache->Store(in_set.at(100 + i), 1, node, false);
+  for (int i = 0; i < static_cast<int>(TNodeCache::kWays); ++i)
+    EXPECT_NE(cache->Find(in_set.at(i), 1), nullptr) << "inner node " << i;
+  EXPECT_EQ(cache->Find(in_set.at(100), 1), nullptr);
+  // Another inner node takes the place of the one used longest ago.
+  for (int i = 1; i < static_cast<int>(TNodeCache::kWays); ++i) cache->Find(in_set.at(i), 1);
+  cache->Store(in_set.at(200), 1, node, true);
+  EXPECT_EQ(cache->Find(in_set.at(0), 1), nullptr);
+  EXPECT_NE(cache->Find(in_set.at(200), 1), nullptr);
+  EXPECT_EQ(cache->Find(in_set.at(200), 2), nullptr) << "kept for another tag";
+}
+
+TEST(NodeCache, ALeafTakesTheSlotOfTheLeafUsedLongestAgo) {
+  using ndx::TNodeCache;
+  auto cache = std::make_unique<TNodeCache>();
+  const std::vector<int32_t> in_set = BlocksOfOneSet(4, 20);
+  ndx::TNode node;
+  const int ways = static_cast<int>(TNodeCache::kWays);
+  cache->Store(in_set.at(0), 1, node, true);
+  for (int i = 1; i < ways; ++i) cache->Store(in_set.at(i), 1, node, false);
+  cache->Find(in_set.at(1), 1);  // leaf 2 is now the one used longest ago
+  cache->Store(in_set.at(ways), 1, node, false);
+  EXPECT_EQ(cache->Find(in_set.at(2), 1), nullptr);
+  for (int i : {0, 1, 3, ways}) EXPECT_NE(cache->Find(in_set.at(i), 1), nullptr) << i;
+}
+
+TEST(NodeCache, AWriteForgetsEveryNodeItOverlapsAndTheSizeItMayChange) {
+  using ndx::TNodeCache;
+  struct Case {
+    int32_t written;
+    uint64_t length;
+    std::vector<int32_t> gone, kept;
+  };
+  const Case cases[] = {
+      {10, 1024, {10}, {8, 12}},      // a node: the node at its block
+      {11, 1024, {10, 12}, {8, 14}},  // a damaged pointer between two nodes: both
+      {9, 512, {8}, {6, 10}},         // a tag header in the second half of a node
+      {BlocksOfOneSet(10, 2)[1], 1024, {BlocksOfOneSet(10, 2)[1]}, {10}},  // another block
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("write at " + std::to_string(c.written));
+    auto cache = std::make_unique<TNodeCache>();
+    ndx::TNode node;
+    for (int32_t b : {6, 8, 10, 12, 14, BlocksOfOneSet(10, 2)[1]})
+      cache->Store(b, 1, node, b % 4 == 0);
+    cache->file_size = 1 << 20;
+    cache->Forget(c.written, c.length);
+    for (int32_t b : c.gone) EXPECT_EQ(cache->Find(b, 1), nullptr) << b;
+    for (int32_t b : c.kept) EXPECT_NE(cache->Find(b, 1), nullptr) << b;
+    EXPECT_EQ(cache->file_size, 1u << 20) << "a write inside the file keeps its size";
+  }
+  auto cache = std::make_unique<TNodeCache>();
+  cache->file_size = 20 * 512;
+  cache->Forget(20);
+  EXPECT_EQ(cache->file_size, 0u) << "a write past the end makes the size unknown";
 }
 
 }  // namespace
