@@ -48,6 +48,37 @@ TNode Pack(const std::vector<TEntry>& entries, size_t from, size_t to, uint32_t 
   return node;
 }
 
+// What Unpack, an insert of (pointer, key) at `index`, the `next` pointer behind it and Pack
+// make of a node that keeps room for the entry, without the entries in between: byte for byte
+// the same node (a fresh one, whatever the old one held behind its entries or in its padding).
+TNode WithEntry(const TNode& node, int index, uint32_t pointer, const uint8_t* key, uint32_t next,
+                int key_length, int entry_length) {
+  TNode out;
+  const int count = node.Count();
+  uint32_t trailing = node.Trailing(entry_length);
+  const auto kl = static_cast<size_t>(key_length);
+  for (int i = 0; i <= count; ++i) {
+    uint8_t* to = out.Entry(i, entry_length);
+    if (i == index) {
+      Put32(to, pointer);
+      std::memcpy(to + 4, key, kl);
+    } else {
+      const int from = i < index ? i : i - 1;
+      Put32(to, node.Pointer(from, entry_length));
+      std::memcpy(to + 4, node.Key(from, entry_length), kl);
+    }
+  }
+  if (next != 0) {
+    if (index < count)
+      Put32(out.Entry(index + 1, entry_length), next);
+    else
+      trailing = next;
+  }
+  Put32(out.Entry(count + 1, entry_length), trailing);
+  out.SetCount(count + 1);
+  return out;
+}
+
 // Removes child slot `slot` of an inner node (the trailing pointer when slot == count): the
 // entry before it then gives its child as the trailing pointer.
 void RemoveSlot(TNode& node, int slot, int entry_length) {
@@ -249,6 +280,12 @@ int InsertEntry(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   std::vector<TEntry> entries;
   for (size_t level = o.path.size(); level-- > 0;) {
     TPathItem& item = o.path[level];
+    // The common case: the node has room, and nothing above it changes.
+    if (item.node.Count() < o.KeysPerNode()) {
+      rewrites.emplace_back(
+          item.block, WithEntry(item.node, item.index, pointer, entry_key.data(), next, kl, el));
+      break;
+    }
     uint32_t trailing;
     Unpack(item.node, kl, el, entries, trailing);
     entries.insert(entries.begin() + item.index, TEntry{pointer, entry_key});

@@ -550,6 +550,48 @@ namespace tz {
 namespace {
 
 // CODE C4 (tag CODE, unique), NAME C10 (tag NAME, after it).
+// A node another program wrote may hold anything behind its entries, in the padding of each
+// entry and in the word after its count. A key inserted into it leaves the node as the index
+// build would write it: the entries, the trailing pointer, zeros everywhere else.
+TEST_F(MaintTest, AKeyInsertedIntoANodeLeavesItFreshWhateverItHeldBehindItsEntries) {
+  const std::string path =
+      OpenTable("junk.dbf", kTelFields, {"1001", "1002", "1003", "1004", "1005"}, " EXCLUSIVE");
+  ASSERT_TRUE(MakeIndex({{"ID", "ID", "", false, false}}, "")) << TakeErrorContext();
+  CloseDatabase();
+  std::string mdx = Bytes("junk.MDX");
+  const size_t anchor = size_t{Word32(mdx, 512 + 32)} * 512;
+  const size_t root = size_t{Word32(mdx, anchor)} * 512;  // five keys: the root is the leaf
+  const size_t entry = Word16(mdx, anchor + 18), key_length = Word16(mdx, anchor + 12);
+  ASSERT_EQ(Word16(mdx, root), 5);
+  ASSERT_GT(entry, 4 + key_length) << "entries have padding";
+  for (size_t at = root + 4; at < root + 8; ++at) mdx[at] = '\xAA';
+  for (size_t i = 0; i < 5; ++i)
+    for (size_t at = 4 + key_length; at < entry; ++at) mdx[root + 8 + i * entry + at] = '\xAA';
+  for (size_t at = root + 8 + 5 * entry + 4; at < root + 1024; ++at) mdx[at] = '\xAA';
+  dir_.Write("junk.MDX", mdx);
+
+  Use(path + " EXCLUSIVE");
+  ASSERT_TRUE(SetIndexTo("")) << TakeErrorContext();
+  ClearRecord();
+  std::memcpy(FieldAddress(1) + 1, "1003A", 5);
+  Append();
+  ASSERT_EQ(DbLastError, 0) << TakeErrorContext();
+  CloseDatabase();
+
+  std::string expected(1024, '\0');
+  expected[0] = 6;
+  const std::pair<const char*, int> entries[] = {{"1001", 1},  {"1002", 2}, {"1003", 3},
+                                                 {"1003A", 6}, {"1004", 4}, {"1005", 5}};
+  for (size_t i = 0; i < 6; ++i) {
+    const size_t at = 8 + i * entry;
+    expected[at] = static_cast<char>(entries[i].second);
+    std::string key = entries[i].first;
+    key.resize(key_length, ' ');
+    expected.replace(at + 4, key_length, key);
+  }
+  EXPECT_EQ(Bytes("junk.MDX").substr(root, 1024), expected);
+}
+
 TEST_F(MaintTest, UniqueTagsKeepOneRecordPerKey) {
   OpenTable("unique.dbf", {{"CODE", 'C', 4}, {"NAME", 'C', 10}}, {"AA  n1", "BB  n2"},
             " EXCLUSIVE");
