@@ -563,13 +563,30 @@ bool WriteAnchor(int tag) {
   TIndexArea* ia = FindArea();
   if (!ia || tag < 1 || tag > kMaxTags || !ia->orders[tag]) return false;
   TOrder& o = *ia->orders[tag];
-  uint32_t block = Get32(ia->TagEntry(tag));
-  ia->nodes.Forget(static_cast<int32_t>(block), kAnchorBytes);  // a damaged file may overlap them
-  int rc = ia->file.WriteAt(uint64_t{block} * kBlockBytes, o.anchor.data(), kAnchorBytes);
+  const auto block = static_cast<int32_t>(Get32(ia->TagEntry(tag)));
+  // The node cache keeps the tag header as this program last wrote it (under the tag's number
+  // negated, apart from the nodes), by the same rules as the nodes: while nothing can have
+  // written the file since, a header that holds those bytes already needs no write. Every key
+  // insert rewrites its tag's header, mostly unchanged.
+  const bool cache = NodeCacheUsable(*ia);
+  if (cache) {
+    const TNode* kept = ia->nodes.Find(block, -tag);
+    if (kept && std::equal(o.anchor.begin(), o.anchor.end(), kept->b.begin())) {
+      o.anchor_changed = false;
+      return true;
+    }
+  }
+  ia->nodes.Forget(block, kAnchorBytes);  // a damaged file may overlap them
+  int rc = ia->file.WriteAt(uint64_t(uint32_t(block)) * kBlockBytes, o.anchor.data(), kAnchorBytes);
   if (rc != 0)
     return Fail(static_cast<uint16_t>(rc),
                 "Error writing index file:  " + OrderDescription(tag) + " [WriteAnchor]");
   o.anchor_changed = false;
+  if (cache) {
+    TNode written;
+    std::copy(o.anchor.begin(), o.anchor.end(), written.b.begin());
+    ia->nodes.Store(block, -tag, written, true);
+  }
   return true;
 }
 

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -167,10 +166,12 @@ struct TSemaphoreFree {
 // The slots form sets of kWays; a block always goes to the same set. Inner nodes are what
 // every descent passes through, so a leaf never takes the slot of an inner node: a tree of a
 // million keys has a few hundred inner nodes against tens of thousands of leaves, and with
-// the inner nodes kept a random seek reads only its leaf.
+// the inner nodes kept a random seek reads only its leaf. Some slots of every set are left to
+// leaves all the same: the leaf a key went into is read again by the next steps.
 class TNodeCache {
  public:
   static constexpr size_t kWays = 8;
+  static constexpr size_t kInnerWays = 6;  // the most inner nodes a set keeps
   static constexpr int kSetBits = 6;
   static constexpr size_t kSets = size_t{1} << kSetBits;
   static constexpr size_t kSlots = kWays * kSets;
@@ -180,7 +181,8 @@ class TNodeCache {
   static size_t SetOf(int32_t block) {
     return (static_cast<uint32_t>(block) >> 1) * 2654435769u >> (32 - kSetBits);
   }
-  // The node of `block` as checked for tag `tag`; nullptr when it is not kept.
+  // The node of `block` as checked for tag `tag`; nullptr when it is not kept. (WriteAnchor
+  // keeps the tag headers it wrote under the negated tag number.)
   const TNode* Find(int32_t block, int tag) {
     for (Slot& s : Set(block))
       if (s.block == block && s.tag == tag) {
@@ -191,20 +193,29 @@ class TNodeCache {
   }
   // Keeps the node of `block`; `inner` tells an inner node from a leaf.
   void Store(int32_t block, int tag, const TNode& node, bool inner) {
-    Slot *same = nullptr, *empty = nullptr, *victim = nullptr;
+    Slot* into = nullptr;
+    size_t inner_nodes = 0;
     for (Slot& s : Set(block)) {
       if (s.block == block) {
-        same = &s;  // the same block again (rewritten, or read for another tag)
+        into = &s;  // the same block again (rewritten, or read for another tag)
         break;
       }
-      if (s.block == 0) {
-        if (!empty) empty = &s;
-      } else if ((inner || !s.inner) && (!victim || Rank(s) < Rank(*victim))) {
-        victim = &s;  // the least recently used of the slots this node may take
+      if (s.block != 0 && s.inner) ++inner_nodes;
+    }
+    if (!into) {
+      // An inner node takes a free slot or a leaf's while the set has room for inner nodes,
+      // else the inner node used longest ago; a leaf takes a free slot or the leaf used
+      // longest ago. Either finds one: the set always has a slot that no inner node holds.
+      const bool among_inner = inner && inner_nodes >= kInnerWays;
+      for (Slot& s : Set(block)) {
+        if (!among_inner && s.block == 0) {
+          into = &s;
+          break;
+        }
+        if (s.block != 0 && s.inner == among_inner && (!into || s.used < into->used)) into = &s;
       }
     }
-    Slot* into = same ? same : empty ? empty : victim;
-    if (!into) return;  // a leaf, and the set holds only inner nodes
+    if (!into) return;
     into->block = block;
     into->tag = tag;
     into->inner = inner;
@@ -237,8 +248,6 @@ class TNodeCache {
     uint64_t used = 0;  // the clock at its last use
     TNode node;
   };
-  // Leaves go before inner nodes, older before newer.
-  static std::pair<bool, uint64_t> Rank(const Slot& s) { return {s.inner, s.used}; }
   Slot* SetStart(int32_t block) { return slots_.data() + SetOf(block) * kWays; }
   struct Range {
     Slot* from;

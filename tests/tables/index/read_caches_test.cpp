@@ -227,23 +227,30 @@ std::vector<int32_t> BlocksOfOneSet(int32_t first, size_t count) {
 }
 
 // The node cache keeps the inner nodes every descent passes through: leaves come and go in
-// the slots they can take, and never push an inner node out.
+// the slots they can take, and never push an inner node out; an inner node beyond a set's
+// share of them takes the place of the inner node used longest ago.
 TEST(NodeCache, LeavesNeverTakeTheSlotOfAnInnerNode) {
   using ndx::TNodeCache;
   auto cache = std::make_unique<TNodeCache>();
   const std::vector<int32_t> in_set = BlocksOfOneSet(2, 300);
+  const int inner = static_cast<int>(TNodeCache::kInnerWays);
   ndx::TNode node;
-  for (int i = 0; i < static_cast<int>(TNodeCache::kWays); ++i)
-    cache->Store(in_set.at(i), 1, node, true);
-  for (int i = 0; i < 50; ++i) cache->Store(in_set.at(100 + i), 1, node, false);
-  for (int i = 0; i < static_cast<int>(TNodeCache::kWays); ++i)
+  for (int i = 0; i < inner; ++i) cache->Store(in_set.at(i), 1, node, true);
+  for (int i = 0; i < 50; ++i) {
+    cache->Store(in_set.at(100 + i), 1, node, false);
+    EXPECT_NE(cache->Find(in_set.at(100 + i), 1), nullptr) << "a leaf always finds a slot";
+  }
+  for (int i = 0; i < inner; ++i)
     EXPECT_NE(cache->Find(in_set.at(i), 1), nullptr) << "inner node " << i;
   EXPECT_EQ(cache->Find(in_set.at(100), 1), nullptr);
-  // Another inner node takes the place of the one used longest ago.
-  for (int i = 1; i < static_cast<int>(TNodeCache::kWays); ++i) cache->Find(in_set.at(i), 1);
+  EXPECT_NE(cache->Find(in_set.at(149), 1), nullptr);
+  // One inner node more than the set keeps: the one used longest ago goes, no leaf does.
+  for (int i = 1; i < inner; ++i) cache->Find(in_set.at(i), 1);
   cache->Store(in_set.at(200), 1, node, true);
   EXPECT_EQ(cache->Find(in_set.at(0), 1), nullptr);
   EXPECT_NE(cache->Find(in_set.at(200), 1), nullptr);
+  EXPECT_NE(cache->Find(in_set.at(149), 1), nullptr);
+  EXPECT_NE(cache->Find(in_set.at(148), 1), nullptr);
   EXPECT_EQ(cache->Find(in_set.at(200), 2), nullptr) << "kept for another tag";
 }
 
