@@ -34,6 +34,17 @@ bool ReadRecord(TWorkArea& wa, int32_t n) {
   return true;
 }
 
+// ReadRecord without a report: a failure leaves the error state as it was.
+bool QuietRead(TWorkArea& wa, int32_t n) {
+  const uint16_t last = DbLastError, pending = DbPendingError;
+  const std::string context = DbErrorContext;
+  bool reporting = SetErrorReporting(false);
+  bool read = ReadRecord(wa, n);
+  SetErrorReporting(reporting);
+  if (!read) DbLastError = last, DbPendingError = pending, DbErrorContext = context;
+  return read;
+}
+
 void BlankRecord(TWorkArea& wa) {
   std::fill(wa.Table.Record.begin(), wa.Table.Record.end(), ' ');
   UnpackRecord(wa.Table, wa.FieldValues);
@@ -393,6 +404,7 @@ void Skip(int32_t n) {
   bool inside = true;
   while (true) {
     int32_t candidate;
+    bool read = false;  // the candidate is read already
     int32_t current = t.CurrentRecord;
     if (n < 0) {
       if (RecordVisible(wa) && WhileCondition(wa)) last_good = current;
@@ -410,16 +422,28 @@ void Skip(int32_t n) {
       candidate = Call(IndexDriver.IndexNextRec, current);
       reached = candidate == t.CurrentRecord;
     } else {
-      RefreshRecCount(wa);
       candidate = current + 1;
+      // Another program's appends matter only where the records this program knows of end: the
+      // records are counted again there. Inside them, a file another program made shorter
+      // shows as a failed read, and the step is then taken again after counting.
+      if (candidate > t.RecordCount) RefreshRecCount(wa);
       reached = candidate > t.RecordCount;
       if (reached) candidate = t.RecordCount;
+      if (!reached && !wa.Exclusive) {
+        read = QuietRead(wa, candidate);
+        if (!read) {
+          RefreshRecCount(wa);
+          reached = candidate > t.RecordCount;
+          if (reached) candidate = t.RecordCount;
+        }
+      }
     }
     if (candidate < 1 || candidate > t.RecordCount) {
       reached = true;
       candidate = std::clamp(candidate, 1, t.RecordCount);
+      read = false;
     }
-    if (!ReadRecord(wa, candidate)) return;
+    if (!read && !ReadRecord(wa, candidate)) return;
     if (!reached && RecordVisible(wa)) counter += n < 0 ? -1 : 1;
     inside = WhileCondition(wa);
     if (counter == n || reached || !inside) break;

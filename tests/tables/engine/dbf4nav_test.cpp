@@ -224,6 +224,38 @@ TEST_F(Navigation, RecordsAnotherProgramAppendsBecomeVisible) {
   EXPECT_EQ(Value(), "08");
 }
 
+// A shared walk counts the records again where those it knows of end, not at every step:
+// a file another program made shorter in the meantime still ends the walk where its records
+// end, whole ones only, and without an error.
+TEST_F(Navigation, AWalkEndsWhereAFileAnotherProgramShortenedEnds) {
+  struct Case {
+    const char* what;
+    uintmax_t size;  // the header is 65 bytes, a record 3
+    std::vector<std::string> walked;
+  };
+  const Case cases[] = {
+      {"three records left", 65 + 9, {"03"}},
+      {"three and a part", 65 + 9 + 2, {"03"}},
+      {"four and the end mark", 65 + 12 + 1, {"03", "04"}},
+      {"two records left", 65 + 6, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    dir_.Write("six.dbf",
+               RawTable(0x03, {{"N", 'C', 2}}, {" 01", "*02", " 03", " 04", "*05", " 06"}));
+    Use("six");
+    GO(2);
+    std::filesystem::resize_file(dir_.path() / "six.dbf", c.size);
+    std::vector<std::string> walked;
+    for (Skip(1); !dEOF() && DbLastError == 0; Skip(1)) walked.push_back(Value());
+    EXPECT_EQ(DbLastError, 0) << TakeErrorContext();
+    EXPECT_EQ(walked, c.walked);
+    const auto left = static_cast<int32_t>((c.size - 65) / 3);
+    EXPECT_EQ(RecNo(), left + 1);
+    EXPECT_EQ(RecCount(), left);
+  }
+}
+
 // An index order over a fixed list of record numbers, logging every slot the engine calls.
 struct FakeOrder {
   static inline std::vector<int32_t> order;
