@@ -64,6 +64,8 @@ void ResetTable(TDbfTable& t) {
   t.Ahead.shrink_to_fit();
   t.Scratch.clear();
   t.Scratch.shrink_to_fit();
+  t.Outgoing.clear();
+  t.Outgoing.shrink_to_fit();
   t.File.Close();
   t.Record.clear();
   t.Record.shrink_to_fit();
@@ -306,6 +308,7 @@ void AllowReadAhead(TDbfTable& t) {
 void DropReadAhead(TDbfTable& t) {
   t.AheadFirst = t.AheadCount = 0;
   t.LastRead = 0;
+  t.KnownSize = 0;
 }
 
 namespace {
@@ -364,15 +367,17 @@ bool PutDbfRecord(TDbfTable& t, int32_t n) {
                         " can hold [Replace/Append/PutDbfRecord]");
     return false;
   }
+  const uint64_t known_size = t.KnownSize;  // the drop forgets it
   DropReadAhead(t);
-  std::vector<char> scratch = t.Record;
+  std::vector<char>& scratch = t.Outgoing;
+  scratch.assign(t.Record.begin(), t.Record.end());
   TranslateBuffer(true, t.Oem, t.ToFile, scratch.size(), t.RecordSize, scratch.data());
   // An appended record takes the end mark with it in the same write, so the file ends as a
   // close would leave it also when the program dies before it closes.
   if (append) scratch.push_back(0x1A);
   uint64_t offset = RecordOffset(t, n);
-  uint64_t old_size = 0;
-  int rc = append ? t.File.Size(&old_size) : 0;
+  uint64_t old_size = known_size;
+  int rc = append && old_size == 0 ? t.File.Size(&old_size) : 0;
   if (rc == 0) rc = t.File.WriteAt(offset, scratch.data(), scratch.size());
   if (rc != 0) {
     if (append) t.File.Truncate(old_size);  // no partial record stays behind
@@ -381,6 +386,8 @@ bool PutDbfRecord(TDbfTable& t, int32_t n) {
     return false;
   }
   if (append) {
+    // Nobody else may write the file: its size is known from here to the next write.
+    if (t.AheadAllowed) t.KnownSize = std::max(old_size, offset + scratch.size());
     t.RecordCount = n;
     t.CurrentRecord = n;
     t.OnBlankRecord = false;

@@ -94,7 +94,11 @@ struct TDbfTable {
   int32_t AheadFirst = 0;
   int32_t AheadCount = 0;
   int32_t LastRead = 0;  // the record the last GetDbfRecord read; 0 none since the last drop
-  std::vector<char> Scratch;  // the record being read, swapped into Record when it is whole
+  // The file's size after the last append, under the same rule (0: not known): the next
+  // append needs no look at the file for the size it cuts back to when its write fails.
+  uint64_t KnownSize = 0;
+  std::vector<char> Scratch;   // the record being read, swapped into Record when it is whole
+  std::vector<char> Outgoing;  // the record being written, as the file stores it
 
   uint8_t Version() const { return Prolog[0]; }
 };
@@ -120,8 +124,8 @@ void DropReadAhead(TDbfTable& table);
 bool GetDbfRecord(TDbfTable& table, int32_t n);
 // Writes the record buffer as record n; n = count + 1 appends, the end mark 1Ah after the
 // record in the same write (the count goes up once the whole record is on the disk; a partial
-// write is cut back). The header on the disk is left as it is. n outside 1..count + 1 is 212, and an
-// append to a table that holds MaxRecordCount records too. The buffer is never changed.
+// write is cut back). The header on the disk is left as it is. n outside 1..count + 1 is 212, and
+// an append to a table that holds MaxRecordCount records too. The buffer is never changed.
 bool PutDbfRecord(TDbfTable& table, int32_t n);
 bool AppendDbfRecord(TDbfTable& table);
 // Writes only byte 0 of the record buffer (the deleted mark) to record n (1..count; else 212).

@@ -268,6 +268,15 @@ int InsertEntry(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
       o.Compare(leaf.node.Key(leaf.index, el), key) == 0) {
     return o.anchor_changed && !WriteTagHeader(ia, o) ? -1 : 0;
   }
+  // The common case: the leaf has room, and nothing above it changes.
+  if (leaf.node.Count() < o.KeysPerNode()) {
+    const TNode node =
+        WithEntry(leaf.node, leaf.index, static_cast<uint32_t>(record), key, 0, kl, el);
+    if (!WriteNode(ia, o, leaf.block, node)) return -1;
+    ResetToEmpty(o);
+    o.anchor_changed = true;
+    return WriteTagHeader(ia, o) ? 1 : -1;
+  }
   // At each level: insert (pointer, entry key) at `at`, then point the slot after it at
   // `next` (a split child's new upper half), when there is one. The nodes a split adds go to
   // the end of the file at once; the nodes in use are rewritten only when all of those are

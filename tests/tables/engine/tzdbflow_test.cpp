@@ -268,26 +268,48 @@ TEST_F(TableFiles, OemTablesStoreCodePage850AndTheBufferStaysAnsi) {
   EXPECT_EQ(std::string(table.Record.begin(), table.Record.end()), " M\xE4rz");
 }
 
+// The file is cut back to the size it had, whether that was asked of the system or kept from
+// the appends before (a table nobody else may write), and also when bytes follow its end mark.
 TEST_F(TableFiles, APartialAppendIsCutBackAndNotCounted) {
-  std::string path = dir_.Write("t.dbf", RawTable(0x03, {{"A", 'C', 30}}, {})).string();
-  TDbfTable table;
-  ASSERT_TRUE(Open(table, path));
-  uint64_t before = std::filesystem::file_size(path);
-  // The file may grow by 5 bytes only: the write of the 31-byte record stops short.
-  signal(SIGXFSZ, SIG_IGN);
-  struct rlimit old_limit;
-  getrlimit(RLIMIT_FSIZE, &old_limit);
-  struct rlimit limit = old_limit;
-  limit.rlim_cur = before + 5;
-  setrlimit(RLIMIT_FSIZE, &limit);
-  table.Record.assign(31, 'x');
-  bool ok = AppendDbfRecord(table);
-  setrlimit(RLIMIT_FSIZE, &old_limit);
-  signal(SIGXFSZ, SIG_DFL);
-  EXPECT_FALSE(ok);
-  EXPECT_NE(DbLastError, 0);
-  EXPECT_EQ(table.RecordCount, 0);
-  EXPECT_EQ(std::filesystem::file_size(path), before);
+  struct Case {
+    const char* what;
+    int appends_before;
+    std::string behind_the_end;
+  };
+  const Case cases[] = {
+      {"the first append", 0, ""},
+      {"after two appends", 2, ""},
+      {"bytes behind the end mark", 0, "GARBAGE"},
+      {"bytes behind the end mark, after two appends", 2, "GARBAGE"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string path =
+        dir_.Write("t.dbf", RawTable(0x03, {{"A", 'C', 30}}, {}) + c.behind_the_end).string();
+    TDbfTable table;
+    ASSERT_TRUE(Open(table, path));
+    for (int i = 0; i < c.appends_before; ++i) {
+      table.Record.assign(31, static_cast<char>('a' + i));
+      ASSERT_TRUE(AppendDbfRecord(table));
+    }
+    const std::string before = platform::TempDir::Read(path);
+    // The file may grow by 5 bytes only: the write of the 31-byte record stops short.
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit old_limit;
+    getrlimit(RLIMIT_FSIZE, &old_limit);
+    struct rlimit limit = old_limit;
+    limit.rlim_cur = std::max<rlim_t>(before.size(), 32 + 32 + 1 + 31 * c.appends_before + 1) + 5;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    table.Record.assign(31, 'x');
+    bool ok = AppendDbfRecord(table);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(DbLastError, 0);
+    EXPECT_EQ(table.RecordCount, c.appends_before);
+    EXPECT_EQ(std::filesystem::file_size(path), before.size());
+    table = TDbfTable();
+  }
 }
 
 TEST_F(TableFiles, BadFilesFailWithTheirCodesAndContexts) {
