@@ -442,7 +442,6 @@ void Skip(int32_t n) {
     if (candidate < 1 || candidate > t.RecordCount) {
       reached = true;
       candidate = std::clamp(candidate, 1, t.RecordCount);
-      read = false;
     }
     if (!read && !ReadRecord(wa, candidate)) return;
     if (!reached && RecordVisible(wa)) counter += n < 0 ? -1 : 1;

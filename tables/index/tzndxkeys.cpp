@@ -268,14 +268,18 @@ int InsertEntry(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
       o.Compare(leaf.node.Key(leaf.index, el), key) == 0) {
     return o.anchor_changed && !WriteTagHeader(ia, o) ? -1 : 0;
   }
-  // The common case: the leaf has room, and nothing above it changes.
-  if (leaf.node.Count() < o.KeysPerNode()) {
-    const TNode node =
-        WithEntry(leaf.node, leaf.index, static_cast<uint32_t>(record), key, 0, kl, el);
-    if (!WriteNode(ia, o, leaf.block, node)) return -1;
+  // Done with the tree: the order stands nowhere, and the tag header follows.
+  auto finish = [&ia, &o] {
     ResetToEmpty(o);
     o.anchor_changed = true;
     return WriteTagHeader(ia, o) ? 1 : -1;
+  };
+  // The common case, without the split path's buffers: the leaf has room, and nothing above
+  // it changes.
+  if (leaf.node.Count() < o.KeysPerNode()) {
+    const TNode node =
+        WithEntry(leaf.node, leaf.index, static_cast<uint32_t>(record), key, 0, kl, el);
+    return WriteNode(ia, o, leaf.block, node) ? finish() : -1;
   }
   // At each level: insert (pointer, entry key) at `at`, then point the slot after it at
   // `next` (a split child's new upper half), when there is one. The nodes a split adds go to
@@ -289,7 +293,7 @@ int InsertEntry(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   std::vector<TEntry> entries;
   for (size_t level = o.path.size(); level-- > 0;) {
     TPathItem& item = o.path[level];
-    // The common case: the node has room, and nothing above it changes.
+    // A parent with room takes the split child's new half, and the split stops there.
     if (item.node.Count() < o.KeysPerNode()) {
       rewrites.emplace_back(
           item.block, WithEntry(item.node, item.index, pointer, entry_key.data(), next, kl, el));
@@ -333,9 +337,7 @@ int InsertEntry(TIndexArea& ia, TOrder& o, const uint8_t* key, int32_t record) {
   for (const auto& [block, node] : rewrites)
     if (!WriteNode(ia, o, block, node)) return -1;
   if (new_root != 0) o.SetRoot(new_root);
-  ResetToEmpty(o);
-  o.anchor_changed = true;
-  return WriteTagHeader(ia, o) ? 1 : -1;
+  return finish();
 }
 
 // Removes the entry of `record` with `key` from tag `o`; 0 done (or nothing to remove where

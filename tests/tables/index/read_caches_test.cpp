@@ -29,6 +29,16 @@ class ReadCaches : public IndexTest {
     return path;
   }
 
+  // MakeTable, then the table used shared in ID order, Find exact; its path.
+  std::string UseSharedInIdOrder(const std::string& name) {
+    const std::string path = MakeTable(name);
+    Use(path);
+    EXPECT_TRUE(SetIndexTo("")) << TakeErrorContext();
+    EXPECT_TRUE(SetOrderToTag("ID"));
+    SetExactOn();
+    return path;
+  }
+
   static std::string Id() { return RTrim(std::string(FieldAddress(1) + 1, 10)); }
   // Skips forward `n` times and gives the first field of where it stands.
   static std::string SkipAndRead(int n) {
@@ -75,11 +85,8 @@ TEST_F(ReadCaches, AnotherProgramsWritesBetweenTwoReadsAreSeenAtTheNextRead) {
 }
 
 TEST_F(ReadCaches, FindsSeeTheKeysAnotherProgramMovedBetweenThem) {
-  const std::string path = MakeTable("finds.dbf");
-  Use(path);
-  ASSERT_TRUE(SetIndexTo("")) << TakeErrorContext();
-  ASSERT_TRUE(SetOrderToTag("ID"));
-  SetExactOn();
+  const std::string path = UseSharedInIdOrder("finds.dbf");
+  ASSERT_FALSE(HasFailure());
   Station other;
   ASSERT_EQ(other.Run("open " + path), "ok");
   struct Case {
@@ -147,11 +154,8 @@ TEST_F(ReadCaches, AWalkInExclusiveUseSeesItsOwnWritesAndThoseOfOthersOnceShared
 // must still throw them out. Both write in turn, at random, while this program Finds what
 // either wrote; at the end the walk in key order is the model's.
 TEST_F(ReadCaches, OwnAndAnotherProgramsWritesInTurnAreAllFound) {
-  const std::string path = MakeTable("turns.dbf");
-  Use(path);
-  ASSERT_TRUE(SetIndexTo("")) << TakeErrorContext();
-  ASSERT_TRUE(SetOrderToTag("ID"));
-  SetExactOn();
+  const std::string path = UseSharedInIdOrder("turns.dbf");
+  ASSERT_FALSE(HasFailure());
   Station other;
   ASSERT_EQ(other.Run("open " + path), "ok");
   std::map<int32_t, std::string> keys;  // record -> its ID
