@@ -7,7 +7,9 @@
 #include "tables/engine/dbf4.h"
 #include "tables/engine/timedate.h"
 #include "tables/index/tzndx.h"
+#include "tests/apps/dbfread_rows.h"
 #include "tzdbf_test_support.h"
+#include "whole_numbers_support.h"
 
 namespace tz {
 namespace {
@@ -261,6 +263,66 @@ TEST_F(TableCommands, HideDeletedRecsActsOnAnOpenTableAtOnce) {
   EXPECT_EQ(Column(*dbf, "wort"), (std::vector<std::string>{"eins", "drei"}));
   dbf->SetHideDeletedRecs(false);
   EXPECT_EQ(Column(*dbf, "wort"), (std::vector<std::string>{"eins", "zwei", "drei", "vier"}));
+}
+
+// --- Whole numbers of ten digits and more ----------------------------------------------------
+
+// The whole stored number comes out as text, in the grid's text and as a float; the 32-bit
+// integer stops at the ends of its range.
+TEST_F(WholeNumbers, AValueIsReadWhole) {
+  WriteNumbers();
+  for (NumberFields kind : {NumberFields::kDefault, NumberFields::kPersistent,
+                            NumberFields::kPersistentSized20}) {
+    auto dbf = OpenNumbers(kind);
+    dbf->First();
+    for (const WholeNumber& v : kWholeNumbers) {
+      for (const RawField& c : kNumberColumns) {
+        if (v.text.size() > c.length) continue;
+        SCOPED_TRACE(std::string(NameOf(kind)) + ", " + c.name + " holding " + v.text);
+        EXPECT_EQ(dbf->FieldGet(c.name), Aligned(v.text, c.length));
+        TField& field = dbf->FieldByName(c.name);
+        EXPECT_EQ(field.AsString(), v.text);
+        EXPECT_EQ(field.DisplayText(), v.text);
+        EXPECT_EQ(field.AsFloat(), v.as_float);
+        EXPECT_EQ(dbf->FieldGetInt(c.name), v.as_integer);
+      }
+      dbf->Next();
+    }
+  }
+}
+
+// FieldPutInt over numbers whose upper 32 bits are set stores the value put and nothing of the
+// number before it, as an independent reader sees the file.
+TEST_F(WholeNumbers, APutStoresExactlyTheValuePut) {
+  const int32_t puts[] = {0, 7, -7, 2147483647, -2147483648};
+  for (NumberFields kind : {NumberFields::kDefault, NumberFields::kPersistent,
+                            NumberFields::kPersistentSized20, NumberFields::kFrameworkInteger}) {
+    SCOPED_TRACE(NameOf(kind));
+    // Every record starts with the longest numbers of each column; N 9 holds 32-bit numbers.
+    std::vector<std::string> records;
+    for (size_t i = 0; i < std::size(puts); ++i)
+      records.push_back(" " + Aligned("-99999999", 9) + Aligned("9999999999", 10) +
+                        Aligned("-5000000000", 11) + Aligned("-5000000000", 20));
+    dir_.Write("zahlen.dbf", RawTable(0x03, kNumberColumns, records));
+    auto dbf = OpenNumbers(kind);
+    for (size_t i = 0; i < std::size(puts); ++i) {
+      dbf->Go(static_cast<int32_t>(i + 1));
+      ASSERT_TRUE(dbf->RLock());
+      for (const RawField& c : kNumberColumns)
+        if (std::to_string(puts[i]).size() <= c.length) dbf->FieldPutInt(c.name, puts[i]);
+      dbf->ReplaceRec();
+      dbf->UnLock();
+    }
+    dbf.reset();
+    // A column a value does not fit keeps its number.
+    EXPECT_EQ(FileRows(), (std::vector<std::string>{
+                              "0|0|0|0",
+                              "7|7|7|7",
+                              "-7|-7|-7|-7",
+                              "-99999999|2147483647|2147483647|2147483647",
+                              "-99999999|9999999999|-2147483648|-2147483648",
+                          }));
+  }
 }
 
 TEST_F(TableCommands, ACommandOnAClosedDatasetNamesItsOperation) {
