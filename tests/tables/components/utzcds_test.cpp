@@ -325,6 +325,56 @@ TEST_F(WholeNumbers, APutStoresExactlyTheValuePut) {
   }
 }
 
+// --- Dates under the user's date format --------------------------------------------------------
+
+// FieldGet gives a date's own text in the user's short date format, however long it is, and the
+// engine's blank date text for an empty date; putting those texts stores the same dates.
+TEST_F(TableCommands, DatesUnderEveryUserDateFormat) {
+  struct Case {
+    const char* format;
+    char separator;
+    const char* texts[3];  // 2026-01-05, 2026-12-01, 2026-12-24
+    const char* blank;
+  };
+  const Case cases[] = {
+      // The format of the C locale and of a user in the United States (LocaleFormatSettings).
+      {"M/d/yyyy", '/', {"1/5/2026", "12/1/2026", "12/24/2026"}, "  /  /    "},
+      {"M/d/yy", '/', {"1/5/26", "12/1/26", "12/24/26"}, "  /  /  "},
+      {"MM/dd/yy", '/', {"01/05/26", "12/01/26", "12/24/26"}, "  /  /  "},
+      {"d.M.yyyy", '.', {"5.1.2026", "1.12.2026", "24.12.2026"}, "  .  .    "},
+      {"dd.MM.yyyy", '.', {"05.01.2026", "01.12.2026", "24.12.2026"}, "  .  .    "},
+      {"d/M/yy", '/', {"5/1/26", "1/12/26", "24/12/26"}, "  /  /  "},
+      {"d-M-yyyy", '-', {"5-1-2026", "1-12-2026", "24-12-2026"}, "  -  -    "},
+      {"yyyy-MM-dd", '-', {"2026-01-05", "2026-12-01", "2026-12-24"}, "    .  .  "},
+      {"yyyy-M-d", '-', {"2026-1-5", "2026-12-1", "2026-12-24"}, "    .  .  "},
+  };
+  dir_.Write("daten.dbf", RawTable(0x03, {{"DATUM", 'D', 8}},
+                                   {" 20260105", " 20261201", " 20261224", "         "}));
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    UserDates user(c.format, c.separator);
+    const std::vector<std::string> shown = {c.texts[0], c.texts[1], c.texts[2], c.blank};
+    auto dbf = Open("DBDaten", "daten.dbf", {});
+    EXPECT_EQ(Column(*dbf, "datum"), (std::vector<std::string>{c.texts[0], c.texts[1],
+                                                               c.texts[2], RTrim(c.blank)}));
+    dbf->Last();
+    EXPECT_EQ(dbf->FieldGet("datum"), c.blank);
+    dbf.reset();
+
+    // The texts put into a new table, blank date included, as an independent reader sees them.
+    std::string file = "neu" + std::to_string(++n) + ".dbf";
+    auto written = Open("DBNeu", file, {"datum, D, 8, 0"});
+    for (const std::string& text : shown) {
+      AppendRow(*written, {{"datum", text}});
+      EXPECT_EQ(written->FieldGet("datum"), text);
+    }
+    written.reset();
+    EXPECT_EQ(apps_testing::DbfreadRows(dir_ / file, "DATUM", dir_ / "rows.txt"),
+              (std::vector<std::string>{"2026-01-05", "2026-12-01", "2026-12-24", ""}));
+  }
+}
+
 TEST_F(TableCommands, ACommandOnAClosedDatasetNamesItsOperation) {
   auto dbf = Make("DBMobilTel", "telstamm.dbf", kPhoneFields);
   struct Case {
