@@ -419,13 +419,30 @@ using platform::dataset::TDataSetState;
 
 std::string TTzDateField::GetText(bool display_text) {
   std::string text = TDateField::GetText(display_text);
+  if (text.size() <= 10) return text;
+  // A longer text is cut to what the engine's date texts hold only when that is still this
+  // date: "24.12.2026 r." is cut, "24. 12. 2026" would become "24. 12. 20", another date.
+  int year, month, day, own_year, own_month, own_day;
   std::string cut = text.substr(0, 10);
-  std::string check = cut;
-  return IsValidDate(check) ? cut : text;
+  if (DateOfEngineText(cut, year, month, day) &&
+      DecodeDateValue(AsDateTime(), own_year, own_month, own_day) && year == own_year &&
+      month == own_month && day == own_day) {
+    return cut;
+  }
+  return text;
 }
 
 void TTzDateField::SetText(const std::string& text) {
-  std::string value = RTrim(text).substr(0, 10);
+  std::string value = RTrim(text);
+  // Where digits go on past what the engine's date texts hold (the year of "24. 12. 2026"),
+  // the cut would read as another date: such a text is first read whole by the user's format.
+  platform::dataset::TDateTime whole = 0;
+  if (value.size() > 10 && value.find_first_of("0123456789", 10) != std::string::npos &&
+      platform::dataset::TryStrToDate(value, whole)) {
+    SetAsDateTime(whole);
+    return;
+  }
+  value = value.substr(0, 10);
   if (value.empty() || value == RTrim(DatePicture(DbDateFormat))) {
     Clear();
     return;

@@ -198,10 +198,12 @@ void StartUCommon();
 
 // --- Field classes ------------------------------------------------------------------------
 
-// A date field whose text is the framework's cut to 10 characters when that is a date the
-// engine takes (IsValidDate), and whose text input is read as the engine reads its date texts:
-// right-trimmed and cut to 10; the blank date text (or nothing) sets Null; a text the engine
-// does not read as a date goes to the framework's StrToDate (EConvertError when that fails too).
+// A date field whose text is the framework's (the user's short date format, of any length),
+// cut to 10 characters only when the cut text is still the same date to the engine; and whose
+// text input is read as the engine reads its date texts: right-trimmed and cut to 10; the blank
+// date text (or nothing) sets Null; a text the engine does not read as a date goes to the
+// framework's StrToDate (EConvertError when that fails too). A text whose digits go on past the
+// 10th character is read whole with the framework's reader first, and cut only when that fails.
 class TTzDateField : public platform::dataset::TDateField {
  public:
   void SetText(const std::string& text) override;

@@ -347,6 +347,9 @@ TEST_F(TableCommands, DatesUnderEveryUserDateFormat) {
       {"d-M-yyyy", '-', {"5-1-2026", "1-12-2026", "24-12-2026"}, "  -  -    "},
       {"yyyy-MM-dd", '-', {"2026-01-05", "2026-12-01", "2026-12-24"}, "    .  .  "},
       {"yyyy-M-d", '-', {"2026-1-5", "2026-12-1", "2026-12-24"}, "    .  .  "},
+      // Texts longer than the engine's date texts: cut only where the cut is still the date.
+      {"d. M. yyyy", '.', {"5. 1. 2026", "1. 12. 2026", "24. 12. 2026"}, "  .  .    "},
+      {"dd.MM.yyyy r.", '.', {"05.01.2026", "01.12.2026", "24.12.2026"}, "  .  .    "},
   };
   dir_.Write("daten.dbf", RawTable(0x03, {{"DATUM", 'D', 8}},
                                    {" 20260105", " 20261201", " 20261224", "         "}));
