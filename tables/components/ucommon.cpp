@@ -746,8 +746,9 @@ void TTzDataSet::InternalOpen() {
     TField& field = Fields(i);
     if (field.FieldNo() < 1) continue;
     if (!dynamic_cast<TTzIntegerField*>(&field) && !dynamic_cast<TTzFloatField*>(&field)) continue;
+    // At most 20, the most these classes take: a foreign table's longer field opens as before.
     if (const platform::dataset::TFieldDef* def = FieldDefs().Find(field.FieldName()))
-      field.SetSize(def->Size);
+      field.SetSize(std::clamp(def->Size, 0, 20));
   }
 }
 

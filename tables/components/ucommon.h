@@ -392,9 +392,9 @@ class TTzDataSet : public TTzPrimDataset {
                                           bool check) override;
   void InternalInitFieldDefs() override;
   // The primary dataset's open; then every persistent TTzIntegerField and TTzFloatField takes
-  // the size of its field definition (the table field's length), as a default field is made
-  // with it: the size decides the width of an integer field's value, which must be the width of
-  // its slot in the record buffer, and the width of its FieldGet text.
+  // the size of its field definition (the table field's length, at most 20), as a default field
+  // is made with it: the size decides the width of an integer field's value, which must be the
+  // width of its slot in the record buffer, and the width of its FieldGet text.
   void InternalOpen() override;
   std::unique_ptr<TField> CreateFieldObject(platform::dataset::TFieldType type) override;
 
