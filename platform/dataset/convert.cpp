@@ -95,19 +95,27 @@ std::string FormatByPattern(const std::string& pattern, TDateTime value) {
   return out;
 }
 
-// Reads unsigned decimal numbers separated by `separator`; nullopt when anything else is in
-// the text or a part is empty.
-std::optional<std::vector<int>> SplitNumbers(std::string_view text, char separator) {
-  std::vector<int> parts;
+// One number of a date or time text and how many digits it was written with.
+struct TextNumber {
+  int value = 0;
+  size_t digits = 0;
+};
+
+// Reads unsigned decimal numbers separated by `separator`, each with blanks around it allowed
+// (formats such as "d. M. yyyy" write them); nullopt when anything else is in the text or a
+// part has no digits.
+std::optional<std::vector<TextNumber>> SplitNumbers(std::string_view text, char separator) {
+  std::vector<TextNumber> parts;
   size_t start = 0;
   while (true) {
     size_t end = text.find(separator, start);
-    std::string_view part = text.substr(start, end == std::string_view::npos ? end : end - start);
+    std::string_view part =
+        TrimBlanks(text.substr(start, end == std::string_view::npos ? end : end - start));
     int value = 0;
     if (part.empty() || part.size() > 4) return std::nullopt;
     auto [ptr, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
     if (ec != std::errc() || ptr != part.data() + part.size()) return std::nullopt;
-    parts.push_back(value);
+    parts.push_back({value, part.size()});
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
@@ -135,25 +143,19 @@ bool TryReadDate(std::string_view text, TDateTime& value) {
   int year, month, day;
   DecodeDate(Date(), year, month, day);
   size_t year_digits = 4;
-  std::vector<int>& p = *parts;
-  auto digits_of = [&](size_t index) {
-    size_t start = 0;
-    for (size_t k = 0; k < index; ++k) start = text.find(fs.DateSeparator, start) + 1;
-    size_t end = text.find(fs.DateSeparator, start);
-    return (end == std::string_view::npos ? text.size() : end) - start;
-  };
+  const std::vector<TextNumber>& p = *parts;
   if (p.size() == 2) {
     if (first == 'd') {
-      day = p[0], month = p[1];
+      day = p[0].value, month = p[1].value;
     } else {  // month first, also for year-first formats
-      month = p[0], day = p[1];
+      month = p[0].value, day = p[1].value;
     }
   } else if (first == 'd') {
-    day = p[0], month = p[1], year = p[2], year_digits = digits_of(2);
+    day = p[0].value, month = p[1].value, year = p[2].value, year_digits = p[2].digits;
   } else if (first == 'y') {
-    year = p[0], month = p[1], day = p[2], year_digits = digits_of(0);
+    year = p[0].value, month = p[1].value, day = p[2].value, year_digits = p[0].digits;
   } else {
-    month = p[0], day = p[1], year = p[2], year_digits = digits_of(2);
+    month = p[0].value, day = p[1].value, year = p[2].value, year_digits = p[2].digits;
   }
   if (p.size() == 3) year = ExpandTwoDigitYear(year, year_digits);
   return TryEncodeDate(year, month, day, value);
@@ -162,7 +164,8 @@ bool TryReadDate(std::string_view text, TDateTime& value) {
 bool TryReadTime(std::string_view text, TDateTime& value) {
   auto parts = SplitNumbers(TrimBlanks(text), FormatSettings().TimeSeparator);
   if (!parts || parts->size() < 2 || parts->size() > 3) return false;
-  return TryEncodeTime((*parts)[0], (*parts)[1], parts->size() == 3 ? (*parts)[2] : 0, 0, value);
+  const std::vector<TextNumber>& p = *parts;
+  return TryEncodeTime(p[0].value, p[1].value, p.size() == 3 ? p[2].value : 0, 0, value);
 }
 
 }  // namespace

@@ -96,8 +96,9 @@ std::string DateToStr(TDateTime value);
 std::string TimeToStr(TDateTime value);
 std::string DateTimeToStr(TDateTime value);
 // Reads a date in the order of ShortDateFormat (day, month and year as its first letters
-// give them) with DateSeparator between the parts; blanks around the text are ignored, a
-// missing year is this year, two-digit years follow TwoDigitYearCenturyWindow.
+// give them) with DateSeparator between the parts; blanks around the text and around each
+// part are ignored, a missing year is this year, two-digit years follow
+// TwoDigitYearCenturyWindow.
 bool TryStrToDate(std::string_view text, TDateTime& value);
 // EConvertError "'<text>' is not a valid date".
 TDateTime StrToDate(std::string_view text);

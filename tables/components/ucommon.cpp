@@ -239,6 +239,23 @@ void Store(char* p, T value) {
   std::memcpy(p, &value, sizeof value);
 }
 
+// An integer of `width` bytes (4 or 8) and back. Stored into a narrower slot than it came
+// from, it saturates at the slot's range: an integer field and its slot may differ in width (a
+// persistent field of the framework's 32-bit class over a 64-bit slot), and a value then
+// travels whole or at the nearest end of the range, never as a part of its bytes.
+int64_t LoadInteger(const char* p, size_t width) {
+  return width >= 8 ? Load<int64_t>(p) : Load<int32_t>(p);
+}
+
+void StoreInteger(char* p, size_t width, int64_t value) {
+  if (width >= 8) {
+    Store(p, value);
+  } else {
+    Store(p, static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                      std::numeric_limits<int32_t>::max())));
+  }
+}
+
 // The value as the field's decimals show it.
 double RoundedToDecimals(double value, int decimals) {
   if (!std::isfinite(value)) return 0;
@@ -402,13 +419,30 @@ using platform::dataset::TDataSetState;
 
 std::string TTzDateField::GetText(bool display_text) {
   std::string text = TDateField::GetText(display_text);
+  if (text.size() <= 10) return text;
+  // A longer text is cut to what the engine's date texts hold only when that is still this
+  // date: "24.12.2026 r." is cut, "24. 12. 2026" would become "24. 12. 20", another date.
+  int year, month, day, own_year, own_month, own_day;
   std::string cut = text.substr(0, 10);
-  std::string check = cut;
-  return IsValidDate(check) ? cut : text;
+  if (DateOfEngineText(cut, year, month, day) &&
+      DecodeDateValue(AsDateTime(), own_year, own_month, own_day) && year == own_year &&
+      month == own_month && day == own_day) {
+    return cut;
+  }
+  return text;
 }
 
 void TTzDateField::SetText(const std::string& text) {
-  std::string value = RTrim(text).substr(0, 10);
+  std::string value = RTrim(text);
+  // Where digits go on past what the engine's date texts hold (the year of "24. 12. 2026"),
+  // the cut would read as another date: such a text is first read whole by the user's format.
+  platform::dataset::TDateTime whole = 0;
+  if (value.size() > 10 && value.find_first_of("0123456789", 10) != std::string::npos &&
+      platform::dataset::TryStrToDate(value, whole)) {
+    SetAsDateTime(whole);
+    return;
+  }
+  value = value.substr(0, 10);
   if (value.empty() || value == RTrim(DatePicture(DbDateFormat))) {
     Clear();
     return;
@@ -705,6 +739,19 @@ void TTzDataSet::InternalInitFieldDefs() {
   }
 }
 
+void TTzDataSet::InternalOpen() {
+  TTzPrimDataset::InternalOpen();
+  if (DefaultFields()) return;
+  for (int i = 0; i < FieldCount(); ++i) {
+    TField& field = Fields(i);
+    if (field.FieldNo() < 1) continue;
+    if (!dynamic_cast<TTzIntegerField*>(&field) && !dynamic_cast<TTzFloatField*>(&field)) continue;
+    // At most 20, the most these classes take: a foreign table's longer field opens as before.
+    if (const platform::dataset::TFieldDef* def = FieldDefs().Find(field.FieldName()))
+      field.SetSize(std::clamp(def->Size, 0, 20));
+  }
+}
+
 std::unique_ptr<TField> TTzDataSet::CreateFieldObject(TFieldType type) {
   switch (type) {
     case platform::dataset::ftInteger:
@@ -947,6 +994,9 @@ int32_t TTzDataSet::TziGetFieldData(TField& field, char* buffer, bool& blank, vo
         Store(out, platform::dataset::TimeStampToMSecs(stamp));
       break;
     }
+    case platform::dataset::ftInteger:
+      if (size >= 4) StoreInteger(out, size, LoadInteger(slot, slot_size));
+      break;
     default:
       std::memcpy(out, slot, std::min(size, slot_size));
       break;
@@ -990,6 +1040,10 @@ int32_t TTzDataSet::TziSetFieldData(TField& field, char* buffer, const void* val
         Store(slot, stored);
         break;
       }
+      case platform::dataset::ftInteger:
+        if (field.DataSize() >= 4)
+          StoreInteger(slot, slot_size, LoadInteger(in, static_cast<size_t>(field.DataSize())));
+        break;
       default:
         std::memcpy(slot, in,
                     std::min(slot_size, static_cast<size_t>(std::max(field.DataSize(), 0))));

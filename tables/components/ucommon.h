@@ -198,10 +198,12 @@ void StartUCommon();
 
 // --- Field classes ------------------------------------------------------------------------
 
-// A date field whose text is the framework's cut to 10 characters when that is a date the
-// engine takes (IsValidDate), and whose text input is read as the engine reads its date texts:
-// right-trimmed and cut to 10; the blank date text (or nothing) sets Null; a text the engine
-// does not read as a date goes to the framework's StrToDate (EConvertError when that fails too).
+// A date field whose text is the framework's (the user's short date format, of any length),
+// cut to 10 characters only when the cut text is still the same date to the engine; and whose
+// text input is read as the engine reads its date texts: right-trimmed and cut to 10; the blank
+// date text (or nothing) sets Null; a text the engine does not read as a date goes to the
+// framework's StrToDate (EConvertError when that fails too). A text whose digits go on past the
+// 10th character is read whole with the framework's reader first, and cut only when that fails.
 class TTzDateField : public platform::dataset::TDateField {
  public:
   void SetText(const std::string& text) override;
@@ -220,7 +222,9 @@ class TTzFloatField : public platform::dataset::TFloatField {
 // on the field holds 64-bit values (its native value is an int64_t, DataSize 8): AsString,
 // AsFloat, Value and the setters carry the whole number; AsInteger saturates at the 32-bit
 // range, and Value is a float when the number does not fit 32 bits. Texts that are no integer
-// throw EDatabaseError "'<text>' is not a valid integer value for field '<name>'".
+// throw EDatabaseError "'<text>' is not a valid integer value for field '<name>'". A TTzDataSet
+// gives a persistent one the length of its table field when it opens (InternalOpen), so that
+// the field is wide exactly when its slot is.
 class TTzIntegerField : public platform::dataset::TIntegerField {
  public:
   int DataSize() const override { return Wide() ? 8 : 4; }
@@ -387,6 +391,11 @@ class TTzDataSet : public TTzPrimDataset {
   platform::dataset::TGetResult GetRecord(char* buffer, platform::dataset::TGetMode mode,
                                           bool check) override;
   void InternalInitFieldDefs() override;
+  // The primary dataset's open; then every persistent TTzIntegerField and TTzFloatField takes
+  // the size of its field definition (the table field's length, at most 20), as a default field
+  // is made with it: the size decides the width of an integer field's value, which must be the
+  // width of its slot in the record buffer, and the width of its FieldGet text.
+  void InternalOpen() override;
   std::unique_ptr<TField> CreateFieldObject(platform::dataset::TFieldType type) override;
 
   // The engine's field value record the copies go to and come from (the design-mode copy in

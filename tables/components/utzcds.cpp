@@ -57,8 +57,10 @@ std::string TTzCDataSet::FieldText(TField& field) {
     case platform::dataset::ftBoolean:
       return field.AsBoolean() ? "T" : "F";
     case platform::dataset::ftDate: {
+      // The date's text in the user's short date format, whatever its length ("1/5/2026" as
+      // well as "12/24/2026"); only an empty date has none.
       std::string text = field.Text();
-      return text.size() == 8 || text.size() == 10 ? text : DatePicture(DbDateFormat);
+      return text.empty() ? DatePicture(DbDateFormat) : text;
     }
     case platform::dataset::ftMemo:
       return field.AsString();

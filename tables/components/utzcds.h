@@ -46,9 +46,9 @@ class TTzCDataSet : public TTzDataSet {
 
   // --- Fields of the current record ---
   // The field's value as fixed-width text: N and F right-aligned with blanks to the field's
-  // length (a longer text whole); L "T" or "F"; D the date text, or the engine's blank date
-  // text when that is neither 8 nor 10 long; M the memo text; C (and anything else)
-  // left-aligned and filled with blanks to the length.
+  // length (a longer text whole); L "T" or "F"; D the date's text (TTzDateField) however long
+  // the user's date format makes it, and the engine's blank date text for an empty date; M the
+  // memo text; C (and anything else) left-aligned and filled with blanks to the length.
   std::string FieldGet(const std::string& field_name);
   int32_t FieldGetInt(const std::string& field_name);
   bool FieldGetBool(const std::string& field_name);

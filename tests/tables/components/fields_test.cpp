@@ -281,6 +281,15 @@ TEST_F(Dates, ReadingDatesByTheFormatsOrder) {
   EXPECT_EQ(StrToDate("12/9/2026"), EncodeDate(2026, 12, 9));
   EXPECT_EQ(DateToStr(EncodeDate(2026, 2, 3)), "2/3/26");
   EXPECT_FALSE(TryStrToDate("12-9-2026", oldest));
+  // Blanks around the numbers, as formats such as "d. M. yyyy" write them; a two-digit year
+  // is still one after its blank.
+  FormatSettings().ShortDateFormat = "d. M. yyyy";
+  FormatSettings().DateSeparator = '.';
+  EXPECT_EQ(DateToStr(EncodeDate(2026, 12, 24)), "24. 12. 2026");
+  EXPECT_EQ(StrToDate("24. 12. 2026"), EncodeDate(2026, 12, 24));
+  EXPECT_EQ(StrToDate(" 1 . 2 . 26 "), StrToDate("1.2.26"));
+  EXPECT_FALSE(TryStrToDate("1. 2. 2 6", oldest));
+  FormatSettings().DateSeparator = '/';
   EXPECT_EQ(TimeToStr(0.5 + 1.0 / 24 / 60), "12:01:00");
   FormatSettings().LongTimeFormat = "h:mm";
   EXPECT_EQ(TimeToStr(0.25), "6:00");

@@ -82,24 +82,33 @@ class TableDataset : public TTzDataSet {
   }
 };
 
-// The framework's format settings and the engine's date format as a German user has them
-// (dd.MM.yyyy), for the lifetime of the object.
-class GermanDates {
+// The framework's format settings with a user's short date format (and its separators), and
+// the engine's date format and century taken from them as the unit start takes them, for the
+// lifetime of the object.
+class UserDates {
  public:
-  GermanDates() : saved_(platform::dataset::FormatSettings()) {
+  UserDates(const std::string& short_date_format, char date_separator, char decimal = '.',
+            char thousands = ',')
+      : saved_(platform::dataset::FormatSettings()) {
     platform::dataset::TFormatSettings& settings = platform::dataset::FormatSettings();
-    settings.ShortDateFormat = "dd.MM.yyyy";
-    settings.DateSeparator = '.';
-    settings.DecimalSeparator = ',';
-    settings.ThousandSeparator = '.';
+    settings.ShortDateFormat = short_date_format;
+    settings.DateSeparator = date_separator;
+    settings.DecimalSeparator = decimal;
+    settings.ThousandSeparator = thousands;
     StartUCommon();
   }
-  ~GermanDates() { platform::dataset::FormatSettings() = saved_; }
-  GermanDates(const GermanDates&) = delete;
-  GermanDates& operator=(const GermanDates&) = delete;
+  ~UserDates() { platform::dataset::FormatSettings() = saved_; }
+  UserDates(const UserDates&) = delete;
+  UserDates& operator=(const UserDates&) = delete;
 
  private:
   platform::dataset::TFormatSettings saved_;
+};
+
+// The settings as a German user has them (dd.MM.yyyy).
+class GermanDates : public UserDates {
+ public:
+  GermanDates() : UserDates("dd.MM.yyyy", '.', ',', '.') {}
 };
 
 // Runs a program to its end and returns the lines it prints.

@@ -7,7 +7,9 @@
 #include "tables/engine/dbf4.h"
 #include "tables/engine/timedate.h"
 #include "tables/index/tzndx.h"
+#include "tests/apps/dbfread_rows.h"
 #include "tzdbf_test_support.h"
+#include "whole_numbers_support.h"
 
 namespace tz {
 namespace {
@@ -261,6 +263,119 @@ TEST_F(TableCommands, HideDeletedRecsActsOnAnOpenTableAtOnce) {
   EXPECT_EQ(Column(*dbf, "wort"), (std::vector<std::string>{"eins", "drei"}));
   dbf->SetHideDeletedRecs(false);
   EXPECT_EQ(Column(*dbf, "wort"), (std::vector<std::string>{"eins", "zwei", "drei", "vier"}));
+}
+
+// --- Whole numbers of ten digits and more ----------------------------------------------------
+
+// The whole stored number comes out as text, in the grid's text and as a float; the 32-bit
+// integer stops at the ends of its range.
+TEST_F(WholeNumbers, AValueIsReadWhole) {
+  WriteNumbers();
+  for (NumberFields kind : {NumberFields::kDefault, NumberFields::kPersistent,
+                            NumberFields::kPersistentSized20}) {
+    auto dbf = OpenNumbers(kind);
+    dbf->First();
+    for (const WholeNumber& v : kWholeNumbers) {
+      for (const RawField& c : kNumberColumns) {
+        if (v.text.size() > c.length) continue;
+        SCOPED_TRACE(std::string(NameOf(kind)) + ", " + c.name + " holding " + v.text);
+        EXPECT_EQ(dbf->FieldGet(c.name), Aligned(v.text, c.length));
+        TField& field = dbf->FieldByName(c.name);
+        EXPECT_EQ(field.AsString(), v.text);
+        EXPECT_EQ(field.DisplayText(), v.text);
+        EXPECT_EQ(field.AsFloat(), v.as_float);
+        EXPECT_EQ(dbf->FieldGetInt(c.name), v.as_integer);
+      }
+      dbf->Next();
+    }
+  }
+}
+
+// FieldPutInt over numbers whose upper 32 bits are set stores the value put and nothing of the
+// number before it, as an independent reader sees the file.
+TEST_F(WholeNumbers, APutStoresExactlyTheValuePut) {
+  const int32_t puts[] = {0, 7, -7, 2147483647, -2147483648};
+  for (NumberFields kind : {NumberFields::kDefault, NumberFields::kPersistent,
+                            NumberFields::kPersistentSized20, NumberFields::kFrameworkInteger}) {
+    SCOPED_TRACE(NameOf(kind));
+    // Every record starts with the longest numbers of each column; N 9 holds 32-bit numbers.
+    std::vector<std::string> records;
+    for (size_t i = 0; i < std::size(puts); ++i)
+      records.push_back(" " + Aligned("-99999999", 9) + Aligned("9999999999", 10) +
+                        Aligned("-5000000000", 11) + Aligned("-5000000000", 20));
+    dir_.Write("zahlen.dbf", RawTable(0x03, kNumberColumns, records));
+    auto dbf = OpenNumbers(kind);
+    for (size_t i = 0; i < std::size(puts); ++i) {
+      dbf->Go(static_cast<int32_t>(i + 1));
+      ASSERT_TRUE(dbf->RLock());
+      for (const RawField& c : kNumberColumns)
+        if (std::to_string(puts[i]).size() <= c.length) dbf->FieldPutInt(c.name, puts[i]);
+      dbf->ReplaceRec();
+      dbf->UnLock();
+    }
+    dbf.reset();
+    // A column a value does not fit keeps its number.
+    EXPECT_EQ(FileRows(), (std::vector<std::string>{
+                              "0|0|0|0",
+                              "7|7|7|7",
+                              "-7|-7|-7|-7",
+                              "-99999999|2147483647|2147483647|2147483647",
+                              "-99999999|9999999999|-2147483648|-2147483648",
+                          }));
+  }
+}
+
+// --- Dates under the user's date format --------------------------------------------------------
+
+// FieldGet gives a date's own text in the user's short date format, however long it is, and the
+// engine's blank date text for an empty date; putting those texts stores the same dates.
+TEST_F(TableCommands, DatesUnderEveryUserDateFormat) {
+  struct Case {
+    const char* format;
+    char separator;
+    const char* texts[3];  // 2026-01-05, 2026-12-01, 2026-12-24
+    const char* blank;
+  };
+  const Case cases[] = {
+      // The format of the C locale and of a user in the United States (LocaleFormatSettings).
+      {"M/d/yyyy", '/', {"1/5/2026", "12/1/2026", "12/24/2026"}, "  /  /    "},
+      {"M/d/yy", '/', {"1/5/26", "12/1/26", "12/24/26"}, "  /  /  "},
+      {"MM/dd/yy", '/', {"01/05/26", "12/01/26", "12/24/26"}, "  /  /  "},
+      {"d.M.yyyy", '.', {"5.1.2026", "1.12.2026", "24.12.2026"}, "  .  .    "},
+      {"dd.MM.yyyy", '.', {"05.01.2026", "01.12.2026", "24.12.2026"}, "  .  .    "},
+      {"d/M/yy", '/', {"5/1/26", "1/12/26", "24/12/26"}, "  /  /  "},
+      {"d-M-yyyy", '-', {"5-1-2026", "1-12-2026", "24-12-2026"}, "  -  -    "},
+      {"yyyy-MM-dd", '-', {"2026-01-05", "2026-12-01", "2026-12-24"}, "    .  .  "},
+      {"yyyy-M-d", '-', {"2026-1-5", "2026-12-1", "2026-12-24"}, "    .  .  "},
+      // Texts longer than the engine's date texts: cut only where the cut is still the date.
+      {"d. M. yyyy", '.', {"5. 1. 2026", "1. 12. 2026", "24. 12. 2026"}, "  .  .    "},
+      {"dd.MM.yyyy r.", '.', {"05.01.2026", "01.12.2026", "24.12.2026"}, "  .  .    "},
+  };
+  dir_.Write("daten.dbf", RawTable(0x03, {{"DATUM", 'D', 8}},
+                                   {" 20260105", " 20261201", " 20261224", "         "}));
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    UserDates user(c.format, c.separator);
+    const std::vector<std::string> shown = {c.texts[0], c.texts[1], c.texts[2], c.blank};
+    auto dbf = Open("DBDaten", "daten.dbf", {});
+    EXPECT_EQ(Column(*dbf, "datum"), (std::vector<std::string>{c.texts[0], c.texts[1],
+                                                               c.texts[2], RTrim(c.blank)}));
+    dbf->Last();
+    EXPECT_EQ(dbf->FieldGet("datum"), c.blank);
+    dbf.reset();
+
+    // The texts put into a new table, blank date included, as an independent reader sees them.
+    std::string file = "neu" + std::to_string(++n) + ".dbf";
+    auto written = Open("DBNeu", file, {"datum, D, 8, 0"});
+    for (const std::string& text : shown) {
+      AppendRow(*written, {{"datum", text}});
+      EXPECT_EQ(written->FieldGet("datum"), text);
+    }
+    written.reset();
+    EXPECT_EQ(apps_testing::DbfreadRows(dir_ / file, "DATUM", dir_ / "rows.txt"),
+              (std::vector<std::string>{"2026-01-05", "2026-12-01", "2026-12-24", ""}));
+  }
 }
 
 TEST_F(TableCommands, ACommandOnAClosedDatasetNamesItsOperation) {
