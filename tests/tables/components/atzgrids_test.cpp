@@ -561,10 +561,15 @@ class CountingDbf : public TTzDbf {
   }
 };
 
-// The grid fills its rows lazily and keeps what it read: opening it over a big table, going to
-// the last row, paging up and painting there walks the table once (to find the last record's
-// row), not once per paint or move.
-TEST_F(GridTest, GoingToTheLastRowOfABigTableWalksItOnce) {
+// The rows a grid of this height shows whole.
+int ShownRows(TTzGrid& grid) {
+  return grid.viewport()->height() / grid.verticalHeader()->defaultSectionSize();
+}
+
+// The grid reads only the rows around the current record: opening it over a big table, going
+// to the last row, paging up through rows it never held and painting there reads a few pages
+// of records, never the table, and its current row is the dataset's record all the way.
+TEST_F(GridTest, GoingToTheLastRowOfABigTableAndPagingUpReadsOnlyTheRowsShown) {
   constexpr int kRecords = 20000;
   std::vector<std::string> records;
   records.reserve(kRecords);
@@ -580,23 +585,102 @@ TEST_F(GridTest, GoingToTheLastRowOfABigTableWalksItOnce) {
   dbf.Open();
   TTzGrid grid;
   Show(grid, dbf);
-  long opened = dbf.reads;
-  EXPECT_LT(opened, 1000);  // the first screen, not the table
+  int page = ShownRows(grid);
+  ASSERT_GT(page, 3);
+  EXPECT_LT(dbf.reads, 4 * page + 10);  // the first screen and the next, not the table
 
+  dbf.reads = 0;
   QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
   Pump();
   ASSERT_TRUE(dbf.Eof());
-  ASSERT_EQ(grid.Model().rowCount(), kRecords);
-  EXPECT_EQ(grid.currentIndex().row(), kRecords - 1);
-  EXPECT_EQ(Text(grid, kRecords - 1, 0), "Anzeige 20000");
+  int row = grid.currentIndex().row();
+  EXPECT_EQ(row, grid.Model().CurrentRow());
+  EXPECT_EQ(row, grid.Model().rowCount() - 1);
+  EXPECT_EQ(Text(grid, row, 0), "Anzeige 20000");
+  EXPECT_EQ(Text(grid, row - 1, 0), "Anzeige 19999");
+  EXPECT_LT(dbf.reads, 4 * page + 10);
+
+  dbf.reads = 0;
   for (int i = 0; i < 5; ++i) {
     QTest::keyClick(&grid, Qt::Key_PageUp);
     grid.grab();
   }
   for (int i = 0; i < 5; ++i) grid.grab();
-  EXPECT_LT(grid.currentIndex().row(), kRecords - 20);
-  // One walk over the table, then the rows shown and the moves' own reads, a few hundred.
-  EXPECT_LT(dbf.reads, kRecords + 2000) << "opened with " << opened;
+  Pump();
+  row = grid.currentIndex().row();
+  EXPECT_EQ(row, grid.Model().CurrentRow());
+  std::string shown = Text(grid, row, 0);
+  EXPECT_EQ(shown, RTrim(dbf.FieldGet("werbetext")));
+  EXPECT_LE(std::stoi(shown.substr(8)), kRecords - 5 * (page - 2)) << shown;
+  EXPECT_EQ(Text(grid, row - 1, 0), "Anzeige " + std::to_string(std::stoi(shown.substr(8)) - 1));
+  EXPECT_LT(dbf.reads, 10 * page + 50);
+}
+
+// A FindExact that misses, as the receive loop's for every SMS whose sender is not on the
+// forbidden list, costs a search: a hidden grid on the table reads nothing, a shown one the
+// rows it shows around the last record, where the miss leaves the dataset; a hit the same.
+TEST_F(GridTest, AFindExactThatMissesCostsASearchNotAWalkOfTheTable) {
+  constexpr int kRecords = 20000;
+  auto number = [](int n) { return "+49170" + std::to_string(1000000 + n); };
+  std::vector<std::string> records;
+  records.reserve(kRecords);
+  for (int n = 1; n <= kRecords; ++n) {
+    std::string record = " " + number(n);
+    record.resize(21, ' ');
+    records.push_back(record);
+  }
+  dir_.Write("verbtel.dbf", RawTable(0x03, {{"TELNR", 'C', 20}}, records));
+  CountingDbf dbf;
+  dbf.SetName("DBVerbTelList");
+  dbf.IndexList() = {"TELNR,F,F,telnr", ""};
+  dbf.SetDbfFileName(PathOf("verbtel.dbf"));
+  dbf.Open();
+  struct Case {
+    const char* sender;
+    bool shown;
+    bool found;
+    std::string current;  // the record the dataset stands on afterwards
+  } cases[] = {
+      {"+4915112345678", false, false, number(kRecords)},  // before every number
+      {"+491701000000x", false, false, number(kRecords)},  // among them
+      {"+4917612345678", false, false, number(kRecords)},  // after them
+      {"+4915112345678", true, false, number(kRecords)},
+      {"+4917612345678", true, false, number(kRecords)},
+      {"+491701010000", true, true, number(10000)},
+  };
+  // What the seek itself reads, without a grid.
+  std::vector<long> own;
+  for (const Case& c : cases) {
+    dbf.First();
+    dbf.reads = 0;
+    EXPECT_EQ(dbf.FindExact(c.sender), c.found);
+    own.push_back(dbf.reads);
+  }
+  TTzGrid grid;
+  source_.SetDataSet(&dbf);
+  grid.SetDataSource(&source_);
+  grid.resize(300, 200);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(std::string(c.sender) + (c.shown ? " shown" : " hidden"));
+    if (c.shown && !grid.isVisible()) grid.show();
+    Pump();
+    dbf.First();
+    Pump();
+    dbf.reads = 0;
+    EXPECT_EQ(dbf.FindExact(c.sender), c.found);
+    Pump();
+    EXPECT_EQ(RTrim(dbf.FieldGet("telnr")), c.current);
+    if (!c.shown) {
+      EXPECT_EQ(dbf.reads, own[i]);
+      continue;
+    }
+    int page = ShownRows(grid);
+    EXPECT_LE(dbf.reads - own[i], 3 * page + 4) << page << " rows shown";
+    int row = grid.currentIndex().row();
+    EXPECT_EQ(row, grid.Model().CurrentRow());
+    EXPECT_EQ(Text(grid, row, 0), c.current);
+  }
 }
 
 // --- The pure parts -------------------------------------------------------------------------
