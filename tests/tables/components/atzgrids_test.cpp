@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "platform/qt/qt_text.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/qt_testing.h"
 #include "tables/components/atznav.h"
 #include "tzdbf_test_support.h"
@@ -423,6 +424,80 @@ TEST_F(GridEditorTest, AnEditTheTableRefusesClosesTheEditor) {
   EXPECT_EQ(grid.indexWidget(cell), nullptr);
   dbf->SetReadOnly(false);
   EXPECT_EQ(Column(*dbf, "werbetext"), (std::vector<std::string>{"Anzeige 1"}));
+}
+
+// Rows that another work area or another program changed or deleted while the grid held them,
+// with deleted records hidden: after the grid's next refresh (the navigator's Refresh, the
+// grid shown again) they show as they now are, and a click on the row of a record that is gone
+// leaves the dataset on its own record and shows the rows as they now are.
+TEST_F(GridEditorTest, RowsOthersChangedOrDeletedShowAsTheyNowAreAndAGoneOneIsNeverStoodOn) {
+  enum Then { kRefresh, kShownAgain, kClickOnTheGoneRow };
+  struct Case {
+    const char* what;
+    bool process;  // another program, else another work area of this one
+    Then then;
+  } cases[] = {
+      {"another work area, Refresh", false, kRefresh},
+      {"another work area, shown again", false, kShownAgain},
+      {"another work area, a click on the gone row", false, kClickOnTheGoneRow},
+      {"another program, Refresh", true, kRefresh},
+      {"another program, shown again", true, kShownAgain},
+      {"another program, a click on the gone row", true, kClickOnTheGoneRow},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string file = "werbung" + std::to_string(++n) + ".dbf";
+    auto dbf = AdsNamed(file, 5);
+    dbf->SetHideDeletedRecs(true);
+    dbf->First();
+    ListForm form(*dbf);
+    TTzGrid& grid = *form.grid;
+    ASSERT_EQ(grid.Model().rowCount(), 5);
+    // Record 2 gets a new text, record 3 the deleted mark.
+    if (c.process) {
+      platform::ChildProcess holder(TABLE_HOLDER, {});
+      for (const std::string& line : {"use " + PathOf(file), std::string("go 2"), std::string("rlock"),
+                                      std::string("replace Geaendert"), std::string("unlock"),
+                                      std::string("go 3"), std::string("rlock"),
+                                      std::string("delete"), std::string("unlock")}) {
+        ASSERT_TRUE(holder.WriteLine(line));
+        std::string answer = holder.ReadLine();
+        ASSERT_TRUE(answer == "ok" || answer == "true") << line << ": " << answer;
+      }
+    } else {
+      auto other = Open("DBWerbung2", file, kAdFields);
+      other->Go(2);
+      ASSERT_TRUE(other->RLock());
+      other->FieldPutStr("werbetext", "Geaendert");
+      other->ReplaceRec();
+      other->UnLock();
+      other->Go(3);
+      other->SetDeleted(true);
+    }
+    EXPECT_EQ(Text(grid, 1, 0), "Anzeige 2");  // what the grid held
+    switch (c.then) {
+      case kRefresh: form.nav->Button(platform::nbRefresh).click(); break;
+      case kShownAgain:
+        form.window.hide();
+        Pump();
+        form.window.show();
+        break;
+      case kClickOnTheGoneRow:
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {},
+                          grid.visualRect(grid.Model().index(2, 0)).center());
+        break;
+    }
+    Pump();
+    std::vector<std::string> shown;
+    for (int row = 0; row < grid.Model().rowCount(); ++row) shown.push_back(Text(grid, row, 0));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Anzeige 1", "Geaendert", "Anzeige 4", "Anzeige 5"}));
+    EXPECT_FALSE(dbf->IsDeleted());
+    EXPECT_EQ(RTrim(dbf->FieldGet("werbetext")), "Anzeige 1");
+    EXPECT_EQ(grid.Model().CurrentRow(), 0);
+    EXPECT_EQ(grid.currentIndex().row(), 0);
+    EXPECT_TRUE(ui_.Messages().empty()) << ui_.Texts().front();
+  }
 }
 
 TEST_F(GridTest, CtrlDeleteRestoresADeletedRecordAfterTheQuestion) {
