@@ -604,6 +604,52 @@ TEST_F(GridTest, TheNavigatorDeletesAndRestoresAndCancelStillFiresOnClick) {
   EXPECT_TRUE(nav.Button(platform::nbFirst).isEnabled());
 }
 
+// A record another program holds locked: the navigator's delete button shows "Lock failed
+// [Delete]" (or "[Restore]"), writes nothing, and fires OnClick all the same; once the lock
+// is gone the next press writes.
+TEST_F(GridTest, TheNavigatorFiresOnClickAlsoWhenALockHeldByAnotherProgramRefusesTheWrite) {
+  struct Case {
+    bool deleted;  // record 2 carries the deleted mark before the press
+    const char* message;
+  } cases[] = {{false, "Lock failed [Delete]"}, {true, "Lock failed [Restore]"}};
+  auto dbf = Ads(3);
+  TTzNavigator nav;
+  source_.SetDataSet(dbf.get());
+  nav.SetDataSource(&source_);
+  nav.SetConfirmDelete(false);
+  nav.SetConfirmRestore(false);
+  int clicks = 0;
+  nav.OnClick = [&](platform::TDataNavigator&, platform::TNavigateBtn b) {
+    if (b == platform::nbDelete) ++clicks;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    dbf->Go(2);
+    ASSERT_EQ(dbf->IsDeleted(), c.deleted);
+    platform::ChildProcess holder(TABLE_HOLDER, {});
+    for (const std::string& line : {"use " + PathOf("werbung.dbf"), std::string("go 2"), std::string("rlock")}) {
+      ASSERT_TRUE(holder.WriteLine(line));
+      std::string answer = holder.ReadLine();
+      ASSERT_TRUE(answer == "ok" || answer == "true") << line << ": " << answer;
+    }
+    ui_.Clear();
+    clicks = 0;
+    nav.Button(platform::nbDelete).click();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(ui_.Texts(), std::vector<std::string>{c.message});
+    EXPECT_EQ(dbf->IsDeleted(), c.deleted);
+    EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
+    EXPECT_EQ(dbf->RecNo(), 2);
+
+    ASSERT_TRUE(holder.WriteLine("unlock"));
+    ASSERT_EQ(holder.ReadLine(), "ok");
+    nav.Button(platform::nbDelete).click();
+    EXPECT_EQ(clicks, 2);
+    EXPECT_EQ(dbf->IsDeleted(), !c.deleted);
+    EXPECT_EQ(ui_.Texts().size(), 1u);
+  }
+}
+
 TEST_F(GridTest, ScreenshotOfAnAdvertisementList) {
   auto dbf = Ads(6);
   DeleteRecord(*dbf, 4);
