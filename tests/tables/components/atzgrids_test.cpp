@@ -9,6 +9,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <QVBoxLayout>
 #include <functional>
@@ -688,8 +689,10 @@ int ShownRows(TTzGrid& grid) {
 }
 
 // The grid reads only the rows around the current record: opening it over a big table, going
-// to the last row, paging up through rows it never held and painting there reads a few pages
-// of records, never the table, and its current row is the dataset's record all the way.
+// to the last row, paging up through rows it never held, painting there and scrolling to the
+// top of what it holds reads a few pages of records, never the table; its current row is the
+// dataset's record all the way, and Qt's model tester finds nothing amiss as rows come in
+// above and below.
 TEST_F(GridTest, GoingToTheLastRowOfABigTableAndPagingUpReadsOnlyTheRowsShown) {
   constexpr int kRecords = 20000;
   std::vector<std::string> records;
@@ -705,6 +708,10 @@ TEST_F(GridTest, GoingToTheLastRowOfABigTableAndPagingUpReadsOnlyTheRowsShown) {
   dbf.SetDbfFileName(PathOf("werbung.dbf"));
   dbf.Open();
   TTzGrid grid;
+  g_model_warnings = 0;
+  g_previous_handler = qInstallMessageHandler(CountModelWarnings);
+  QAbstractItemModelTester tester(&grid.Model(),
+                                  QAbstractItemModelTester::FailureReportingMode::Warning);
   Show(grid, dbf);
   int page = ShownRows(grid);
   ASSERT_GT(page, 3);
@@ -735,6 +742,21 @@ TEST_F(GridTest, GoingToTheLastRowOfABigTableAndPagingUpReadsOnlyTheRowsShown) {
   EXPECT_LE(std::stoi(shown.substr(8)), kRecords - 5 * (page - 2)) << shown;
   EXPECT_EQ(Text(grid, row - 1, 0), "Anzeige " + std::to_string(std::stoi(shown.substr(8)) - 1));
   EXPECT_LT(dbf.reads, 10 * page + 50);
+
+  // The scroll bar at the top of the rows held: a page more comes in above, and the screen
+  // stays as it was.
+  QScrollBar& bar = *grid.verticalScrollBar();
+  bar.setValue(0);
+  std::string top = Text(grid, 0, 0);
+  int held = grid.Model().rowCount();
+  Pump();
+  EXPECT_GT(grid.Model().rowCount(), held);
+  EXPECT_EQ(Text(grid, bar.value(), 0), top);
+  EXPECT_EQ(Text(grid, bar.value() - 1, 0),
+            "Anzeige " + std::to_string(std::stoi(top.substr(8)) - 1));
+  EXPECT_LT(dbf.reads, 12 * page + 60);
+  qInstallMessageHandler(g_previous_handler);
+  EXPECT_EQ(g_model_warnings, 0);
 }
 
 // A FindExact that misses, as the receive loop's for every SMS whose sender is not on the
