@@ -450,6 +450,10 @@ void TDataSet::Append() {
   EndInsertAppend();
 }
 
+bool TDataSet::Appending() {
+  return state_ == dsInsert && GetBookmarkFlag(ActiveBuffer()) == bfEOF;
+}
+
 void TDataSet::DoOnNewRecord() {
   if (OnNewRecord) OnNewRecord(*this);
 }

@@ -180,6 +180,9 @@ class TDataSet {
   // OnNewRecord event runs in insert state.
   void Insert();
   void Append();
+  // In insert state: the new record was begun by Append (it goes after the last record), not
+  // by Insert (before the current one). Eof cannot tell them apart after Last.
+  bool Appending();
   // Writes the edited or new record and returns to browse state on it. Outside edit and
   // insert state: EDatabaseError "Dataset not in edit or insert mode". Before an edit is
   // written the cursor goes to the active buffer's record, always.

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPolygon>
+#include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
 
@@ -152,6 +153,8 @@ bool TDataGridModel::Writing() const {
   return ds && (ds->State() == dataset::dsEdit || ds->State() == dataset::dsInsert);
 }
 
+bool TDataGridModel::Shown() const { return grid_.isVisible(); }
+
 int TDataGridModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
@@ -175,38 +178,45 @@ void TDataGridModel::ReadRowFromFields(Row& row) const {
     }
   }
   if (TDataSet* ds = DataSet()) row.Deleted = grid_.RecordDeleted(*ds);
-  row.HasTexts = true;
 }
 
-void TDataGridModel::ReadTexts(int first, int count) const {
-  TDataSet* ds = DataSet();
-  if (!ds || walking_ || Writing()) return;
-  auto* self = const_cast<TDataGridModel*>(this);
-  QuietWalk walk(*ds, self->walking_);
-  try {
-    ds->GotoBookmark(rows_[static_cast<size_t>(first)].Bookmark);
-    for (int r = first; r < first + count && r < static_cast<int>(rows_.size()); ++r) {
-      Row& row = rows_[static_cast<size_t>(r)];
-      if (row.Bookmark.empty() || ds->GetBookmark() != row.Bookmark) break;
-      ++record_reads_;
-      ReadRowFromFields(row);
-      ds->Next();
-      if (ds->Eof()) break;
-    }
-  } catch (...) {
-  }
+TDataGridModel::Row TDataGridModel::ReadRow(TDataSet& ds) {
+  ++record_reads_;
+  Row row;
+  row.Bookmark = ds.GetBookmark();
+  ReadRowFromFields(row);
+  return row;
 }
 
 std::vector<std::string> TDataGridModel::RowTexts(int row) const {
   if (row < 0 || row >= static_cast<int>(rows_.size())) return {};
-  Row& r = rows_[static_cast<size_t>(row)];
-  if (!r.HasTexts) ReadTexts(row, 64);
-  return r.HasTexts ? r.Texts : std::vector<std::string>(fields_.size());
+  return rows_[static_cast<size_t>(row)].Texts;
 }
 
 bool TDataGridModel::RowDeleted(int row) const {
   if (row < 0 || row >= static_cast<int>(rows_.size())) return false;
   return rows_[static_cast<size_t>(row)].Deleted;
+}
+
+int TDataGridModel::RowOf(const TBookmark& bookmark) const {
+  if (bookmark.empty()) return -1;
+  auto it = row_of_.find(BookmarkKey(bookmark));
+  return it == row_of_.end() ? -1 : static_cast<int>(it->second - base_);
+}
+
+void TDataGridModel::IndexRows() {
+  row_of_.clear();
+  base_ = 0;
+  for (size_t r = 0; r < rows_.size(); ++r)
+    if (!rows_[r].Bookmark.empty()) row_of_[BookmarkKey(rows_[r].Bookmark)] = static_cast<long>(r);
+}
+
+bool TDataGridModel::IsActiveRow(int row) const {
+  TDataSet* ds = DataSet();
+  if (!ds || row < 0 || row >= static_cast<int>(rows_.size())) return false;
+  if (ds->State() == dataset::dsInsert) return row == insert_row_;
+  TBookmark current = ds->GetBookmark();
+  return !current.empty() && rows_[static_cast<size_t>(row)].Bookmark == current;
 }
 
 QVariant TDataGridModel::data(const QModelIndex& index, int role) const {
@@ -222,8 +232,9 @@ QVariant TDataGridModel::data(const QModelIndex& index, int role) const {
     case FieldTextRole: {
       if (role == Qt::DisplayRole && boolean && grid_.BooleanBoxStyle() != TBoolBox::Text)
         return QString();
-      std::vector<std::string> texts = RowTexts(index.row());
-      return ToQString(texts[static_cast<size_t>(index.column())]);
+      const Row& row = rows_[static_cast<size_t>(index.row())];
+      size_t c = static_cast<size_t>(index.column());
+      return c < row.Texts.size() ? ToQString(row.Texts[c]) : QString();
     }
     case DeletedRole: return RowDeleted(index.row());
     case BooleanRole: return boolean;
@@ -280,11 +291,12 @@ bool TDataGridModel::setData(const QModelIndex& index, const QVariant& value, in
 }
 
 bool TDataGridModel::canFetchMore(const QModelIndex& parent) const {
-  return !parent.isValid() && DataSet() && !at_end_ && !Writing();
+  return !parent.isValid() && DataSet() && !rows_.empty() && !at_end_ && !stale_ && !Writing() &&
+         Shown();
 }
 
 void TDataGridModel::fetchMore(const QModelIndex& parent) {
-  if (parent.isValid()) return;
+  if (parent.isValid() || !canFetchMore(parent)) return;
   if (resetting_) {
     // A view asks while the reset is being announced: rows may come only after it.
     QTimer::singleShot(0, this, [this] {
@@ -292,55 +304,120 @@ void TDataGridModel::fetchMore(const QModelIndex& parent) {
     });
     return;
   }
-  Walk(256, false, true);
+  AddRows(ReadBeyond(true, grid_.PageRows(), nullptr), true);
 }
 
-void TDataGridModel::Walk(int count, bool until_current, bool with_texts) {
+int TDataGridModel::FetchAbove(int count) {
+  if (rows_.empty() || at_start_ || stale_ || walking_ || Writing() || !Shown() || !DataSet())
+    return 0;
+  size_t before = rows_.size();
+  AddRows(ReadBeyond(false, count, nullptr), false);
+  return static_cast<int>(rows_.size() - before);
+}
+
+TDataGridModel::Run TDataGridModel::ReadAround(int page, bool& at_start, int& current_at) {
+  Run run;
+  at_start = false;
+  current_at = -1;
   TDataSet* ds = DataSet();
-  if (!ds || at_end_ || walking_ || Writing()) return;
-  TBookmark target = until_current ? ds->GetBookmark() : TBookmark();
-  if (until_current && target.empty()) return;
-  std::vector<Row> found;
-  bool reached = false;
-  bool end = false;
+  TBookmark current = ds ? ds->GetBookmark() : TBookmark();
+  if (current.empty()) {
+    // No record: an empty dataset, or one standing on none.
+    at_start = true;
+    run.RanOut = true;
+    return run;
+  }
+  std::vector<Row> above;
   {
     QuietWalk walk(*ds, walking_);
     try {
-      if (rows_.empty()) {
-        ds->First();
-      } else {
-        ds->GotoBookmark(rows_.back().Bookmark);
+      run.Rows.push_back(ReadRow(*ds));
+      // One more than a page after it: the row that the screen shows in part as well.
+      while (static_cast<int>(run.Rows.size()) <= page + 1) {
         ds->Next();
-      }
-      while (!ds->Eof() && (until_current || static_cast<int>(found.size()) < count)) {
-        ++record_reads_;
-        Row row;
-        row.Bookmark = ds->GetBookmark();
-        if (with_texts) ReadRowFromFields(row);
-        else row.Deleted = grid_.RecordDeleted(*ds);
-        bool is_target = until_current && row.Bookmark == target;
-        found.push_back(std::move(row));
-        if (is_target) {
-          reached = true;
+        if (ds->Eof()) {
+          run.RanOut = true;
           break;
         }
-        ds->Next();
+        run.Rows.push_back(ReadRow(*ds));
       }
-      end = !reached && ds->Eof();
+      ds->GotoBookmark(current);
+      while (static_cast<int>(above.size()) < page) {
+        ds->Prior();
+        if (ds->Bof()) {
+          at_start = true;
+          break;
+        }
+        above.push_back(ReadRow(*ds));
+      }
     } catch (...) {
-      end = true;
+      // What was read stands; the ends are not walked again.
+      run.RanOut = true;
+      at_start = true;
     }
   }
+  current_at = static_cast<int>(above.size());
+  run.Rows.insert(run.Rows.begin(), std::make_move_iterator(above.rbegin()),
+                  std::make_move_iterator(above.rend()));
+  return run;
+}
+
+TDataGridModel::Run TDataGridModel::ReadBeyond(bool forward, int count, const TBookmark* stop_at) {
+  Run run;
+  TDataSet* ds = DataSet();
+  if (!ds || rows_.empty() || walking_ || Writing()) return run;
+  // The record rows at that end (an insert row has no record).
+  TBookmark from;
+  if (forward) {
+    for (auto it = rows_.rbegin(); it != rows_.rend() && from.empty(); ++it) from = it->Bookmark;
+  } else {
+    for (auto it = rows_.begin(); it != rows_.end() && from.empty(); ++it) from = it->Bookmark;
+  }
+  if (from.empty()) return run;
+  QuietWalk walk(*ds, walking_);
+  try {
+    ds->GotoBookmark(from);
+    while (static_cast<int>(run.Rows.size()) < count) {
+      if (forward) ds->Next();
+      else ds->Prior();
+      if (forward ? ds->Eof() : ds->Bof()) {
+        run.RanOut = true;
+        break;
+      }
+      run.Rows.push_back(ReadRow(*ds));
+      if (stop_at && run.Rows.back().Bookmark == *stop_at) break;
+    }
+  } catch (...) {
+    run.RanOut = true;
+  }
+  if (!forward) std::reverse(run.Rows.begin(), run.Rows.end());
+  return run;
+}
+
+void TDataGridModel::AddRows(Run run, bool at_bottom) {
+  if (at_bottom && run.RanOut) at_end_ = true;
+  if (!at_bottom && run.RanOut) at_start_ = true;
+  if (run.Rows.empty()) return;
+  int n = static_cast<int>(run.Rows.size());
   // What the views do while the rows are announced must not start another walk.
   walking_ = true;
-  if (end) at_end_ = true;
-  if (!found.empty()) {
+  if (at_bottom) {
     int first = static_cast<int>(rows_.size());
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(found.size()) - 1);
-    for (Row& row : found) {
-      row_of_[BookmarkKey(row.Bookmark)] = static_cast<int>(rows_.size());
+    beginInsertRows(QModelIndex(), first, first + n - 1);
+    for (Row& row : run.Rows) {
+      row_of_[BookmarkKey(row.Bookmark)] = base_ + static_cast<long>(rows_.size());
       rows_.push_back(std::move(row));
     }
+    endInsertRows();
+  } else {
+    beginInsertRows(QModelIndex(), 0, n - 1);
+    for (auto it = run.Rows.rbegin(); it != run.Rows.rend(); ++it) {
+      --base_;
+      row_of_[BookmarkKey(it->Bookmark)] = base_;
+      rows_.push_front(std::move(*it));
+    }
+    if (current_row_ >= 0) current_row_ += n;
+    if (insert_row_ >= 0) insert_row_ += n;
     endInsertRows();
   }
   walking_ = false;
@@ -350,12 +427,14 @@ int TDataGridModel::FindCurrent() {
   TDataSet* ds = DataSet();
   if (!ds) return -1;
   TBookmark current = ds->GetBookmark();
-  if (current.empty()) return -1;
-  auto it = row_of_.find(BookmarkKey(current));
-  if (it != row_of_.end()) return it->second;
-  Walk(0, true, false);
-  it = row_of_.find(BookmarkKey(current));
-  return it == row_of_.end() ? -1 : it->second;
+  int row = RowOf(current);
+  if (row >= 0 || current.empty() || !Shown() || stale_ || Writing()) return row;
+  // A move just past either end of the rows (the navigator's Next, a key) extends them.
+  int page = grid_.PageRows();
+  if (!at_end_) AddRows(ReadBeyond(true, page, &current), true);
+  row = RowOf(current);
+  if (row < 0 && !at_start_) AddRows(ReadBeyond(false, page, &current), false);
+  return RowOf(current);
 }
 
 void TDataGridModel::SetCurrentRow(int row) {
@@ -364,32 +443,79 @@ void TDataGridModel::SetCurrentRow(int row) {
 }
 
 void TDataGridModel::Reset() {
+  int offset = grid_.CurrentRowOffset();
+  TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr;
+  std::vector<TField*> fields;
+  if (ds) {
+    for (const TGridColumn& column : grid_.ShownColumns())
+      fields.push_back(column.FieldName.empty() ? nullptr : ds->FindField(column.FieldName));
+  } else {
+    fields.assign(grid_.ShownColumns().size(), nullptr);
+  }
+  // The rows are read before the model announces the reset, so that no view asks for data
+  // in between; nothing is read while hidden, and nothing walks while the dataset is written.
+  bool read = ds && Shown() && !Writing();
+  Run run;
+  bool at_start = false;
+  int current_at = -1;
+  if (read) {
+    fields_ = fields;
+    run = ReadAround(grid_.PageRows(), at_start, current_at);
+  }
   beginResetModel();
   rows_.clear();
   row_of_.clear();
-  at_end_ = false;
+  base_ = 0;
+  at_start_ = at_start;
+  at_end_ = run.RanOut;
+  stale_ = !read;
   current_row_ = -1;
   insert_row_ = -1;
   pending_reset_ = false;
-  fields_.clear();
-  if (TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr) {
-    for (const TGridColumn& column : grid_.ShownColumns())
-      fields_.push_back(column.FieldName.empty() ? nullptr : ds->FindField(column.FieldName));
-  } else {
-    fields_.assign(grid_.ShownColumns().size(), nullptr);
-  }
+  fields_ = std::move(fields);
+  for (Row& row : run.Rows) rows_.push_back(std::move(row));
+  IndexRows();
   resetting_ = true;
   endResetModel();
   resetting_ = false;
   grid_.ApplyWidths();
-  if (!DataSet()) return;
+  if (!ds || !Shown()) return;
   if (Writing()) {
-    ApplyInsertState();
+    // Shown while the record is being written: its row is all there is to show until the
+    // write ends (its post or cancel reads the rows anew).
+    stale_ = false;
+    at_start_ = at_end_ = true;
+    if (ds->State() == dataset::dsInsert) {
+      ApplyInsertState();
+    } else {
+      Row row;
+      row.Bookmark = ds->GetBookmark();
+      ReadRowFromFields(row);
+      beginInsertRows(QModelIndex(), 0, 0);
+      rows_.push_back(std::move(row));
+      IndexRows();
+      endInsertRows();
+      SetCurrentRow(0);
+    }
     return;
   }
-  // A walk inside a notification is safe in browse state: it puts the record, Bof and Eof
-  // back and holds back notifications and scroll events while it runs.
-  SetCurrentRow(FindCurrent());
+  SetCurrentRow(current_at);
+  if (current_at >= 0) grid_.PlaceCurrentRow(current_at, offset);
+  grid_.FillAboveLater();
+}
+
+void TDataGridModel::DropRows() {
+  if (stale_ && rows_.empty()) return;
+  beginResetModel();
+  rows_.clear();
+  row_of_.clear();
+  base_ = 0;
+  at_start_ = at_end_ = false;
+  stale_ = true;
+  current_row_ = -1;
+  insert_row_ = -1;
+  pending_reset_ = false;
+  endResetModel();
 }
 
 void TDataGridModel::LayoutChanged() {
@@ -398,26 +524,40 @@ void TDataGridModel::LayoutChanged() {
 }
 
 void TDataGridModel::DataSetChanged() {
+  if (!Shown()) {
+    DropRows();
+    return;
+  }
   if (Writing()) {
     ApplyInsertState();
     RecordChanged();
     return;
   }
-  if (view_move_) {
-    view_move_reread_ = true;
-    return;
-  }
+  // The view's own move: MoveDataSetTo decides what follows.
+  if (view_move_) return;
   Reset();
 }
 
 void TDataGridModel::DataSetScrolled() {
   TDataSet* ds = DataSet();
   if (!ds || view_move_) return;
-  SetCurrentRow(FindCurrent());
+  if (!Shown()) {
+    DropRows();
+    return;
+  }
+  int row = FindCurrent();
+  // Far from the rows held: they are read anew around the record.
+  if (row < 0 && !Writing() && !ds->GetBookmark().empty()) {
+    Reset();
+    return;
+  }
+  SetCurrentRow(row);
 }
 
 void TDataGridModel::RecordChanged() {
-  if (current_row_ < 0 || current_row_ >= static_cast<int>(rows_.size()) || !DataSet()) return;
+  // Only the row of the record the fields show; while a new record is being set up (its
+  // state announced before its row exists) the rows keep what they show.
+  if (!IsActiveRow(current_row_)) return;
   ReadRowFromFields(rows_[static_cast<size_t>(current_row_)]);
   emit dataChanged(index(current_row_, 0), index(current_row_, columnCount() - 1));
   emit headerDataChanged(Qt::Vertical, current_row_, current_row_);
@@ -427,41 +567,60 @@ void TDataGridModel::UpdateData() { grid_.WriteEditorToField(); }
 
 void TDataGridModel::ApplyInsertState() {
   TDataSet* ds = DataSet();
-  if (!ds || ds->State() != dataset::dsInsert || insert_row_ >= 0) return;
+  if (!ds || ds->State() != dataset::dsInsert || insert_row_ >= 0 || stale_) return;
   // An append goes after the last record, an insert before the current one.
-  int at = ds->Eof() || current_row_ < 0 ? static_cast<int>(rows_.size()) : current_row_;
-  if (ds->Eof()) at_end_ = true;
-  beginInsertRows(QModelIndex(), at, at);
+  bool append = ds->Appending();
+  int at = append || current_row_ < 0 ? static_cast<int>(rows_.size()) : current_row_;
+  if (append) at_end_ = true;
   Row row;
-  row.Texts.assign(fields_.size(), std::string());
-  row.HasTexts = true;
+  ReadRowFromFields(row);
+  beginInsertRows(QModelIndex(), at, at);
   rows_.insert(rows_.begin() + at, std::move(row));
-  row_of_.clear();
-  for (size_t r = 0; r < rows_.size(); ++r)
-    if (!rows_[r].Bookmark.empty()) row_of_[BookmarkKey(rows_[r].Bookmark)] = static_cast<int>(r);
-  endInsertRows();
+  IndexRows();
   insert_row_ = at;
-  ReadRowFromFields(rows_[static_cast<size_t>(at)]);
+  endInsertRows();
   SetCurrentRow(at);
+}
+
+bool TDataGridModel::BookmarkHidden(const TBookmark& bookmark) {
+  TDataSet* ds = DataSet();
+  if (!ds || !grid_.HidesRecords(*ds)) return false;
+  QuietWalk walk(*ds, walking_);
+  try {
+    ds->GotoBookmark(bookmark);
+    return grid_.RecordHidden(*ds);
+  } catch (...) {
+    // A record the dataset cannot go to is gone as well.
+    return true;
+  }
 }
 
 bool TDataGridModel::MoveDataSetTo(int row) {
   TDataSet* ds = DataSet();
   if (!ds || row < 0 || row >= static_cast<int>(rows_.size())) return false;
   if (row == insert_row_ || row == current_row_) return true;
-  bool was_writing = Writing();
   TBookmark target = rows_[static_cast<size_t>(row)].Bookmark;
+  bool posted = false;
+  bool gone = false;
   view_move_ = true;
-  view_move_reread_ = false;
-  bool moved = TDataGrid::Guarded([&] { ds->GotoBookmark(target); });
+  bool moved = TDataGrid::Guarded([&] {
+    if (Writing()) {
+      // The record being written is posted (or dropped) first; the look at the target below
+      // must not do it behind the user's back.
+      posted = true;
+      ds->CheckBrowseMode();
+    }
+    gone = BookmarkHidden(target);
+    if (!gone) ds->GotoBookmark(target);
+  });
   view_move_ = false;
-  if (!moved && Writing()) return false;
-  if (was_writing || !moved) {
-    // A post or a cancel ran: rows may have come or gone. The rows are read anew once the
-    // view has finished its move.
+  if (Writing()) return false;
+  if (posted || gone || !moved) {
+    // A post or a cancel ran, or the row's record is gone: rows may have come or gone. They
+    // are read anew once the view has finished its move.
     pending_reset_ = true;
     QTimer::singleShot(0, this, [this] { FinishViewMove(); });
-    return moved;
+    return moved && !gone;
   }
   current_row_ = row;
   ReadRowFromFields(rows_[static_cast<size_t>(row)]);
@@ -473,11 +632,7 @@ void TDataGridModel::FinishViewMove() {
   if (link_->in_event || walking_) return;
   if (pending_reset_) {
     pending_reset_ = false;
-    sync_pending_ = false;
     Reset();
-  } else if (sync_pending_ && !Writing()) {
-    sync_pending_ = false;
-    SetCurrentRow(FindCurrent());
   }
 }
 
@@ -702,6 +857,8 @@ TDataGrid::TDataGrid(QWidget* parent) : QTableView(parent) {
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                   QAbstractItemView::AnyKeyPressed);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  // Rows scroll whole, so that the scroll bar's value is the top row.
+  setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
   indicator_->setDefaultSectionSize(fontMetrics().height() + 4);
   indicator_->setMinimumSectionSize(fontMetrics().height() + 4);
   indicator_->setFixedWidth(12);
@@ -897,11 +1054,69 @@ void TDataGrid::FollowDataSet(int row) {
 
 void TDataGrid::FinishUserAction() {
   model_->FinishViewMove();
-  if (revert_row_ >= 0) {
-    int row = revert_row_;
-    revert_row_ = -1;
-    FollowDataSet(row);
+  if (revert_) {
+    revert_ = false;
+    FollowDataSet(model_->CurrentRow());
   }
+}
+
+int TDataGrid::PageRows() const {
+  int height = std::max(indicator_->defaultSectionSize(), 1);
+  return std::max(viewport()->height() / height, 4);
+}
+
+int TDataGrid::CurrentRowOffset() const {
+  if (!isVisible() || !currentIndex().isValid()) return -1;
+  int offset = currentIndex().row() - verticalScrollBar()->value();
+  int shown = viewport()->height() / std::max(indicator_->defaultSectionSize(), 1);
+  return offset >= 0 && offset < shown ? offset : -1;
+}
+
+void TDataGrid::PlaceCurrentRow(int row, int offset) {
+  executeDelayedItemsLayout();
+  updateGeometries();
+  if (offset >= 0) verticalScrollBar()->setValue(row - offset);
+  else scrollTo(model_->index(row, std::max(currentIndex().column(), 0)), PositionAtCenter);
+}
+
+void TDataGrid::FillAboveLater() {
+  if (fill_above_queued_ || model_->AtStart()) return;
+  fill_above_queued_ = true;
+  QTimer::singleShot(0, this, [this] {
+    fill_above_queued_ = false;
+    FillAbove();
+  });
+}
+
+void TDataGrid::FillAbove() {
+  if (!isVisible() || model_->AtStart() || model_->rowCount() == 0) return;
+  if (verticalScrollBar()->value() == verticalScrollBar()->minimum()) AddRowsAbove();
+}
+
+void TDataGrid::AddRowsAbove() {
+  int added = model_->FetchAbove(PageRows());
+  if (added <= 0) return;
+  // The rows on the screen stay where they are.
+  executeDelayedItemsLayout();
+  updateGeometries();
+  verticalScrollBar()->setValue(verticalScrollBar()->value() + added);
+}
+
+void TDataGrid::showEvent(QShowEvent* event) {
+  QTableView::showEvent(event);
+  // What the dataset did while the grid was hidden, and what other programs did to the
+  // table meanwhile, is read now.
+  if (model_->DataSet() && !model_->walking_ && !model_->link_->in_event) model_->Reset();
+}
+
+void TDataGrid::resizeEvent(QResizeEvent* event) {
+  QTableView::resizeEvent(event);
+  FillAboveLater();
+}
+
+void TDataGrid::verticalScrollbarValueChanged(int value) {
+  QTableView::verticalScrollbarValueChanged(value);
+  if (value == verticalScrollBar()->minimum()) FillAboveLater();
 }
 
 void TDataGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
@@ -910,10 +1125,10 @@ void TDataGrid::currentChanged(const QModelIndex& current, const QModelIndex& pr
   if (current.isValid()) current_column_ = current.column();
   if (following_ || !current.isValid() || current.row() == model_->CurrentRow()) return;
   if (!model_->MoveDataSetTo(current.row())) {
-    // The dataset stays where it is (a refused post): the selection goes back to its row.
-    int row = model_->CurrentRow();
-    QTimer::singleShot(0, this, [this, row] { FollowDataSet(row); });
-    revert_row_ = row;
+    // The dataset stays where it is (a refused post, a record gone): the selection goes back
+    // to its row, wherever the rows read anew put it.
+    QTimer::singleShot(0, this, [this] { FollowDataSet(model_->CurrentRow()); });
+    revert_ = true;
   }
 }
 
@@ -942,6 +1157,13 @@ void TDataGrid::keyPressEvent(QKeyEvent* event) {
         break;
       default: break;
     }
+  }
+  if (active && !editor_open && plain &&
+      (event->key() == Qt::Key_Up || event->key() == Qt::Key_PageUp) &&
+      currentIndex().row() < PageRows()) {
+    // Near the first row held: a page more rows above first, so that the key moves as far as
+    // it would over a table held whole.
+    AddRowsAbove();
   }
   int row = currentIndex().row();
   int last = model_->rowCount() - 1;

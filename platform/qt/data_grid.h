@@ -2,20 +2,31 @@
 // source, one row per record in the dataset's order and one column per grid column.
 //
 // Rows. The dataset is a cursor: record numbers are physical and an index order is not
-// sequenced, so neither can place a row. The model keeps the rows as bookmarks in the order
-// a walk from the first record meets them, filled lazily (fetchMore, or as far as the current
-// record when the dataset moves), and caches each row's display texts and deleted mark; a
-// paint reads the cache and walks only the rows it has never shown. A walk saves the current
-// record, holds back the dataset's notifications and its scroll events, and goes back.
+// sequenced, so neither can place a row. The model holds a run of consecutive records around
+// the current one, as bookmarks with each row's display texts and deleted mark read when the
+// row comes in: a page before the current record and a page after it when the rows are read
+// anew, then more at either end as the view scrolls there (fetchMore at the bottom, a page
+// more above when the view stands at the top of the rows it holds). So a move to a far record
+// (Last, a Find that misses, a bookmark) costs the rows around it, never a walk from the first
+// record. A walk saves the current record, holds back the dataset's notifications and its
+// scroll events, and goes back.
+//
+// A grid that is not visible reads nothing: the first notification drops its rows, and they
+// are read anew around the current record when it is shown (a show always reads them anew,
+// so what other programs changed meanwhile is seen). A shown grid reads its rows anew on every
+// dataset change (a refresh, a post, First, Last, a seek), around the current record, keeping
+// that record's row where it was on the screen.
 //
 // The cursor in edit and insert state: the grid never moves the dataset while it is in edit or
 // insert state. A move would re-read the engine's record and destroy what the puts of the
-// table components have written into it; the rows then come from the cache, the current one
-// from the fields. A record being inserted is shown as an extra row (at the end for an append,
-// before the current row for an insert).
+// table components have written into it; the rows then come from what the grid read before,
+// only the row of the record being written from the fields. A record being inserted is shown
+// as an extra row (at the end for an append, before the current row for an insert).
 //
 // Moving the current row moves the dataset (GotoBookmark, which posts a pending edit through
-// the framework's browse-mode check); a post that is refused puts the selection back. The
+// the framework's browse-mode check); a post that is refused puts the selection back. A row
+// whose record the grid's descendant says is hidden now (RecordHidden: deleted by another work
+// area while deleted records are hidden) is not moved to: the rows are read anew instead. The
 // dataset's own moves move the current row.
 //
 // Editing a cell: the first change of the editor's text puts the dataset into edit state, as
@@ -41,6 +52,7 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -133,15 +145,19 @@ class TDataGridModel : public QAbstractTableModel {
   int CurrentRow() const { return current_row_; }
   // The row shown for a record being inserted; -1 outside insert state.
   int InsertRow() const { return insert_row_; }
-  // Rows walked so far and the count of record reads the walks made, for tests and the
-  // benchmark.
+  // Rows held and the count of rows the walks have read, for tests and the benchmark.
   int FetchedRows() const { return static_cast<int>(rows_.size()); }
   long RecordReads() const { return record_reads_; }
-  // All records are among the rows.
+  // The last record / the first record is among the rows.
   bool AtEnd() const { return at_end_; }
+  bool AtStart() const { return at_start_; }
+  // Reads up to `count` records before the first row and puts them above it; the number of
+  // rows added. Nothing while the dataset is written, the grid is hidden or the first record
+  // is among the rows.
+  int FetchAbove(int count);
   // The field shown in a column, or nullptr.
   dataset::TField* FieldOf(int column) const;
-  // Display texts of one row: per column, the field's text; empty for a row not yet read.
+  // Display texts of one row: per column, the field's text as the grid last read it.
   std::vector<std::string> RowTexts(int row) const;
   bool RowDeleted(int row) const;
   // Moves the dataset to the record of `row` (browse, edit: through the browse-mode check).
@@ -158,27 +174,50 @@ class TDataGridModel : public QAbstractTableModel {
   class Link;
   friend class Link;
   struct Row {
-    dataset::TBookmark Bookmark;
+    dataset::TBookmark Bookmark;  // empty for the row of a record being inserted
     bool Deleted = false;
-    bool HasTexts = false;
     std::vector<std::string> Texts;
   };
+  // What a walk read: rows in the dataset's order, and whether it ran out of records.
+  struct Run {
+    std::vector<Row> Rows;
+    bool RanOut = false;
+  };
 
+  // Fields anew from the columns, rows anew around the current record (none while hidden).
   void Reset();
+  // Hidden: the rows are dropped once and read anew when the grid is shown.
+  void DropRows();
   void LayoutChanged();
   void DataSetChanged();
   void DataSetScrolled();
   void RecordChanged();
   bool Writing() const;
+  bool Shown() const;
   dataset::TDataSet* DataSet() const;
-  // Walks forward from the last row walked: `count` more rows, or until the current record
-  // (`until_current`), reading texts when `with_texts`. Nothing while writing.
-  void Walk(int count, bool until_current, bool with_texts);
-  // Reads the texts of the rows from `row` on, `count` of them, by a walk from its bookmark.
-  void ReadTexts(int row, int count) const;
-  // The current record's row from the cache and the walk; -1 when there is none.
+  // The rows around the current record: up to `page` before it, the record and up to `page`
+  // + 1 after it; `at_start` when no record comes before them, `current_at` the current record's
+  // place among them. Browse state only.
+  Run ReadAround(int page, bool& at_start, int& current_at);
+  // Up to `count` records after the last row (before the first, `forward` false), stopping
+  // at `stop_at` when given. Browse state only.
+  Run ReadBeyond(bool forward, int count, const dataset::TBookmark* stop_at);
+  // Adds a walk's rows after the last row or before the first one.
+  void AddRows(Run run, bool at_bottom);
+  // The current record's row; the rows are extended by a page at either end to find it.
+  // -1 when it is not among them.
   int FindCurrent();
+  // The row of `bookmark`, or -1.
+  int RowOf(const dataset::TBookmark& bookmark) const;
+  void IndexRows();
+  // The row shows the dataset's active record (its bookmark, or the insert row).
+  bool IsActiveRow(int row) const;
+  // Reads the active record's texts and deleted mark into `row` (no move).
   void ReadRowFromFields(Row& row) const;
+  // The record under the dataset's cursor, read as a row of the walk.
+  Row ReadRow(dataset::TDataSet& ds);
+  // Whether `bookmark`'s record is one the grid's descendant hides now (a quiet look).
+  bool BookmarkHidden(const dataset::TBookmark& bookmark);
   void SetCurrentRow(int row);
   void ApplyInsertState();
   // The link's UpdateData: the grid's open editor writes its text.
@@ -186,19 +225,22 @@ class TDataGridModel : public QAbstractTableModel {
 
   TDataGrid& grid_;
   std::unique_ptr<Link> link_;
-  mutable std::vector<Row> rows_;
-  std::unordered_map<std::string, int> row_of_;
+  // The rows, and each record row's serial number: its row is the serial minus base_, so
+  // that rows put above the first ones renumber nothing.
+  std::deque<Row> rows_;
+  std::unordered_map<std::string, long> row_of_;
+  long base_ = 0;
   std::vector<dataset::TField*> fields_;
+  bool at_start_ = false;
   bool at_end_ = false;
+  bool stale_ = true;  // hidden since the rows were dropped: read them when shown
   int current_row_ = -1;
   int insert_row_ = -1;
   bool walking_ = false;
   bool view_move_ = false;
   bool pending_reset_ = false;
-  bool sync_pending_ = false;
   bool resetting_ = false;
-  bool view_move_reread_ = false;
-  mutable long record_reads_ = 0;
+  long record_reads_ = 0;
   friend class TDataGrid;
 };
 
@@ -307,6 +349,11 @@ class TDataGrid : public QTableView {
   virtual TCellPaint CellColours(int row, int column, bool selected);
   // Whether the current record of `dataset` carries the deleted mark; false here.
   virtual bool RecordDeleted(dataset::TDataSet& dataset);
+  // Whether the dataset may hide records that the grid still holds (a table that hides its
+  // deleted records); false here. Only then is a row looked at before it is moved to.
+  virtual bool HidesRecords(dataset::TDataSet& dataset) { (void)dataset; return false; }
+  // Whether the current record of `dataset` is one the dataset hides now; false here.
+  virtual bool RecordHidden(dataset::TDataSet& dataset) { (void)dataset; return false; }
   // How Boolean cells are drawn; text here.
   virtual TBoolBox BooleanBoxStyle() const { return TBoolBox::Text; }
   // Down or Tab past the last row may append a record; true here.
@@ -343,6 +390,9 @@ class TDataGrid : public QTableView {
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void verticalScrollbarValueChanged(int value) override;
   bool CanModifyDataSet() const;
 
  private:
@@ -357,6 +407,18 @@ class TDataGrid : public QTableView {
   // current record's field, without moving the dataset; the editor stays open.
   void WriteEditorToField();
   void FollowDataSet(int row);
+  // Rows of a page: those the viewport shows whole, at least a few.
+  int PageRows() const;
+  // Where the current row stands on the screen (rows below the top), -1 when not shown.
+  int CurrentRowOffset() const;
+  // After the rows were read anew: the current row goes to `offset` rows below the top, or
+  // to the middle for -1, as far as the rows allow.
+  void PlaceCurrentRow(int row, int offset);
+  // Soon: a page more rows above when the view stands at the top of its rows.
+  void FillAboveLater();
+  void FillAbove();
+  // A page more rows above the first one held, the screen kept as it is.
+  void AddRowsAbove();
   void ApplyWidths();
   // After the view's own handling of a key or click: the rows read anew when a move asked for
   // it, and the selection put back after a refused move.
@@ -376,7 +438,8 @@ class TDataGrid : public QTableView {
   TColor fixed_color_ = clBtnFace;
   TColor font_color_ = clWindowText;
   bool following_ = false;  // the view follows a move of the dataset
-  int revert_row_ = -1;     // a refused move: the row the selection goes back to
+  bool revert_ = false;     // a refused move: the selection goes back to the current row
+  bool fill_above_queued_ = false;
   int current_column_ = 0;  // kept over a reset of the model
   QPointer<QLineEdit> editor_;            // the open cell editor
   QPersistentModelIndex editor_index_;    // its cell

@@ -265,6 +265,13 @@ bool TTzGrid::RecordDeleted(TDataSet& dataset) {
   return tz && tz->IsDeleted();
 }
 
+bool TTzGrid::HidesRecords(TDataSet& dataset) {
+  auto* tz = dynamic_cast<TTzDataSet*>(&dataset);
+  return tz && tz->HideDeletedRecs();
+}
+
+bool TTzGrid::RecordHidden(TDataSet& dataset) { return HidesRecords(dataset) && RecordDeleted(dataset); }
+
 void TTzGrid::DeleteKey() {
   TDataSet* ds = DataSource() ? DataSource()->DataSet() : nullptr;
   auto* tz = dynamic_cast<TTzDataSet*>(ds);

@@ -144,6 +144,10 @@ class TTzGrid : public platform::TDataGrid {
 
   platform::TCellPaint CellColours(int row, int column, bool selected) override;
   bool RecordDeleted(platform::dataset::TDataSet& dataset) override;
+  // A TTzDataSet that hides its deleted records hides one that another work area (or another
+  // program) deleted while the grid held its row.
+  bool HidesRecords(platform::dataset::TDataSet& dataset) override;
+  bool RecordHidden(platform::dataset::TDataSet& dataset) override;
   platform::TBoolBox BooleanBoxStyle() const override {
     return static_cast<platform::TBoolBox>(boolean_box_);
   }

@@ -10,8 +10,12 @@ void TTzNavigator::BtnClick(platform::TNavigateBtn button) {
     return;
   }
   TTzNavDeleteResult result = TTzNavDeleteResult::Ignored;
+  // A delete or restore that failed (a record another program holds locked) is shown, and
+  // OnClick fires after it as after one that was written.
   platform::TDataGrid::Guarded([&] {
-    result = TzNavigatorDeleteClick(DataSource(), {ConfirmDelete(), confirm_restore_});
+    std::exception_ptr failure;
+    result = TzNavigatorDeleteClick(DataSource(), {ConfirmDelete(), confirm_restore_}, &failure);
+    if (failure) std::rethrow_exception(failure);
   });
   if (result == TTzNavDeleteResult::Framework) {
     TDataNavigator::BtnClick(button);

@@ -1,7 +1,8 @@
 // TTzNavigator: the record navigator of the table components. Its delete button deletes a
 // live record of a TTzDataSet and restores one that carries the deleted mark (the decision is
 // TzNavigatorDeleteClick, atznav_decide.h); every other button, and the delete button of other
-// datasets, is the base navigator's.
+// datasets, is the base navigator's. OnClick fires after a delete, a restore or a Cancel,
+// also after a delete or restore that failed (its error shown first).
 #pragma once
 
 #include "platform/qt/data_navigator.h"

@@ -14,10 +14,24 @@ bool Confirmed(const char* question) {
   return answer != platform::kIdCancel;
 }
 
+// Runs the write; with `failure`, what it throws is kept there.
+void Write(TTzDataSet& dataset, bool deleted, std::exception_ptr* failure) {
+  if (!failure) {
+    dataset.SetDeleted(deleted);
+    return;
+  }
+  try {
+    dataset.SetDeleted(deleted);
+  } catch (...) {
+    *failure = std::current_exception();
+  }
+}
+
 }  // namespace
 
 TTzNavDeleteResult TzNavigatorDeleteClick(platform::dataset::TDataSource* source,
-                                          const TTzNavDeleteOptions& options) {
+                                          const TTzNavDeleteOptions& options,
+                                          std::exception_ptr* failure) {
   // A disabled source, like a closed dataset, shows as inactive.
   if (!source || !source->DataSet() || source->State() == platform::dataset::dsInactive)
     return TTzNavDeleteResult::Ignored;
@@ -27,12 +41,12 @@ TTzNavDeleteResult TzNavigatorDeleteClick(platform::dataset::TDataSource* source
   if (!dataset->IsDeleted()) {
     if (options.ConfirmDelete && !Confirmed(kDeleteRecordQuestion))
       return TTzNavDeleteResult::Cancelled;
-    dataset->SetDeleted(true);
+    Write(*dataset, true, failure);
     return TTzNavDeleteResult::Deleted;
   }
   if (options.ConfirmRestore && !Confirmed(kRestoreRecordQuestion))
     return TTzNavDeleteResult::Cancelled;
-  dataset->SetDeleted(false);
+  Write(*dataset, false, failure);
   return TTzNavDeleteResult::Restored;
 }
 

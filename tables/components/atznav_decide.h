@@ -8,6 +8,8 @@
 // first with an OK/Cancel question.
 #pragma once
 
+#include <exception>
+
 #include "platform/dataset/datasource.h"
 
 namespace tz {
@@ -26,9 +28,9 @@ enum class TTzNavDeleteResult {
   // The dataset is not a TTzDataSet: the navigator runs the framework's own delete button
   // (which fires OnClick itself). Nothing was done here.
   Framework,
-  // The record was deleted (SetDeleted(true)).
+  // The record was deleted (SetDeleted(true)), or its delete failed (see `failure` below).
   Deleted,
-  // The record was restored (SetDeleted(false)).
+  // The record was restored (SetDeleted(false)), or its restore failed.
   Restored,
   // The question was answered Cancel: the record is as it was.
   Cancelled,
@@ -46,8 +48,13 @@ struct TTzNavDeleteOptions {
 // platform::MessageBox with OK and Cancel and the question icon; any answer but Cancel counts
 // as yes. Errors of the delete or restore come from the dataset (raised or reported as the
 // library's switches say); the question is asked before either, never after.
+// With `failure` given, what the delete or restore throws (a lock another program holds:
+// EAbort after "Lock failed [...]") is stored there instead of passing on, and the result
+// still says Deleted or Restored: the press did its part, and the navigator fires OnClick
+// after showing the error. The checks before the write pass their errors on either way.
 TTzNavDeleteResult TzNavigatorDeleteClick(platform::dataset::TDataSource* source,
-                                          const TTzNavDeleteOptions& options);
+                                          const TTzNavDeleteOptions& options,
+                                          std::exception_ptr* failure = nullptr);
 
 // Whether the navigator fires its OnClick event with the delete button after `result`: after
 // a delete, a restore and a Cancel alike, never in design mode; after Framework the framework

@@ -18,6 +18,7 @@
 #include "apps/vantorix/Werbung.h"
 #include "apps/vantorix/einstellungen.h"
 #include "apps/vantorix/noad.h"
+#include "platform/qt/qt_text.h"
 #include "platform/testing/qt_testing.h"
 #include "tables/engine/tzutils.h"
 #include "ui_Protocol.h"
@@ -85,6 +86,18 @@ class Dialogs : public VantorixTest {
     ASSERT_NE(editor, nullptr);
     QTest::keyClicks(editor, text);
     if (commit) QTest::keyClick(editor, Qt::Key_Return);
+  }
+
+  // A cell's display text as the grid's model gives it.
+  static std::string Cell(tz::TTzGrid& grid, int row, int column) {
+    return platform::FromQString(
+        grid.Model().index(row, column).data(platform::TDataGridModel::FieldTextRole).toString());
+  }
+  // The centre of a Boolean cell's box, in the grid's own coordinates.
+  static QPoint BoxCentre(tz::TTzGrid& grid, int row, int column) {
+    QRect r = grid.visualRect(grid.Model().index(row, column));
+    int side = std::min(r.width(), r.height());
+    return grid.viewport()->mapTo(&grid, QPoint(r.left() + r.width() / 2, r.top() + side / 2));
   }
 };
 
@@ -499,6 +512,98 @@ TEST_F(Dialogs, TheProtocolShowsTheLoggedRows) {
   EXPECT_EQ(text(1, 1), "24.12.26 18:05:10");
   EXPECT_FALSE(platform::testing::SaveScreenshot(dialog, "TSMSProtocol_rows").empty());
   dialog.ui->btnClose->click();
+}
+
+// While a record is inserted or edited in a list dialog, the grid goes on showing every other
+// row as the table holds it: its texts and its ticked or unticked box, in the model's display
+// data and in the grabbed picture. The dialogs are opened as the running program leaves them:
+// the receive loop has sought a sender that is not on the list and the settings have stepped
+// through the advertisements while the dialogs were closed.
+TEST_F(Dialogs, TheListGridsKeepShowingEveryRowWhileARecordIsInsertedOrEdited) {
+  enum How { kDownOnTheLastRow, kNavigatorInsert, kTypingIntoTheLastRow };
+  struct Case {
+    const char* what;
+    bool ads;  // the advertisements' grid, else the forbidden numbers' grid
+    How how;
+    std::vector<std::string> shown;  // column 0 of each row while writing; "" the new row
+  };
+  const Case cases[] = {
+      {"advertisements, Down", true, kDownOnTheLastRow, {"Old ad", "Buy now", "Last call", ""}},
+      {"advertisements, Insert", true, kNavigatorInsert, {"Old ad", "Buy now", "", "Last call"}},
+      {"advertisements, typing", true, kTypingIntoTheLastRow, {"Old ad", "Buy now", "Last call"}},
+      {"numbers, Down", false, kDownOnTheLastRow,
+       {"+491701111111", "+491702222222", "+491703333333", ""}},
+      {"numbers, Insert", false, kNavigatorInsert,
+       {"+491701111111", "+491702222222", "", "+491703333333"}},
+      {"numbers, typing", false, kTypingIntoTheLastRow,
+       {"+491701111111", "+491702222222", "+491703333333"}},
+  };
+  const std::vector<std::string> active = {"False", "True", "True"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(Table("werbung.dbf"));
+    std::filesystem::remove(Table("verbtel.dbf"));
+    std::filesystem::remove(Table("verbtel.MDX"));
+    TMainForm& form = OpenWithDialogs();
+    AppendRows(form.DBWerbung, {{{"werbetext", "Old ad"}, {"aktiv", "F"}},
+                                {{"werbetext", "Buy now"}, {"aktiv", "T"}},
+                                {{"werbetext", "Last call"}, {"aktiv", "T"}}});
+    AppendRows(form.DBVerbTelList, {{{"telnr", "+491701111111"}},
+                                    {{"telnr", "+491702222222"}},
+                                    {{"telnr", "+491703333333"}}});
+    EXPECT_FALSE(form.DBVerbTelList.FindExact("+4915199999999"));
+    form.DBWerbung.GoTop();
+    form.DBWerbung.Skip(1);
+    QDialog& dialog = c.ads ? static_cast<QDialog&>(*form.Werbetexte) : *form.frmVerbote;
+    tz::TTzGrid& grid = c.ads ? *form.Werbetexte->ui->TzGrid1 : *form.frmVerbote->ui->TzGrid1;
+    tz::TTzNavigator& nav = c.ads ? *form.Werbetexte->ui->TzNavigator1 : *form.frmVerbote->ui->TzNavigator2;
+    tz::TTzDbf& table = c.ads ? form.DBWerbung : form.DBVerbTelList;
+    dialog.show();
+    Pump();
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {},
+                      grid.visualRect(grid.Model().index(2, 0)).center());
+    Pump();
+    ASSERT_EQ(grid.Model().CurrentRow(), 2);
+    switch (c.how) {
+      case kDownOnTheLastRow: QTest::keyClick(&grid, Qt::Key_Down); break;
+      case kNavigatorInsert: nav.Button(platform::nbInsert).click(); break;
+      case kTypingIntoTheLastRow: {
+        QTest::keyClicks(&grid, "X");
+        auto* editor = qobject_cast<QLineEdit*>(grid.indexWidget(grid.currentIndex()));
+        ASSERT_NE(editor, nullptr);
+        QTest::keyClicks(editor, "yz");
+        break;
+      }
+    }
+    Pump();
+    ASSERT_EQ(table.State(), c.how == kTypingIntoTheLastRow ? platform::dataset::dsEdit
+                                                            : platform::dataset::dsInsert);
+    QImage image = grid.grab().toImage();
+    ASSERT_EQ(grid.Model().rowCount(), static_cast<int>(c.shown.size()));
+    int stored = 0;
+    for (int row = 0; row < grid.Model().rowCount(); ++row) {
+      SCOPED_TRACE("row " + std::to_string(row));
+      EXPECT_EQ(tz::RTrim(Cell(grid, row, 0)), c.shown[static_cast<size_t>(row)]);
+      if (c.shown[static_cast<size_t>(row)].empty() || !c.ads) continue;
+      // The box of a stored advertisement: a cross through its centre when it is active.
+      const std::string& aktiv = active[static_cast<size_t>(stored++)];
+      EXPECT_EQ(Cell(grid, row, 1), aktiv);
+      QColor centre = image.pixelColor(BoxCentre(grid, row, 1));
+      EXPECT_EQ(centre == platform::ToQColor(platform::clWindowText), aktiv == "True");
+    }
+    std::string name = std::string(c.ads ? "TWerbetexte" : "TfrmVerbote") +
+                       (c.how == kTypingIntoTheLastRow ? "_edit" : "_insert");
+    if (c.how != kDownOnTheLastRow) {
+      EXPECT_FALSE(platform::testing::SaveScreenshot(dialog, name).empty());
+    }
+    // Esc leaves the editor and then the new or edited record: nothing is stored.
+    if (QWidget* editor = grid.indexWidget(grid.currentIndex())) QTest::keyClick(editor, Qt::Key_Escape);
+    QTest::keyClick(&grid, Qt::Key_Escape);
+    dialog.reject();
+    EXPECT_EQ(table.State(), platform::dataset::dsBrowse);
+    EXPECT_TRUE(ui_.Messages().empty()) << ui_.Texts().front();
+    CloseForm();
+  }
 }
 
 }  // namespace

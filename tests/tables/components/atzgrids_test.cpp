@@ -9,11 +9,13 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <QVBoxLayout>
 #include <functional>
 
 #include "platform/qt/qt_text.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/qt_testing.h"
 #include "tables/components/atznav.h"
 #include "tzdbf_test_support.h"
@@ -425,6 +427,80 @@ TEST_F(GridEditorTest, AnEditTheTableRefusesClosesTheEditor) {
   EXPECT_EQ(Column(*dbf, "werbetext"), (std::vector<std::string>{"Anzeige 1"}));
 }
 
+// Rows that another work area or another program changed or deleted while the grid held them,
+// with deleted records hidden: after the grid's next refresh (the navigator's Refresh, the
+// grid shown again) they show as they now are, and a click on the row of a record that is gone
+// leaves the dataset on its own record and shows the rows as they now are.
+TEST_F(GridEditorTest, RowsOthersChangedOrDeletedShowAsTheyNowAreAndAGoneOneIsNeverStoodOn) {
+  enum Then { kRefresh, kShownAgain, kClickOnTheGoneRow };
+  struct Case {
+    const char* what;
+    bool process;  // another program, else another work area of this one
+    Then then;
+  } cases[] = {
+      {"another work area, Refresh", false, kRefresh},
+      {"another work area, shown again", false, kShownAgain},
+      {"another work area, a click on the gone row", false, kClickOnTheGoneRow},
+      {"another program, Refresh", true, kRefresh},
+      {"another program, shown again", true, kShownAgain},
+      {"another program, a click on the gone row", true, kClickOnTheGoneRow},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string file = "werbung" + std::to_string(++n) + ".dbf";
+    auto dbf = AdsNamed(file, 5);
+    dbf->SetHideDeletedRecs(true);
+    dbf->First();
+    ListForm form(*dbf);
+    TTzGrid& grid = *form.grid;
+    ASSERT_EQ(grid.Model().rowCount(), 5);
+    // Record 2 gets a new text, record 3 the deleted mark.
+    if (c.process) {
+      platform::ChildProcess holder(TABLE_HOLDER, {});
+      for (const std::string& line : {"use " + PathOf(file), std::string("go 2"), std::string("rlock"),
+                                      std::string("replace Geaendert"), std::string("unlock"),
+                                      std::string("go 3"), std::string("rlock"),
+                                      std::string("delete"), std::string("unlock")}) {
+        ASSERT_TRUE(holder.WriteLine(line));
+        std::string answer = holder.ReadLine();
+        ASSERT_TRUE(answer == "ok" || answer == "true") << line << ": " << answer;
+      }
+    } else {
+      auto other = Open("DBWerbung2", file, kAdFields);
+      other->Go(2);
+      ASSERT_TRUE(other->RLock());
+      other->FieldPutStr("werbetext", "Geaendert");
+      other->ReplaceRec();
+      other->UnLock();
+      other->Go(3);
+      other->SetDeleted(true);
+    }
+    EXPECT_EQ(Text(grid, 1, 0), "Anzeige 2");  // what the grid held
+    switch (c.then) {
+      case kRefresh: form.nav->Button(platform::nbRefresh).click(); break;
+      case kShownAgain:
+        form.window.hide();
+        Pump();
+        form.window.show();
+        break;
+      case kClickOnTheGoneRow:
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {},
+                          grid.visualRect(grid.Model().index(2, 0)).center());
+        break;
+    }
+    Pump();
+    std::vector<std::string> shown;
+    for (int row = 0; row < grid.Model().rowCount(); ++row) shown.push_back(Text(grid, row, 0));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Anzeige 1", "Geaendert", "Anzeige 4", "Anzeige 5"}));
+    EXPECT_FALSE(dbf->IsDeleted());
+    EXPECT_EQ(RTrim(dbf->FieldGet("werbetext")), "Anzeige 1");
+    EXPECT_EQ(grid.Model().CurrentRow(), 0);
+    EXPECT_EQ(grid.currentIndex().row(), 0);
+    EXPECT_TRUE(ui_.Messages().empty()) << ui_.Texts().front();
+  }
+}
+
 TEST_F(GridTest, CtrlDeleteRestoresADeletedRecordAfterTheQuestion) {
   auto dbf = Ads(3);
   TTzGrid grid;
@@ -529,6 +605,52 @@ TEST_F(GridTest, TheNavigatorDeletesAndRestoresAndCancelStillFiresOnClick) {
   EXPECT_TRUE(nav.Button(platform::nbFirst).isEnabled());
 }
 
+// A record another program holds locked: the navigator's delete button shows "Lock failed
+// [Delete]" (or "[Restore]"), writes nothing, and fires OnClick all the same; once the lock
+// is gone the next press writes.
+TEST_F(GridTest, TheNavigatorFiresOnClickAlsoWhenALockHeldByAnotherProgramRefusesTheWrite) {
+  struct Case {
+    bool deleted;  // record 2 carries the deleted mark before the press
+    const char* message;
+  } cases[] = {{false, "Lock failed [Delete]"}, {true, "Lock failed [Restore]"}};
+  auto dbf = Ads(3);
+  TTzNavigator nav;
+  source_.SetDataSet(dbf.get());
+  nav.SetDataSource(&source_);
+  nav.SetConfirmDelete(false);
+  nav.SetConfirmRestore(false);
+  int clicks = 0;
+  nav.OnClick = [&](platform::TDataNavigator&, platform::TNavigateBtn b) {
+    if (b == platform::nbDelete) ++clicks;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    dbf->Go(2);
+    ASSERT_EQ(dbf->IsDeleted(), c.deleted);
+    platform::ChildProcess holder(TABLE_HOLDER, {});
+    for (const std::string& line : {"use " + PathOf("werbung.dbf"), std::string("go 2"), std::string("rlock")}) {
+      ASSERT_TRUE(holder.WriteLine(line));
+      std::string answer = holder.ReadLine();
+      ASSERT_TRUE(answer == "ok" || answer == "true") << line << ": " << answer;
+    }
+    ui_.Clear();
+    clicks = 0;
+    nav.Button(platform::nbDelete).click();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(ui_.Texts(), std::vector<std::string>{c.message});
+    EXPECT_EQ(dbf->IsDeleted(), c.deleted);
+    EXPECT_EQ(dbf->State(), platform::dataset::dsBrowse);
+    EXPECT_EQ(dbf->RecNo(), 2);
+
+    ASSERT_TRUE(holder.WriteLine("unlock"));
+    ASSERT_EQ(holder.ReadLine(), "ok");
+    nav.Button(platform::nbDelete).click();
+    EXPECT_EQ(clicks, 2);
+    EXPECT_EQ(dbf->IsDeleted(), !c.deleted);
+    EXPECT_EQ(ui_.Texts().size(), 1u);
+  }
+}
+
 TEST_F(GridTest, ScreenshotOfAnAdvertisementList) {
   auto dbf = Ads(6);
   DeleteRecord(*dbf, 4);
@@ -561,10 +683,17 @@ class CountingDbf : public TTzDbf {
   }
 };
 
-// The grid fills its rows lazily and keeps what it read: opening it over a big table, going to
-// the last row, paging up and painting there walks the table once (to find the last record's
-// row), not once per paint or move.
-TEST_F(GridTest, GoingToTheLastRowOfABigTableWalksItOnce) {
+// The rows a grid of this height shows whole.
+int ShownRows(TTzGrid& grid) {
+  return grid.viewport()->height() / grid.verticalHeader()->defaultSectionSize();
+}
+
+// The grid reads only the rows around the current record: opening it over a big table, going
+// to the last row, paging up through rows it never held, painting there and scrolling to the
+// top of what it holds reads a few pages of records, never the table; its current row is the
+// dataset's record all the way, and Qt's model tester finds nothing amiss as rows come in
+// above and below.
+TEST_F(GridTest, GoingToTheLastRowOfABigTableAndPagingUpReadsOnlyTheRowsShown) {
   constexpr int kRecords = 20000;
   std::vector<std::string> records;
   records.reserve(kRecords);
@@ -579,24 +708,122 @@ TEST_F(GridTest, GoingToTheLastRowOfABigTableWalksItOnce) {
   dbf.SetDbfFileName(PathOf("werbung.dbf"));
   dbf.Open();
   TTzGrid grid;
+  g_model_warnings = 0;
+  g_previous_handler = qInstallMessageHandler(CountModelWarnings);
+  QAbstractItemModelTester tester(&grid.Model(),
+                                  QAbstractItemModelTester::FailureReportingMode::Warning);
   Show(grid, dbf);
-  long opened = dbf.reads;
-  EXPECT_LT(opened, 1000);  // the first screen, not the table
+  int page = ShownRows(grid);
+  ASSERT_GT(page, 3);
+  EXPECT_LT(dbf.reads, 4 * page + 10);  // the first screen and the next, not the table
 
+  dbf.reads = 0;
   QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
   Pump();
   ASSERT_TRUE(dbf.Eof());
-  ASSERT_EQ(grid.Model().rowCount(), kRecords);
-  EXPECT_EQ(grid.currentIndex().row(), kRecords - 1);
-  EXPECT_EQ(Text(grid, kRecords - 1, 0), "Anzeige 20000");
+  int row = grid.currentIndex().row();
+  EXPECT_EQ(row, grid.Model().CurrentRow());
+  EXPECT_EQ(row, grid.Model().rowCount() - 1);
+  EXPECT_EQ(Text(grid, row, 0), "Anzeige 20000");
+  EXPECT_EQ(Text(grid, row - 1, 0), "Anzeige 19999");
+  EXPECT_LT(dbf.reads, 4 * page + 10);
+
+  dbf.reads = 0;
   for (int i = 0; i < 5; ++i) {
     QTest::keyClick(&grid, Qt::Key_PageUp);
     grid.grab();
   }
   for (int i = 0; i < 5; ++i) grid.grab();
-  EXPECT_LT(grid.currentIndex().row(), kRecords - 20);
-  // One walk over the table, then the rows shown and the moves' own reads, a few hundred.
-  EXPECT_LT(dbf.reads, kRecords + 2000) << "opened with " << opened;
+  Pump();
+  row = grid.currentIndex().row();
+  EXPECT_EQ(row, grid.Model().CurrentRow());
+  std::string shown = Text(grid, row, 0);
+  EXPECT_EQ(shown, RTrim(dbf.FieldGet("werbetext")));
+  EXPECT_LE(std::stoi(shown.substr(8)), kRecords - 5 * (page - 2)) << shown;
+  EXPECT_EQ(Text(grid, row - 1, 0), "Anzeige " + std::to_string(std::stoi(shown.substr(8)) - 1));
+  EXPECT_LT(dbf.reads, 10 * page + 50);
+
+  // The scroll bar at the top of the rows held: a page more comes in above, and the screen
+  // stays as it was.
+  QScrollBar& bar = *grid.verticalScrollBar();
+  bar.setValue(0);
+  std::string top = Text(grid, 0, 0);
+  int held = grid.Model().rowCount();
+  Pump();
+  EXPECT_GT(grid.Model().rowCount(), held);
+  EXPECT_EQ(Text(grid, bar.value(), 0), top);
+  EXPECT_EQ(Text(grid, bar.value() - 1, 0),
+            "Anzeige " + std::to_string(std::stoi(top.substr(8)) - 1));
+  EXPECT_LT(dbf.reads, 12 * page + 60);
+  qInstallMessageHandler(g_previous_handler);
+  EXPECT_EQ(g_model_warnings, 0);
+}
+
+// A FindExact that misses, as the receive loop's for every SMS whose sender is not on the
+// forbidden list, costs a search: a hidden grid on the table reads nothing, a shown one the
+// rows it shows around the last record, where the miss leaves the dataset; a hit the same.
+TEST_F(GridTest, AFindExactThatMissesCostsASearchNotAWalkOfTheTable) {
+  constexpr int kRecords = 20000;
+  auto number = [](int n) { return "+49170" + std::to_string(1000000 + n); };
+  std::vector<std::string> records;
+  records.reserve(kRecords);
+  for (int n = 1; n <= kRecords; ++n) {
+    std::string record = " " + number(n);
+    record.resize(21, ' ');
+    records.push_back(record);
+  }
+  dir_.Write("verbtel.dbf", RawTable(0x03, {{"TELNR", 'C', 20}}, records));
+  CountingDbf dbf;
+  dbf.SetName("DBVerbTelList");
+  dbf.IndexList() = {"TELNR,F,F,telnr", ""};
+  dbf.SetDbfFileName(PathOf("verbtel.dbf"));
+  dbf.Open();
+  struct Case {
+    const char* sender;
+    bool shown;
+    bool found;
+    std::string current;  // the record the dataset stands on afterwards
+  } cases[] = {
+      {"+4915112345678", false, false, number(kRecords)},  // before every number
+      {"+491701000000x", false, false, number(kRecords)},  // among them
+      {"+4917612345678", false, false, number(kRecords)},  // after them
+      {"+4915112345678", true, false, number(kRecords)},
+      {"+4917612345678", true, false, number(kRecords)},
+      {"+491701010000", true, true, number(10000)},
+  };
+  // What the seek itself reads, without a grid.
+  std::vector<long> own;
+  for (const Case& c : cases) {
+    dbf.First();
+    dbf.reads = 0;
+    EXPECT_EQ(dbf.FindExact(c.sender), c.found);
+    own.push_back(dbf.reads);
+  }
+  TTzGrid grid;
+  source_.SetDataSet(&dbf);
+  grid.SetDataSource(&source_);
+  grid.resize(300, 200);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(std::string(c.sender) + (c.shown ? " shown" : " hidden"));
+    if (c.shown && !grid.isVisible()) grid.show();
+    Pump();
+    dbf.First();
+    Pump();
+    dbf.reads = 0;
+    EXPECT_EQ(dbf.FindExact(c.sender), c.found);
+    Pump();
+    EXPECT_EQ(RTrim(dbf.FieldGet("telnr")), c.current);
+    if (!c.shown) {
+      EXPECT_EQ(dbf.reads, own[i]);
+      continue;
+    }
+    int page = ShownRows(grid);
+    EXPECT_LE(dbf.reads - own[i], 3 * page + 4) << page << " rows shown";
+    int row = grid.currentIndex().row();
+    EXPECT_EQ(row, grid.Model().CurrentRow());
+    EXPECT_EQ(Text(grid, row, 0), c.current);
+  }
 }
 
 // --- The pure parts -------------------------------------------------------------------------

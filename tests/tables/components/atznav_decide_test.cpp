@@ -1,7 +1,8 @@
 // The navigator's delete button on real tables: it deletes a live record and restores one
 // that carries the deleted mark, asks first when told to, leaves the record alone on Cancel
-// (and the navigator still fires OnClick), and does nothing without an enabled source, on a
-// closed dataset or one that cannot be modified; other datasets get the framework's button.
+// (and the navigator still fires OnClick) and on a record another program holds locked (the
+// same), and does nothing without an enabled source, on a closed dataset or one that cannot
+// be modified; other datasets get the framework's button.
 #include "tables/components/atznav_decide.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 
 #include "memory_dataset.h"
 #include "platform/dataset/datasource.h"
+#include "platform/testing/child_process.h"
+#include "tables/components/utzfds.h"
 #include "ucommon_test_support.h"
 
 namespace tz {
@@ -124,6 +127,52 @@ TEST_F(NavigatorDelete, AskedFirstOnlyCancelKeepsTheRecord) {
     EXPECT_EQ(asked.flags, kQuestionFlags);
     EXPECT_EQ(ds.FieldByName("NAME").AsString(), c.record);
     EXPECT_TRUE(TzNavigatorFiresOnClick(result, false));
+    source_.SetDataSet(nullptr);
+  }
+}
+
+// A record another program holds locked: the file dataset's write is refused with "Lock
+// failed [Delete]" (or "[Restore]") and writes nothing, and the press still counts as the
+// delete or restore it tried, so the navigator fires OnClick. Without a place for the failure
+// it passes on to the caller.
+TEST_F(NavigatorDelete, ARecordLockHeldByAnotherProgramIsReportedAndThePressStillCounts) {
+  struct Case {
+    int recno;  // 1 Anna is live, 2 Bernd deleted
+    R result;
+    const char* message;
+  } cases[] = {
+      {1, R::Deleted, "Lock failed [Delete]"},
+      {2, R::Restored, "Lock failed [Restore]"},
+  };
+  TTzNavDeleteOptions quiet{.ConfirmDelete = false, .ConfirmRestore = false};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    TTzDbf dbf;
+    dbf.SetName("DBPhones");
+    dbf.SetDbfFileName(Path());
+    dbf.Open();
+    dbf.Go(c.recno);
+    source_.SetDataSet(&dbf);
+    platform::ChildProcess holder(TABLE_HOLDER, {});
+    for (const std::string& line : {"use " + Path(), "go " + std::to_string(c.recno), std::string("rlock")}) {
+      ASSERT_TRUE(holder.WriteLine(line));
+      std::string answer = holder.ReadLine();
+      ASSERT_TRUE(answer == "ok" || answer == "true") << line << ": " << answer;
+    }
+    ui_.Clear();
+    std::exception_ptr failure;
+    R result = TzNavigatorDeleteClick(&source_, quiet, &failure);
+    EXPECT_EQ(result, c.result);
+    ASSERT_TRUE(failure);
+    EXPECT_THROW(std::rethrow_exception(failure), platform::dataset::EAbort);
+    EXPECT_TRUE(TzNavigatorFiresOnClick(result, false));
+    EXPECT_EQ(ui_.Texts(), std::vector<std::string>{c.message});
+    EXPECT_EQ(Marks(), " * ");
+    EXPECT_EQ(dbf.State(), platform::dataset::dsBrowse);
+    EXPECT_EQ(dbf.RecNo(), c.recno);
+
+    EXPECT_THROW(TzNavigatorDeleteClick(&source_, quiet), platform::dataset::EAbort);
+    EXPECT_EQ(Marks(), " * ");
     source_.SetDataSet(nullptr);
   }
 }

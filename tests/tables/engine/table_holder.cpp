@@ -4,6 +4,9 @@
 //   go <n>                ok | error <code>
 //   rlock | alock         true | false
 //   unlock | close        ok
+//   replace <text>        the current record's first field := text, written under the record
+//                         lock the caller took: ok | error <code>
+//   delete                the current record marked deleted, the same way: ok | error <code>
 //   soak <count> <tag>    appends <count> records "<tag><i>" under the append lock, each lock
 //                         taken as soon as it is free; "ok" when the count never went down,
 //                         else "down"
@@ -70,6 +73,13 @@ int main() {
     } else if (command == "unlock") {
       tz::Unlock();
       answer = "ok";
+    } else if (command == "replace") {
+      SetFirstField(rest);
+      tz::Replace();
+      answer = Result();
+    } else if (command == "delete") {
+      tz::DeleteRec();
+      answer = Result();
     } else if (command == "close") {
       tz::CloseDatabase();
       answer = "ok";
