@@ -101,15 +101,14 @@ int main(int argc, char** argv) {
       // Counting them reads no field, so that a table without the fields printed does not
       // keep the program from starting.
       size_t rows_before = 0;
-      tz::TTzDbf& protocol = MainForm.DBProtocol;
-      if (protocol.Active())
+      if (tz::TTzDbf& protocol = MainForm.DBProtocol; protocol.Active())
         for (protocol.GoTop(); !protocol.AtEof(); protocol.Skip(1)) ++rows_before;
       QTimer::singleShot(0, &MainForm, [&MainForm] {
         apps::Report("window", MainForm.windowTitle());
         // Start connects the phone and runs the loop until the demo's time is up.
         MainForm.ui->BitBtn1->click();
       });
-      QTimer::singleShot(demo_seconds * 1000, &MainForm, [&] {
+      QTimer::singleShot(demo_seconds * 1000, &MainForm, [&MainForm, &screenshot, rows_before] {
         // The close is queued first, so that the run ends also when a report below throws:
         // its message is shown and the close comes next.
         QTimer::singleShot(0, &MainForm, [&MainForm] { MainForm.close(); });
@@ -117,6 +116,7 @@ int main(int argc, char** argv) {
         apps::Report("status", MainForm.ui->StatusBar1->currentMessage());
         apps::Report("shown", platform::ToQString(MainForm.Laser.DisplayText));
         apps::SaveDemoScreenshot(MainForm, screenshot);
+        tz::TTzDbf& protocol = MainForm.DBProtocol;
         if (!protocol.Active()) return;
         size_t row = 0;
         for (protocol.GoTop(); !protocol.AtEof(); protocol.Skip(1))
