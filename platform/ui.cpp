@@ -1,5 +1,7 @@
 #include "platform/ui.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -44,12 +46,25 @@ const std::string& ApplicationTitle() { return Title(); }
 
 int HaltExitStatus(int code) { return code >= 1 && code <= 255 ? code : 255; }
 
-void ExitForHalt(int code) {
+namespace {
+
+void WriteHalt(int code) {
   std::fprintf(stderr, "Program halted with code %d", code);
   if (HaltExitStatus(code) != code) std::fprintf(stderr, " (exit status %d)", HaltExitStatus(code));
   std::fprintf(stderr, "\n");
   std::fflush(nullptr);
+}
+
+}  // namespace
+
+void ExitForHalt(int code) {
+  WriteHalt(code);
   std::exit(HaltExitStatus(code));
+}
+
+void ExitNowForHalt(int code) {
+  WriteHalt(code);
+  _exit(HaltExitStatus(code));
 }
 
 int FirstButtonAnswer(unsigned flags) {

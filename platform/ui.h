@@ -78,9 +78,14 @@ const std::string& ApplicationTitle();
 int HaltExitStatus(int code);
 
 // Writes the halt to stderr (the full code when it does not fit an exit status) and exits
-// the process with HaltExitStatus(code). What the console Ui's Halt does; a GUI Ui calls it
-// after tearing its windows down.
+// the process with HaltExitStatus(code). What the console Ui's Halt does.
 [[noreturn]] void ExitForHalt(int code);
+// The same line and status, every stream flushed, but the process ends at once (_exit): no
+// exit handlers and no destructors of static objects run. For a halt from inside a running
+// GUI, where the application and its windows are still alive on the stack, in the middle of
+// an event: the GUI library's globals must not be torn down under them, and what they hold
+// goes back to the system with the process. The tables are closed before a halt.
+[[noreturn]] void ExitNowForHalt(int code);
 
 // The console default: MessageBox prints "caption: text" to stderr and answers as a user
 // pressing Enter on the first button would (OK, Yes, Abort, Retry); ProcessEvents does

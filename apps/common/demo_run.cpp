@@ -15,7 +15,7 @@ int DemoUi::MessageBox(const std::string& text, const std::string& caption, unsi
 
 void DemoUi::ProcessEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-void DemoUi::Halt(int code) { platform::ExitForHalt(code); }
+void DemoUi::Halt(int code) { platform::ExitNowForHalt(code); }
 
 void Report(const char* what, const QString& text) {
   QString line = text.trimmed();

@@ -13,7 +13,7 @@
 namespace apps {
 
 // The Ui of an unattended run: boxes are printed and answered with their first button; events
-// are pumped as in the windowed program.
+// are pumped as in the windowed program; a halt ends the process at once (ExitNowForHalt).
 class DemoUi : public platform::Ui {
  public:
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;

@@ -10,6 +10,7 @@
 #include "apps/handy/NewMobile.h"
 #include "phone/Tokens.h"
 #include "platform/ini.h"
+#include "platform/qt/application.h"
 #include "platform/qt/qt_text.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
@@ -83,21 +84,33 @@ THandyForm::THandyForm(QWidget* parent)
   grid.SetEditing(false);
   grid.SetAutoAppend(false);
 
-  connect(&grid, &platform::TDataGrid::CellClicked, this, [this] { grdMobilTelCellClick(); });
-  connect(ui->btnSaveSettings, &QPushButton::clicked, this, [this] { btnSaveSettingsClick(); });
-  connect(ui->btnHandySet, &QPushButton::clicked, this, [this] { btnHandySetClick(); });
-  connect(ui->btnNeuHandy, &QPushButton::clicked, this, [this] { btnNeuHandyClick(); });
-  connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
-  connect(ui->btnDelHandy, &QPushButton::clicked, this, [this] { btnDelHandyClick(); });
-  connect(ui->btnEnde, &QPushButton::clicked, this, [this] { btnEndeClick(); });
-  connect(ui->btnKommOpen, &QPushButton::clicked, this, [this] { btnKommOpenClick(); });
-  connect(ui->btnKommClose, &QPushButton::clicked, this, [this] { btnKommCloseClick(); });
-  connect(ui->btnHersteller, &QPushButton::clicked, this, [this] { btnHerstellerClick(); });
-  connect(ui->btnModell, &QPushButton::clicked, this, [this] { btnModellClick(); });
-  connect(ui->btnSmsHolen, &QPushButton::clicked, this, [this] { btnSmsHolenClick(); });
-  connect(ui->btnSMSDecode, &QPushButton::clicked, this, [this] { btnSMSDecodeClick(); });
-  connect(ui->btnDelSMS, &QPushButton::clicked, this, [this] { btnDelSMSClick(); });
-  connect(ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(&grid, &platform::TDataGrid::CellClicked, this,
+          platform::Handler([this] { grdMobilTelCellClick(); }));
+  connect(ui->btnSaveSettings, &QPushButton::clicked, this,
+          platform::Handler([this] { btnSaveSettingsClick(); }));
+  connect(ui->btnHandySet, &QPushButton::clicked, this,
+          platform::Handler([this] { btnHandySetClick(); }));
+  connect(ui->btnNeuHandy, &QPushButton::clicked, this,
+          platform::Handler([this] { btnNeuHandyClick(); }));
+  connect(ui->BitBtn1, &QPushButton::clicked, this, platform::Handler([this] { BitBtn1Click(); }));
+  connect(ui->btnDelHandy, &QPushButton::clicked, this,
+          platform::Handler([this] { btnDelHandyClick(); }));
+  connect(ui->btnEnde, &QPushButton::clicked, this, platform::Handler([this] { btnEndeClick(); }));
+  connect(ui->btnKommOpen, &QPushButton::clicked, this,
+          platform::Handler([this] { btnKommOpenClick(); }));
+  connect(ui->btnKommClose, &QPushButton::clicked, this,
+          platform::Handler([this] { btnKommCloseClick(); }));
+  connect(ui->btnHersteller, &QPushButton::clicked, this,
+          platform::Handler([this] { btnHerstellerClick(); }));
+  connect(ui->btnModell, &QPushButton::clicked, this,
+          platform::Handler([this] { btnModellClick(); }));
+  connect(ui->btnSmsHolen, &QPushButton::clicked, this,
+          platform::Handler([this] { btnSmsHolenClick(); }));
+  connect(ui->btnSMSDecode, &QPushButton::clicked, this,
+          platform::Handler([this] { btnSMSDecodeClick(); }));
+  connect(ui->btnDelSMS, &QPushButton::clicked, this,
+          platform::Handler([this] { btnDelSMSClick(); }));
+  connect(ui->Button1, &QPushButton::clicked, this, platform::Handler([this] { Button1Click(); }));
 
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());

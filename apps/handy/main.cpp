@@ -8,7 +8,10 @@
 // line, prints what it did to standard output and every message box there instead of showing
 // it, and closes the window after SECONDS. --screenshot writes a picture of the window just
 // before.
-#include <QApplication>
+//
+// A start-up that fails (a phone table that does not open or is not the one the window
+// reads) ends the program with the error's message and exit status 1; once the window runs, an
+// error is shown and the window goes on (platform/qt/application.h).
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -17,6 +20,7 @@
 #include "apps/common/demo_run.h"
 #include "apps/handy/Handytest.h"
 #include "apps/handy/NewMobile.h"
+#include "platform/qt/application.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/ui.h"
 #include "tables/engine/tzstart.h"
@@ -27,14 +31,14 @@ int main(int argc, char** argv) {
   std::string screenshot;
   if (!apps::ReadDemoArguments(argc, argv, "vazor", demo_seconds, screenshot)) return 2;
 
-  QApplication app(argc, argv);
+  platform::TApplication app(argc, argv);
   platform::SetApplicationTitle("Vazor");
   platform::QtUi qt_ui;
   apps::DemoUi demo_ui;
   platform::ScopedUi use_ui(demo_seconds >= 0 ? static_cast<platform::Ui&>(demo_ui) : qt_ui);
   tz::StartTarazed();
   int status = 0;
-  {
+  try {
     handy::THandyForm HandyForm;
     // The dialog lives as long as the application, owned by the main window.
     HandyForm.MobileNew = new handy::TMobileNew(&HandyForm);
@@ -59,7 +63,9 @@ int main(int argc, char** argv) {
         HandyForm.close();
       });
     }
-    status = app.exec();
+    status = app.Exec();
+  } catch (...) {
+    status = platform::TApplication::ReportStartupFailure();
   }
   tz::EndTarazed();
   return status;

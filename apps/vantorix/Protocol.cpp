@@ -2,6 +2,7 @@
 
 #include "apps/vantorix/Unit1.h"
 #include "apps/vantorix/listdialogs.h"
+#include "platform/qt/application.h"
 #include "ui_Protocol.h"
 
 namespace vantorix {
@@ -12,7 +13,8 @@ TSMSProtocol::TSMSProtocol(TMainForm* MainForm)
   setModal(true);
   MainForm->SMSProtocol = this;
   PutOnDataSource(*ui->grdProtokoll, *ui->TzNavigator1, MainForm->DSProtocol);
-  connect(ui->btnClose, &QPushButton::clicked, this, [this] { btnCloseClick(); });
+  connect(ui->btnClose, &QPushButton::clicked, this,
+          platform::Handler([this] { btnCloseClick(); }));
 }
 
 TSMSProtocol::~TSMSProtocol() = default;

@@ -18,6 +18,7 @@
 #include "apps/vantorix/einstellungen.h"
 #include "laser/LD_FUNCT.h"
 #include "platform/ini.h"
+#include "platform/qt/application.h"
 #include "platform/qt/qt_text.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
@@ -103,31 +104,46 @@ TMainForm::TMainForm(QWidget* parent)
   // Key preview: FormKeyDown sees the keys of every control of the window.
   qApp->installEventFilter(this);
 
-  connect(ui->btnConnect, &QPushButton::clicked, this, [this] { btnConnectClick(); });
-  connect(ui->BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
-  connect(ui->BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
-  connect(ui->TrackBar1, &QSlider::valueChanged, this, [this] { TrackBar1Change(); });
-  connect(ui->TrackBar2, &QSlider::valueChanged, this, [this] { TrackBar2Change(); });
-  connect(ui->TrackBar3, &QSlider::valueChanged, this, [this] { TrackBar3Change(); });
-  connect(ui->TrackBar4, &QSlider::valueChanged, this, [this] { TrackBar4Change(); });
-  connect(ui->TrackBar5, &QSlider::valueChanged, this, [this] { TrackBar5Change(); });
-  connect(ui->TrackBar6, &QSlider::valueChanged, this, [this] { TrackBar6Change(); });
-  connect(ui->CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
+  connect(ui->btnConnect, &QPushButton::clicked, this,
+          platform::Handler([this] { btnConnectClick(); }));
+  connect(ui->BitBtn1, &QPushButton::clicked, this, platform::Handler([this] { BitBtn1Click(); }));
+  connect(ui->BitBtn2, &QPushButton::clicked, this, platform::Handler([this] { BitBtn2Click(); }));
+  connect(ui->TrackBar1, &QSlider::valueChanged, this,
+          platform::Handler([this] { TrackBar1Change(); }));
+  connect(ui->TrackBar2, &QSlider::valueChanged, this,
+          platform::Handler([this] { TrackBar2Change(); }));
+  connect(ui->TrackBar3, &QSlider::valueChanged, this,
+          platform::Handler([this] { TrackBar3Change(); }));
+  connect(ui->TrackBar4, &QSlider::valueChanged, this,
+          platform::Handler([this] { TrackBar4Change(); }));
+  connect(ui->TrackBar5, &QSlider::valueChanged, this,
+          platform::Handler([this] { TrackBar5Change(); }));
+  connect(ui->TrackBar6, &QSlider::valueChanged, this,
+          platform::Handler([this] { TrackBar6Change(); }));
+  connect(ui->CheckBox1, &QCheckBox::toggled, this,
+          platform::Handler([this] { CheckBox1Click(); }));
   // The frame output reads the other check boxes (SMS POLLING is read by the loop itself).
-  connect(ui->CheckBox2, &QCheckBox::toggled, this, [this](bool on) { Laser.InvertX = on; });
-  connect(ui->CheckBox3, &QCheckBox::toggled, this, [this](bool on) { Laser.InvertY = on; });
-  connect(ui->CheckBox5, &QCheckBox::toggled, this, [this](bool on) { Laser.Sinus = on; });
-  connect(ui->CheckBox6, &QCheckBox::toggled, this, [this](bool on) { Laser.DisableInt = on; });
-  connect(ui->BitBtn6, &QPushButton::clicked, this, [this] { BitBtn6Click(); });
-  connect(ui->BitBtn7, &QPushButton::clicked, this, [this] { BitBtn7Click(); });
-  connect(ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-  connect(ui->Edit2, &QLineEdit::textChanged, this, [this] { Edit2Change(); });
-  connect(ui->Beenden1, &QAction::triggered, this, [this] { Beenden1Click(); });
-  connect(ui->Protokoll1, &QAction::triggered, this, [this] { Protokoll1Click(); });
+  connect(ui->CheckBox2, &QCheckBox::toggled, this,
+          platform::Handler([this](bool on) { Laser.InvertX = on; }));
+  connect(ui->CheckBox3, &QCheckBox::toggled, this,
+          platform::Handler([this](bool on) { Laser.InvertY = on; }));
+  connect(ui->CheckBox5, &QCheckBox::toggled, this,
+          platform::Handler([this](bool on) { Laser.Sinus = on; }));
+  connect(ui->CheckBox6, &QCheckBox::toggled, this,
+          platform::Handler([this](bool on) { Laser.DisableInt = on; }));
+  connect(ui->BitBtn6, &QPushButton::clicked, this, platform::Handler([this] { BitBtn6Click(); }));
+  connect(ui->BitBtn7, &QPushButton::clicked, this, platform::Handler([this] { BitBtn7Click(); }));
+  connect(ui->Button1, &QPushButton::clicked, this, platform::Handler([this] { Button1Click(); }));
+  connect(ui->Edit2, &QLineEdit::textChanged, this, platform::Handler([this] { Edit2Change(); }));
+  connect(ui->Beenden1, &QAction::triggered, this, platform::Handler([this] { Beenden1Click(); }));
+  connect(ui->Protokoll1, &QAction::triggered, this,
+          platform::Handler([this] { Protokoll1Click(); }));
   connect(ui->Grundeinstellungen1, &QAction::triggered, this,
-          [this] { Grundeinstellungen1Click(); });
-  connect(ui->Werbetexte1, &QAction::triggered, this, [this] { Werbetexte1Click(); });
-  connect(ui->Verbotsliste1, &QAction::triggered, this, [this] { Verbotsliste1Click(); });
+          platform::Handler([this] { Grundeinstellungen1Click(); }));
+  connect(ui->Werbetexte1, &QAction::triggered, this,
+          platform::Handler([this] { Werbetexte1Click(); }));
+  connect(ui->Verbotsliste1, &QAction::triggered, this,
+          platform::Handler([this] { Verbotsliste1Click(); }));
 
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());

@@ -2,6 +2,7 @@
 
 #include "apps/vantorix/Unit1.h"
 #include "apps/vantorix/listdialogs.h"
+#include "platform/qt/application.h"
 #include "ui_Verbote.h"
 
 namespace vantorix {
@@ -13,7 +14,8 @@ TfrmVerbote::TfrmVerbote(TMainForm* MainForm)
   MainForm->frmVerbote = this;
   PutOnDataSource(*ui->grdVerbWorte, *ui->TzNavigator1, MainForm->DSVerbWordList);
   PutOnDataSource(*ui->TzGrid1, *ui->TzNavigator2, MainForm->DSVerbTelList);
-  connect(ui->btnClose, &QPushButton::clicked, this, [this] { btnCloseClick(); });
+  connect(ui->btnClose, &QPushButton::clicked, this,
+          platform::Handler([this] { btnCloseClick(); }));
 }
 
 TfrmVerbote::~TfrmVerbote() = default;

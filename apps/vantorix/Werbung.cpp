@@ -2,6 +2,7 @@
 
 #include "apps/vantorix/Unit1.h"
 #include "apps/vantorix/listdialogs.h"
+#include "platform/qt/application.h"
 #include "ui_Werbung.h"
 
 namespace vantorix {
@@ -20,7 +21,8 @@ TWerbetexte::TWerbetexte(TMainForm* MainForm)
   ui->TzGrid1->Columns() = {text, active};
   ui->TzGrid1->ColumnsChanged();
   PutOnDataSource(*ui->TzGrid1, *ui->TzNavigator1, MainForm->DSWerbung);
-  connect(ui->btnClose, &QPushButton::clicked, this, [this] { btnCloseClick(); });
+  connect(ui->btnClose, &QPushButton::clicked, this,
+          platform::Handler([this] { btnCloseClick(); }));
   FormCreate();
 }
 

@@ -5,6 +5,7 @@
 
 #include "apps/common/apps_common.h"
 #include "apps/vantorix/Unit1.h"
+#include "platform/qt/application.h"
 #include "platform/qt/qt_text.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
@@ -19,8 +20,9 @@ TfrmEinstell::TfrmEinstell(TMainForm* MainForm)
   MainForm->frmEinstell = this;
   // The PIN is sent to the phone as typed; it cannot be longer than a valid one.
   ui->Edit1->setMaxLength(8);
-  connect(ui->btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
-  connect(ui->btnAbbruch, &QPushButton::clicked, this, [this] { btnAbbruchClick(); });
+  connect(ui->btnOK, &QPushButton::clicked, this, platform::Handler([this] { btnOKClick(); }));
+  connect(ui->btnAbbruch, &QPushButton::clicked, this,
+          platform::Handler([this] { btnAbbruchClick(); }));
 }
 
 TfrmEinstell::~TfrmEinstell() = default;

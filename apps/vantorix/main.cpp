@@ -8,16 +8,17 @@
 // did (the connection, the status, the text on show, the protocol rows this run wrote) to
 // standard output and every message box there instead of showing it. --screenshot writes a picture
 // of the main window just before the demo closes it.
+//
+// A start-up that fails ends the program with the error's message and exit status 1; once the
+// window runs, an error is shown and the window goes on (platform/qt/application.h).
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "apps/common/demo_run.h"
 #include "apps/vantorix/Protocol.h"
@@ -26,6 +27,7 @@
 #include "apps/vantorix/Werbung.h"
 #include "apps/vantorix/einstellungen.h"
 #include "apps/vantorix/noad.h"
+#include "platform/qt/application.h"
 #include "platform/qt/qt_text.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/ui.h"
@@ -47,6 +49,12 @@ void OnStopSignal(int) {
   [[maybe_unused]] ssize_t n = ::write(signal_socket[0], &byte, 1);
 }
 
+// A row of protocol.dbf as the unattended run prints it.
+std::string ProtocolRow(tz::TTzDbf& table) {
+  return tz::RTrim(table.FieldGet("telnr")) + " | " + tz::RTrim(table.FieldGet("zeit")) + " | " +
+         tz::RTrim(table.FieldGet("text")) + " | " + tz::RTrim(table.FieldGet("provider"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -54,7 +62,7 @@ int main(int argc, char** argv) {
   std::string screenshot;
   if (!apps::ReadDemoArguments(argc, argv, "vantorix", demo_seconds, screenshot)) return 2;
 
-  QApplication app(argc, argv);
+  platform::TApplication app(argc, argv);
   platform::SetApplicationTitle("Vantorix");
   platform::QtUi qt_ui;
   apps::DemoUi demo_ui;
@@ -63,7 +71,7 @@ int main(int argc, char** argv) {
   // An index built at start-up (a missing .mdx) shows its progress bar.
   tz::SetProgressFactory(tz::TTzProgress100Factory());
   int status = 0;
-  {
+  try {
     vantorix::TMainForm MainForm;
     // The dialogs live as long as the application, owned by the main window.
     auto* Werbetexte = new vantorix::TWerbetexte(&MainForm);
@@ -89,36 +97,36 @@ int main(int argc, char** argv) {
     }
     MainForm.show();
     if (demo_seconds >= 0) {
-      // The rows protocol.dbf held before, so that only this run's rows are printed.
-      auto protocol_rows = [&MainForm] {
-        std::vector<std::string> rows;
-        tz::TTzDbf& table = MainForm.DBProtocol;
-        if (!table.Active()) return rows;
-        for (table.GoTop(); !table.AtEof(); table.Skip(1))
-          rows.push_back(tz::RTrim(table.FieldGet("telnr")) + " | " +
-                         tz::RTrim(table.FieldGet("zeit")) + " | " +
-                         tz::RTrim(table.FieldGet("text")) + " | " +
-                         tz::RTrim(table.FieldGet("provider")));
-        return rows;
-      };
-      size_t rows_before = protocol_rows().size();
+      // Only this run's rows of protocol.dbf are printed: the ones after those it held before.
+      // Counting them reads no field, so that a table without the fields printed does not
+      // keep the program from starting.
+      size_t rows_before = 0;
+      if (tz::TTzDbf& protocol = MainForm.DBProtocol; protocol.Active())
+        for (protocol.GoTop(); !protocol.AtEof(); protocol.Skip(1)) ++rows_before;
       QTimer::singleShot(0, &MainForm, [&MainForm] {
         apps::Report("window", MainForm.windowTitle());
         // Start connects the phone and runs the loop until the demo's time is up.
         MainForm.ui->BitBtn1->click();
       });
-      QTimer::singleShot(demo_seconds * 1000, &MainForm, [&] {
+      QTimer::singleShot(demo_seconds * 1000, &MainForm, [&MainForm, &screenshot, rows_before] {
+        // The close is queued first, so that the run ends also when a report below throws:
+        // its message is shown and the close comes next.
+        QTimer::singleShot(0, &MainForm, [&MainForm] { MainForm.close(); });
         apps::Report("connection", MainForm.ui->lblMobilTel->text());
         apps::Report("status", MainForm.ui->StatusBar1->currentMessage());
         apps::Report("shown", platform::ToQString(MainForm.Laser.DisplayText));
-        std::vector<std::string> rows = protocol_rows();
-        for (size_t i = rows_before; i < rows.size(); ++i)
-          apps::Report("protocol", platform::ToQString(rows[i]));
         apps::SaveDemoScreenshot(MainForm, screenshot);
-        MainForm.close();
+        tz::TTzDbf& protocol = MainForm.DBProtocol;
+        if (!protocol.Active()) return;
+        size_t row = 0;
+        for (protocol.GoTop(); !protocol.AtEof(); protocol.Skip(1))
+          if (row++ >= rows_before)
+            apps::Report("protocol", platform::ToQString(ProtocolRow(protocol)));
       });
     }
-    status = app.exec();
+    status = app.Exec();
+  } catch (...) {
+    status = platform::TApplication::ReportStartupFailure();
   }
   tz::SetProgressFactory(nullptr);
   tz::EndTarazed();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "platform/dataset/datasource.h"
 #include "platform/text.h"
@@ -39,9 +40,22 @@ std::vector<std::string> SplitNames(const std::string& names) {
   return result;
 }
 
+TExceptionHandler g_exception_handler = nullptr;
+
 }  // namespace
 
 void ApplicationHandleException() {
+  if (g_exception_handler)
+    g_exception_handler();
+  else
+    ShowException();
+}
+
+TExceptionHandler SetApplicationExceptionHandler(TExceptionHandler handler) {
+  return std::exchange(g_exception_handler, handler);
+}
+
+void ShowException() {
   std::string text;
   try {
     throw;

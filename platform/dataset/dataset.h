@@ -97,9 +97,20 @@ class EAbort : public std::runtime_error {
 };
 
 // Shows the message of the exception now being handled in a message box (platform/ui: the
-// application's title as caption, OK button, stop icon) and returns; nothing for EAbort. Call it only from a catch
-// block, for exceptions the caller means to show rather than pass on.
+// application's title as caption, OK button, stop icon) and returns; nothing for EAbort. Call
+// it only from a catch block.
+void ShowException();
+
+// The application's exception handler, for exceptions the caller means to show rather than
+// pass on: the handler the program installed (SetApplicationExceptionHandler; the desktop
+// programs' application object, platform/qt/application.h), else ShowException. Call it only
+// from a catch block.
 void ApplicationHandleException();
+// Installs `handler` as the application's exception handler (nullptr: ShowException) and
+// returns the one installed before. The handler is called from a catch block, may rethrow
+// the exception to see it (throw;), and must not let it out.
+using TExceptionHandler = void (*)();
+TExceptionHandler SetApplicationExceptionHandler(TExceptionHandler handler);
 
 class TDataSet {
  public:

@@ -138,7 +138,7 @@ void QtUi::Halt(int code) {
   if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
     for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
   }
-  ExitForHalt(code);
+  ExitNowForHalt(code);
 }
 
 bool QtUi::Terminating() {

@@ -32,7 +32,7 @@ class QtUi : public Ui {
   // Cancel buttons run nested inside the waits. Nothing without an application.
   void ProcessEvents() override;
   // Hides every top-level window (no close handlers run, nothing is written any more), then
-  // ExitForHalt(code).
+  // ExitNowForHalt(code): the application is still running further up the stack.
   [[noreturn]] void Halt(int code) override;
   // True once the application has accepted a request to quit (quit(), the last window
   // closed; not when a window vetoed the close), once it has announced aboutToQuit, and
