@@ -118,7 +118,7 @@ bool CreateTableFromFieldLines(const std::string& component, const std::string& 
   }
   bool reporting = SetErrorReporting(false);
   TDbfTable table;
-  CreateDBF(table, path, fields);
+  CreateMissingDBF(table, path, fields);
   SetErrorReporting(reporting);
   return DbLastError == 0;
 }
