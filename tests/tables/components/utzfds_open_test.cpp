@@ -1,0 +1,225 @@
+// Opening and closing a file dataset when things go wrong: an open that fails after the table
+// opened, a failed index build, a close that fails, a read-only table.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "platform/files.h"
+#include "platform/testing/child_process.h"
+#include "tables/engine/dbf4.h"
+#include "tzdbf_test_support.h"
+
+namespace tz {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A second program that holds a file (file_holder): "open <mode> <path>" or "lock <path>
+// <offset> <length>"; it holds it until the object goes.
+class FileHolder {
+ public:
+  explicit FileHolder(const std::vector<std::string>& args)
+      : child_(FILE_HOLDER, args), answer_(child_.ReadLine()) {}
+  ~FileHolder() {
+    child_.CloseInput();
+    child_.Wait();
+  }
+  FileHolder(const FileHolder&) = delete;
+  FileHolder& operator=(const FileHolder&) = delete;
+  const std::string& Answer() const { return answer_; }
+
+ private:
+  platform::ChildProcess child_;
+  std::string answer_;
+};
+
+// The work areas that hold a table.
+std::vector<int> AreasInUse() {
+  std::vector<int> used;
+  for (int n = 1; n <= kWorkAreaSlots; ++n)
+    if (WorkAreas[n]) used.push_back(n);
+  return used;
+}
+
+// An open of ours has the file (it was not closed): an exclusive open is refused.
+bool HeldOpen(const fs::path& file) {
+  platform::File probe;
+  return probe.Open(file.string(), platform::kModeReadExclusive) == platform::kErrSharingViolation;
+}
+
+// The message of what `open` throws; empty when it throws nothing.
+template <typename Open>
+std::string Thrown(Open open) {
+  try {
+    open();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+const std::vector<std::string> kIdIndex = {"ID,F,F,id", ""};
+
+class FailingOpen : public TzDbfTest {
+ protected:
+  FailingOpen() {
+    auto dbf = Open("DBTel", "tel.dbf", {"id, C, 10, 0"}, kIdIndex);
+    AppendRow(*dbf, {{"id", "1"}});
+  }
+  // After a failure: the dataset closed, no work area taken, the table file closed.
+  void ExpectNothingOpen(TTzDbf& dbf, const std::string& label) {
+    EXPECT_FALSE(dbf.Active()) << label;
+    EXPECT_EQ(AreasInUse(), std::vector<int>{}) << label;
+    EXPECT_FALSE(HeldOpen(dir_ / "tel.dbf")) << label;
+  }
+  // The same component opens with its index once the cause is gone.
+  void ExpectItOpens(TTzDbf& dbf, const std::string& label) {
+    EXPECT_EQ(Thrown([&] { dbf.Open(); }), "") << label;
+    EXPECT_TRUE(dbf.Active()) << label;
+    EXPECT_EQ(dbf.CurrentTag(), "ID") << label;
+    EXPECT_TRUE(dbf.FindExact("1")) << label;
+    dbf.Close();
+    EXPECT_EQ(AreasInUse(), std::vector<int>{}) << label;
+  }
+  const fs::path mdx_ = dir_ / "tel.MDX";
+};
+
+enum class Cause { IndexHeldExclusively, IndexLineFails, IndexNotWritable };
+
+// --- An open that fails after the table opened ----------------------------------------------
+
+// Each cause makes the open fail after the USE, with the cause's own error raised; nothing stays
+// open, and once the cause is gone the same component opens again.
+TEST_F(FailingOpen, AnOpenThatFailsAfterTheTableOpenedLeavesNothingOpen) {
+  struct Case {
+    Cause cause;
+    std::string label;
+    std::string error;  // the start of the raised message
+  };
+  const Case cases[] = {
+      {Cause::IndexHeldExclusively, "another program holds the index exclusively",
+       "Error # 32 (File sharing violation)\r\nUnable to open index: " + mdx_.string()},
+      {Cause::IndexLineFails, "an index line whose key the table cannot make",
+       "Error # 351 (Undefined error)\r\nError in expression : "},
+      {Cause::IndexNotWritable, "an index file that cannot be written",
+       "Error # 5 (File access denied)\r\nUnable to open index: " + mdx_.string()},
+  };
+  for (const Case& c : cases) {
+    auto dbf = Make("DBTel", "tel.dbf", {}, kIdIndex);
+    std::unique_ptr<FileHolder> holder;
+    switch (c.cause) {
+      case Cause::IndexHeldExclusively:
+        holder = std::make_unique<FileHolder>(std::vector<std::string>{"open", "18", mdx_.string()});
+        break;
+      case Cause::IndexLineFails:
+        fs::remove(mdx_);
+        dbf->IndexList() = {"ID,F,F,nosuchfield", ""};
+        break;
+      case Cause::IndexNotWritable:
+        fs::remove(mdx_);
+        fs::create_directory(mdx_);
+        break;
+    }
+    if (holder) {
+      ASSERT_EQ(holder->Answer(), "ok") << c.label;
+    }
+    std::string error = Thrown([&] { dbf->Open(); });
+    EXPECT_EQ(error.substr(0, c.error.size()), c.error) << c.label << ": " << error;
+    holder.reset();
+    ExpectNothingOpen(*dbf, c.label);
+    if (fs::is_directory(mdx_)) fs::remove(mdx_);
+    dbf->IndexList() = kIdIndex;
+    ExpectItOpens(*dbf, c.label);
+  }
+}
+
+// With error reporting off, a build that fails fails the open with the build's own error: the
+// caller sees its code, and no table stays open without the index it asked for.
+TEST_F(FailingOpen, AFailedIndexBuildIsNeverReportedAsSuccess) {
+  struct Case {
+    Cause cause;
+    std::string label;
+    uint16_t code;
+  };
+  const Case cases[] = {
+      {Cause::IndexLineFails, "an index line whose key the table cannot make", 351},
+      {Cause::IndexNotWritable, "an index file that cannot be written", 5},
+  };
+  for (const Case& c : cases) {
+    auto dbf = Make("DBTel", "tel.dbf", {}, kIdIndex);
+    fs::remove(mdx_);
+    if (c.cause == Cause::IndexLineFails) dbf->IndexList() = {"ID,F,F,nosuchfield", ""};
+    if (c.cause == Cause::IndexNotWritable) fs::create_directory(mdx_);
+    bool reporting = SetErrorReporting(false);
+    std::string error = Thrown([&] { dbf->Open(); });
+    uint16_t code = DbLastError;
+    SetErrorReporting(reporting);
+    EXPECT_EQ(code, c.code) << c.label;
+    EXPECT_NE(error.find("Error # " + std::to_string(c.code) + " "), std::string::npos)
+        << c.label << ": " << error;
+    ExpectNothingOpen(*dbf, c.label);
+    if (fs::is_directory(mdx_)) fs::remove(mdx_);
+    dbf->IndexList() = kIdIndex;
+    ExpectItOpens(*dbf, c.label);
+  }
+}
+
+// --- Closing ------------------------------------------------------------------------------
+
+// The close of a read-only table whose header was marked for rewriting fails (the file cannot
+// be written). Destroying the dataset shows that error and goes on, with the table closed.
+TEST_F(FailingOpen, DestroyingADatasetWhoseCloseFailsShowsTheErrorAndGoesOn) {
+  const std::string before = platform::TempDir::Read(dir_ / "tel.dbf");
+  auto dbf = Make("DBTel", "tel.dbf", {}, kIdIndex);
+  dbf->SetReadOnly(true);
+  dbf->Open();
+  Select(dbf->WorkArea());
+  SetMdxFlag(!GetMdxFlag());  // the close now rewrites the header
+  ui_.Clear();
+  dbf.reset();
+  ASSERT_EQ(ui_.Texts().size(), 1u);
+  EXPECT_EQ(ui_.Texts()[0].substr(0, 30), "Error # 5 (File access denied)");
+  EXPECT_EQ(AreasInUse(), std::vector<int>{});
+  EXPECT_FALSE(HeldOpen(dir_ / "tel.dbf"));
+  EXPECT_EQ(platform::TempDir::Read(dir_ / "tel.dbf"), before);
+}
+
+// A read-only dataset with index lines opens, builds or leaves out its index without writing
+// the production-index flag into its table, whichever way the header has it.
+TEST_F(FailingOpen, AReadOnlyDatasetWritesNothingIntoItsTable) {
+  struct Case {
+    std::string label;
+    bool flag;      // the table's header says it has an index
+    bool can_make;  // what OnBeforeMakeIndex answers
+    std::string tag;
+  };
+  const Case cases[] = {
+      {"header without the flag, index built", false, true, "ID"},
+      {"header with the flag, build refused", true, false, ""},
+  };
+  for (const Case& c : cases) {
+    fs::remove(mdx_);
+    {
+      Select(0);
+      Use(PathOf("tel.dbf"));
+      SetMdxFlag(c.flag);
+      CloseDatabase();
+    }
+    const std::string before = platform::TempDir::Read(dir_ / "tel.dbf");
+    auto dbf = Make("DBTel", "tel.dbf", {}, kIdIndex);
+    dbf->SetReadOnly(true);
+    dbf->OnBeforeMakeIndex = [&c](platform::dataset::TDataSet&, const std::string&, bool& can) {
+      can = c.can_make;
+    };
+    EXPECT_EQ(Thrown([&] { dbf->Open(); }), "") << c.label;
+    EXPECT_EQ(dbf->CurrentTag(), c.tag) << c.label;
+    EXPECT_EQ(Thrown([&] { dbf->Close(); }), "") << c.label;
+    EXPECT_EQ(platform::TempDir::Read(dir_ / "tel.dbf"), before) << c.label;
+    EXPECT_TRUE(ui_.Messages().empty()) << c.label;
+  }
+}
+
+}  // namespace
+}  // namespace tz
