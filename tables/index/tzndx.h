@@ -62,6 +62,10 @@ extern int IndexFileMode;
 extern std::string SemaphoreDirectory;
 // Seconds a writer waits for readers to leave; 0 waits for ever [100].
 extern uint32_t SemaphoreTimeout;
+// Milliseconds a station tries the semaphore file's region lock (and, to log in or out, the
+// table's semaphore guard byte) before it gives up with error 1202, whose text speaks of the
+// ten seconds of the start value [10000].
+extern uint32_t SemaphoreLockWaitMs;
 // Items the build keeps in memory before it spills a sorted run to a temporary file [8189];
 // kept at 2 at least.
 extern uint32_t IndexBuildRunItems;

@@ -1,5 +1,6 @@
 // Opening and closing a file dataset when things go wrong: an open that fails after the table
-// opened, a failed index build, a close that fails, a read-only table.
+// opened, a failed index build, a close that fails, a read-only table, and another program's
+// semaphore lock.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/testing/child_process.h"
 #include "tables/engine/dbf4.h"
+#include "tables/index/tzndx.h"
 #include "tzdbf_test_support.h"
 
 namespace tz {
@@ -219,6 +221,78 @@ TEST_F(FailingOpen, AReadOnlyDatasetWritesNothingIntoItsTable) {
     EXPECT_EQ(platform::TempDir::Read(dir_ / "tel.dbf"), before) << c.label;
     EXPECT_TRUE(ui_.Messages().empty()) << c.label;
   }
+}
+
+// --- Another program's semaphore lock -----------------------------------------------------
+
+// Another program holds the region lock of the index's semaphore file for longer than this
+// one waits for it.
+class HeldSemaphore : public FailingOpen {
+ protected:
+  HeldSemaphore() {
+    SemaphoreLockWaitMs = 100;
+    // The semaphore file of a program that has the table open.
+    dir_.Write("tel.@S@", std::string("\x01\x00\x00\x00", 4));
+  }
+  std::unique_ptr<FileHolder> HoldRegion() {
+    auto holder = std::make_unique<FileHolder>(std::vector<std::string>{"lock", semaphore_, "1", "4"});
+    EXPECT_EQ(holder->Answer(), "ok");
+    return holder;
+  }
+  // The start of the lock's error for a semaphore action.
+  std::string LockError(const std::string& action) const {
+    return "Error # 1202 (Semaphore file error. Possible solutions: log into network or load "
+           "SHARE.EXE before running Windows)\r\n10 second timeout: Cannot lock index semaphore "
+           "file: " + semaphore_ + " " + action;
+  }
+  const std::string semaphore_ = PathOf("tel.@S@");
+  const std::vector<std::string> lines_ = {"ID,F,F,id", "", "BACK,T,F,id", ""};
+};
+
+// The open gives up with the lock's own error, not as a table without its index.
+TEST_F(HeldSemaphore, AnOpenThatGivesUpOnIt) {
+  auto dbf = Make("DBTel", "tel.dbf", {}, lines_);
+  {
+    auto holder = HoldRegion();
+    std::string error = Thrown([&] { dbf->Open(); });
+    EXPECT_EQ(error.substr(0, LockError("LOGIN").size()), LockError("LOGIN")) << error;
+  }
+  ExpectNothingOpen(*dbf, "open");
+  dbf->Open();
+  EXPECT_EQ(dbf->CurrentTag(), "ID");
+}
+
+// The lookups of a table opened before give up with the lock's error, raised or, with
+// reporting off, as their answer false; each time, not only the first.
+TEST_F(HeldSemaphore, LookupsThatGiveUpOnIt) {
+  auto dbf = Open("DBTel", "tel.dbf", {}, lines_);
+  ASSERT_EQ(dbf->CurrentTag(), "ID");
+  auto holder = HoldRegion();
+  struct Lookup {
+    std::string label;
+    std::function<bool()> run;
+  };
+  const Lookup lookups[] = {
+      {"FindExact", [&] { return dbf->FindExact("1"); }},
+      {"SetOrderToTag", [&] { return dbf->SetOrderToTag("BACK"); }},
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (const Lookup& lookup : lookups) {
+      std::string error = Thrown(lookup.run);
+      EXPECT_EQ(error.substr(0, LockError("INCREAD").size()), LockError("INCREAD"))
+          << lookup.label << ": " << error;
+      bool reporting = SetErrorReporting(false);
+      bool answer = lookup.run();
+      uint16_t code = DbLastError;
+      SetErrorReporting(reporting);
+      EXPECT_FALSE(answer) << lookup.label;
+      EXPECT_EQ(code, 1202) << lookup.label;
+    }
+  }
+  holder.reset();
+  EXPECT_TRUE(dbf->FindExact("1"));
+  EXPECT_TRUE(dbf->SetOrderToTag("BACK"));
+  EXPECT_EQ(dbf->CurrentTag(), "BACK");
 }
 
 }  // namespace
