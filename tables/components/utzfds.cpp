@@ -141,6 +141,9 @@ void TTzFileDataSet::OpenProductionIndex() {
     if (!GetMdxFlag()) return;
   }
   std::string index_file = IndexFileName();
+  // Until the index is open no other program of ours looks at it, builds it or opens it.
+  IndexBuildLock build_lock;
+  if (!build_lock.Take(index_file)) return;
   if (mode == ciNever) {
     SetIndexTo(index_file);
     return;

@@ -117,9 +117,10 @@ class TTzFileDataSet : public TTzCDataSet {
   // Opens, checks or builds the production index as CreateIndex says. A missing, damaged or
   // incomplete index is rebuilt without a report, unless another program has it open (then
   // that one is used); every other failure, among them a build that fails, is reported, so that
-  // the open never ends with a table that silently lacks the index its lines ask for. A
-  // ReadOnly dataset writes nothing into its table (the header's production-index flag stays
-  // as it is).
+  // the open never ends with a table that silently lacks the index its lines ask for. Holds
+  // the table's IndexBuildLock throughout: a program that opens the table at the same moment
+  // waits for this one's build and opens what it made. A ReadOnly dataset writes nothing into
+  // its table (the header's production-index flag stays as it is).
   void OpenProductionIndex();
   // The writes of the framework's post, insert and delete and of a restore, each under its
   // lock, which it releases afterwards. Nothing when the dataset cannot be modified. A lock

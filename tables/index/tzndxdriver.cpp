@@ -253,6 +253,7 @@ void IndexInit() {
   SemaphoreDirectory.clear();
   SemaphoreTimeout = 100;
   SemaphoreLockWaitMs = 10000;
+  IndexBuildWaitMs = 100000;
   IndexBuildRunItems = 8189;
   IndexDateProc = nullptr;
   IndexFound = 0;

@@ -1,6 +1,7 @@
 // The index file: header and tag table, tag headers, node I/O and descent, opening and closing.
 #include <algorithm>
 
+#include "platform/clock.h"
 #include "tables/engine/timedate.h"
 #include "tables/engine/tzcommon.h"
 #include "tables/engine/tzutils.h"
@@ -13,6 +14,7 @@ int IndexFileMode = -1;
 std::string SemaphoreDirectory;
 uint32_t SemaphoreTimeout = 100;
 uint32_t SemaphoreLockWaitMs = 10000;
+uint32_t IndexBuildWaitMs = 100000;
 uint32_t IndexBuildRunItems = 8189;
 void (*IndexDateProc)(int& year, int& month, int& day) = nullptr;
 
@@ -731,6 +733,35 @@ void CloseIndexes() {
     CloseAllOrders(*ia);
   }
   HandleSemafore(kSemLogout);
+}
+
+bool IndexBuildLock::Take(const std::string& index_file) {
+  Release();
+  TWorkArea* wa = SelectedArea();
+  if (!wa || wa->Exclusive || !DbNetworkLocking) return true;
+  const uint64_t start = platform::NowMs();
+  while (true) {
+    int rc = wa->Table.File.LockRange(DbIndexBuildByte, 1);
+    if (rc == 0) {
+      area_ = CurrentWorkArea;
+      table_ = wa;
+      return true;
+    }
+    if (rc != platform::kErrLockViolation) return true;
+    if (platform::NowMs() - start >= IndexBuildWaitMs) break;
+    platform::SleepMs(1);
+  }
+  return Fail(33, std::to_string(IndexBuildWaitMs) +
+                      " ms timeout: another program is building or opening the index " +
+                      index_file + " [IndexBuildLock]");
+}
+
+void IndexBuildLock::Release() {
+  if (area_ == 0) return;
+  TWorkArea* wa = WorkAreas[area_].get();
+  if (wa == table_) wa->Table.File.UnlockRange(DbIndexBuildByte, 1);
+  area_ = 0;
+  table_ = nullptr;
 }
 
 void GetMdxTagList(std::vector<std::string>& list, const std::string& file_name) {

@@ -1,6 +1,6 @@
 // Opening and closing a file dataset when things go wrong: an open that fails after the table
-// opened, a failed index build, a close that fails, a read-only table, and another program's
-// semaphore lock.
+// opened, a failed index build, a close that fails, a read-only table, two programs that open
+// one table at the same moment, and another program's semaphore lock.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -88,7 +88,7 @@ class FailingOpen : public TzDbfTest {
   const fs::path mdx_ = dir_ / "tel.MDX";
 };
 
-enum class Cause { IndexHeldExclusively, IndexLineFails, IndexNotWritable };
+enum class Cause { IndexHeldExclusively, IndexLineFails, IndexNotWritable, BuildByteHeld };
 
 // --- An open that fails after the table opened ----------------------------------------------
 
@@ -107,7 +107,10 @@ TEST_F(FailingOpen, AnOpenThatFailsAfterTheTableOpenedLeavesNothingOpen) {
        "Error # 351 (Undefined error)\r\nError in expression : "},
       {Cause::IndexNotWritable, "an index file that cannot be written",
        "Error # 5 (File access denied)\r\nUnable to open index: " + mdx_.string()},
+      {Cause::BuildByteHeld, "another program builds the index and takes too long",
+       "Error # 33 (File lock violation)\r\n"},
   };
+  IndexBuildWaitMs = 300;
   for (const Case& c : cases) {
     auto dbf = Make("DBTel", "tel.dbf", {}, kIdIndex);
     std::unique_ptr<FileHolder> holder;
@@ -122,6 +125,10 @@ TEST_F(FailingOpen, AnOpenThatFailsAfterTheTableOpenedLeavesNothingOpen) {
       case Cause::IndexNotWritable:
         fs::remove(mdx_);
         fs::create_directory(mdx_);
+        break;
+      case Cause::BuildByteHeld:
+        holder = std::make_unique<FileHolder>(std::vector<std::string>{
+            "lock", PathOf("tel.dbf"), std::to_string(DbIndexBuildByte), "1"});
         break;
     }
     if (holder) {
@@ -293,6 +300,62 @@ TEST_F(HeldSemaphore, LookupsThatGiveUpOnIt) {
   EXPECT_TRUE(dbf->FindExact("1"));
   EXPECT_TRUE(dbf->SetOrderToTag("BACK"));
   EXPECT_EQ(dbf->CurrentTag(), "BACK");
+}
+
+// --- Two programs at one moment -----------------------------------------------------------
+
+// Both programs open the phone-model table at once, as two Vazor started together do: the
+// table missing (both may create it), or there without its index (both may build it). Each
+// ends with the table and its index open; one of them built the index, the other waited for
+// that build and opened what it made.
+TEST_F(TzDbfTest, TwoProgramsOpeningAMissingTableOrIndexAtOnceBothGetTheirIndex) {
+  constexpr int kRows = 300;
+  const fs::path templ = dir_ / "template";
+  fs::create_directory(templ);
+  {
+    auto dbf = Open("DBMobilTel", "template/telstamm.dbf", kTelstammFields);
+    ASSERT_TRUE(dbf->ALock());
+    for (int i = 1; i <= kRows; ++i) {
+      dbf->FieldPutStr("id", std::to_string(i));
+      dbf->FieldPutStr("hersteller", "maker " + std::to_string(i % 7));
+      dbf->AppendRec();
+      ASSERT_TRUE(dbf->ALock());
+    }
+    dbf->UnLock();
+  }
+  enum class Missing { Table, Index };
+  constexpr int kRounds = 25;
+  for (Missing missing : {Missing::Table, Missing::Index}) {
+    for (int round = 0; round < kRounds; ++round) {
+      const std::string label = (missing == Missing::Table ? "table, round " : "index, round ") +
+                                std::to_string(round);
+      const fs::path folder = dir_ / "t";
+      fs::remove_all(folder);
+      fs::create_directory(folder);
+      if (missing == Missing::Index) fs::copy_file(templ / "telstamm.dbf", folder / "telstamm.dbf");
+      std::vector<std::unique_ptr<platform::ChildProcess>> programs;
+      for (int k = 0; k < 2; ++k) {
+        programs.push_back(std::make_unique<platform::ChildProcess>(
+            TABLE_OPENER, std::vector<std::string>{(folder / "telstamm.dbf").string()}));
+        ASSERT_EQ(programs.back()->ReadLine(), "ready") << label;
+      }
+      for (auto& program : programs) program->WriteLine("go");
+      const std::string rows = std::to_string(missing == Missing::Table ? 0 : kRows);
+      int builds = 0;
+      for (auto& program : programs) {
+        std::string answer = program->ReadLine();
+        EXPECT_TRUE(answer == "ok ID " + rows + " built" || answer == "ok ID " + rows + " opened")
+            << label << ": " << answer << " | " << program->ReadLine(100);
+        builds += answer.ends_with(" built");
+      }
+      EXPECT_EQ(builds, 1) << label;
+      for (auto& program : programs) {
+        program->CloseInput();
+        EXPECT_EQ(program->Wait(), 0) << label;
+      }
+      if (HasFailure()) return;
+    }
+  }
 }
 
 }  // namespace
