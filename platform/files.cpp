@@ -381,6 +381,22 @@ int RemoveFile(std::string_view path) {
   return ::unlink(resolved.c_str()) == 0 ? kFileOk : DosErrorFromErrno(errno);
 }
 
+int MoveFile(std::string_view from, std::string_view to, bool replace) {
+  std::string source = ResolvePath(from);
+  std::string target = ResolvePath(to);
+  if (source.empty() || target.empty()) return kErrFileNotFound;
+  if (replace) return ::rename(source.c_str(), target.c_str()) == 0 ? kFileOk : DosErrorFromErrno(errno);
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    return kFileOk;
+  if (errno == EEXIST) return kErrFileExists;
+  if (errno != EINVAL && errno != ENOSYS) return errno == EXDEV ? 17 : DosErrorFromErrno(errno);
+  // A file system without the flag: a new link never replaces either.
+  if (::link(source.c_str(), target.c_str()) != 0)
+    return errno == EEXIST ? kErrFileExists : DosErrorFromErrno(errno);
+  ::unlink(source.c_str());
+  return kFileOk;
+}
+
 int CreateTempFile(std::string_view prefix, std::string* path) {
   path->clear();
   const char* base = std::getenv("TMPDIR");

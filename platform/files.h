@@ -159,6 +159,14 @@ bool FileExists(std::string_view path);
 // Deletes the file (found as ResolvePath does): 0 or a code. Does not check share modes.
 int RemoveFile(std::string_view path);
 
+// Gives the file `from` the name `to` (both found as ResolvePath does; `to` spelled as given
+// when it does not exist) in one step, so that nobody ever finds `to` half there: 0, with
+// `from` gone. With `replace` an existing `to` is replaced; without, the call fails with
+// kErrFileExists (80) when `to` exists and leaves both files as they are. Other failures are
+// DOS-style codes (17 across file systems).
+inline constexpr int kErrFileExists = 80;
+int MoveFile(std::string_view from, std::string_view to, bool replace);
+
 // Creates a new empty file with a unique name "<prefix>XXXXXX" in $TMPDIR (else /tmp) and
 // stores its full path in `*path`: 0 or a code (`*path` is then empty). The file is closed.
 int CreateTempFile(std::string_view prefix, std::string* path);

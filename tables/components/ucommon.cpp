@@ -118,7 +118,7 @@ bool CreateTableFromFieldLines(const std::string& component, const std::string& 
   }
   bool reporting = SetErrorReporting(false);
   TDbfTable table;
-  CreateDBF(table, path, fields);
+  CreateMissingDBF(table, path, fields);
   SetErrorReporting(reporting);
   return DbLastError == 0;
 }
@@ -645,6 +645,27 @@ std::string TTzDataSet::ErrorCodeText(int32_t code) {
 
 // --- Opening and closing ---
 
+namespace {
+
+// Closes what a failing open left in work area `area` and selects `selected` again, with
+// errors neither reported nor kept: the open's own failure is the one the caller learns. Runs
+// while that failure may be unwinding, so it never throws.
+void CloseFailedOpen(uint8_t area, uint8_t selected) noexcept {
+  TStoredError failure;
+  bool reporting = SetErrorReporting(false);
+  try {
+    tz::Select(area);
+    tz::CloseDatabase();
+    tz::Select(selected);
+  } catch (...) {
+    // Nothing is raised with reporting off; a lack of memory leaves what it leaves.
+  }
+  SetErrorReporting(reporting);
+  failure.Restore();
+}
+
+}  // namespace
+
 int32_t TTzDataSet::TziOpen() {
   if (dbf_file_name_.empty()) return kTziNoFileName;
   props_.reset();
@@ -659,6 +680,21 @@ int32_t TTzDataSet::TziOpen() {
     return code;
   }
   DbAnsiTables = table_language_ == tlAnsi;
+  // Whatever fails once the table is open, an error left or raised on the way (the production
+  // index included), closes it again: the work area is free afterwards, and the next open of
+  // this dataset starts afresh.
+  struct Opening {
+    TTzDataSet& dataset;
+    uint8_t area;
+    uint8_t remembered;
+    bool done = false;
+    ~Opening() {
+      if (done) return;
+      dataset.props_.reset();
+      dataset.work_area_ = 0;
+      CloseFailedOpen(area, remembered);
+    }
+  } opening{*this, tz::GetWorkArea(), remembered};
   if (HasDbf()) {
     if (OpenDbfTable(dbf_file_name_) && DbLastError == 0) {
       tz::SetIgnoreDel(hide_deleted_recs_);
@@ -675,20 +711,29 @@ int32_t TTzDataSet::TziOpen() {
       tz::CloseDatabase();
     }
   }
-  if (props_ && DbLastError == 0) return 0;
-  props_.reset();
+  if (props_ && DbLastError == 0) {
+    opening.done = true;
+    return 0;
+  }
   return DbLastError != 0 ? DbLastError : kTziOpenFailed;
 }
 
 int32_t TTzDataSet::TziClose() {
+  // Closed afterwards also when closing the table fails (the engine frees its work area either
+  // way); the failure is reported as the library's switches say.
+  struct Closed {
+    TTzDataSet& dataset;
+    ~Closed() {
+      dataset.work_area_ = 0;
+      dataset.props_.reset();
+      dataset.record_size_ = 0;
+      dataset.field_offsets_.clear();
+    }
+  } closed{*this};
   if (work_area_ != 0 && SelectWorkArea("TziClose")) {
     if (HasDbf()) ResetOnClose();
     tz::CloseDatabase();
   }
-  work_area_ = 0;
-  props_.reset();
-  record_size_ = 0;
-  field_offsets_.clear();
   return 0;
 }
 

@@ -79,14 +79,15 @@ TFieldDefinition CheckFieldDefinition(const std::string& component, const TField
 // Shows a message of this unit: `text` converted from OEM to ANSI, with platform::ShowMessage.
 void ShowUnitMessage(const std::string& text);
 
-// Creates the table file `path` from definition lines, as a dataset creates its missing table:
+// Creates the missing table file `path` from definition lines, as a dataset does:
 //   - no list (nullptr): the message "DbfFieldList is Nil trying to create a database", false;
 //   - no lines: "FieldList.Count is <= 0 trying to create a database", false;
 //   - a line without exactly three commas ends the walk: false, no message of its own;
 //   - every other line is read and checked (CheckFieldDefinition, messages naming
 //     `component`); X lines make no field; with `memo_as_number` an M line becomes N 10,0;
-//   - CreateDBF (tables/engine/tzdbflow.h) runs with error reporting off and the reporting
-//     switched back afterwards; the result is DbLastError == 0.
+//   - CreateMissingDBF (tables/engine/tzdbflow.h) runs with error reporting off and the
+//     reporting switched back afterwards; the result is DbLastError == 0. A table of that name
+//     that another program made first stays as it is (and counts as created).
 // Never throws for a failed creation (its error stays in DbLastError); nothing is left open.
 bool CreateTableFromFieldLines(const std::string& component, const std::string& path,
                                const std::vector<std::string>* lines, bool memo_as_number);

@@ -134,19 +134,22 @@ void TTzFileDataSet::OpenProductionIndex() {
   if (Designing()) return;
   TCreateIndexType mode = create_index_;
   if (index_list_.size() >= 2) {
-    SetMdxFlag(true);
+    // A read-only table is not written, not even this flag: the close would fail to.
+    if (!ReadOnly()) SetMdxFlag(true);
   } else {
     mode = ciNever;
     if (!GetMdxFlag()) return;
   }
   std::string index_file = IndexFileName();
+  // Until the index is open no other program of ours looks at it, builds it or opens it.
+  IndexBuildLock build_lock;
+  if (!build_lock.Take(index_file)) return;
   if (mode == ciNever) {
     SetIndexTo(index_file);
     return;
   }
   {
     QuietErrors quiet;
-    bool tried_open = false;
     if (FileExistsS(index_file)) {
       if (mode == ciAlways || mode == ciVerifyHeader) {
         // A semaphore file means another program has the table open; one left from an earlier
@@ -165,7 +168,6 @@ void TTzFileDataSet::OpenProductionIndex() {
       mode = IndexListMatches(index_list_, stored) ? ciNotFound : ciAlways;
     }
     if (mode == ciNotFound) {
-      tried_open = true;
       SetIndexTo(index_file);
       if (DbLastError == 2 || DbLastError == 222) {
         mode = ciAlways;
@@ -179,14 +181,21 @@ void TTzFileDataSet::OpenProductionIndex() {
     }
     if (mode == ciAlways && FileExistsS(index_file)) {
       // Never rebuild an index another program has open: it would keep reading the old file
-      // while this one writes a new one. Use what is there instead.
+      // while this one writes a new one. Use what is there instead; when even that cannot be
+      // opened, its error is this open's.
       CloseIndexes();
       if (HeldByAnother(index_file) || HeldByAnother(SemaphoreFileName())) {
         mode = ciNotFound;
-        if (!tried_open) SetIndexTo(index_file);
-        DbLastError = 0;
+        SetIndexTo(index_file);
       }
     }
+  }
+  // What the quiet steps left is no reason to build (another program holds the index
+  // exclusively, its semaphore lock cannot be had, ...): reported now, as the caller has the
+  // library report errors.
+  if (DbLastError != 0) {
+    if (DbReportErrors) ReportError();
+    return;
   }
   if (mode == ciAlways) BuildProductionIndex(index_file);
 }
@@ -200,7 +209,7 @@ void TTzFileDataSet::BuildProductionIndex(const std::string& index_file) {
   if (OnBeforeMakeIndex) OnBeforeMakeIndex(*this, index_file, can_make);
   Select(area);
   if (!can_make) {
-    SetMdxFlag(false);
+    if (!ReadOnly()) SetMdxFlag(false);
     return;
   }
   {
@@ -212,10 +221,15 @@ void TTzFileDataSet::BuildProductionIndex(const std::string& index_file) {
     if (window) SetIndexProgressHook([w = window.get()] { w->StepBar(); }, 100);
     MakeIndex(entries, index_file);
   }
-  uint16_t error = DbLastError;
+  // The build's failure stays this open's failure, whatever the handler and the select do.
+  TStoredError build;
   if (OnAfterMakeIndex) OnAfterMakeIndex(*this, index_file);
   Select(area);
-  if (error == 0) SetIndexTo(index_file);
+  if (build.code != 0) {
+    build.Restore();
+    return;
+  }
+  SetIndexTo(index_file);
 }
 
 // --- Lock-guarded writes ------------------------------------------------------------------
@@ -342,6 +356,14 @@ std::unique_ptr<platform::dataset::TStream> TTzFileDataSet::CreateBlobStream(
   // The memo unit has one descriptor per table: a second stream would cut off the first.
   if (blob_stream_open_) platform::dataset::DatabaseError(Name() + ": a blob stream is open already");
   return std::make_unique<TTzBlobStream>(field, *this, mode);
+}
+
+TTzDbf::~TTzDbf() {
+  try {
+    Close();
+  } catch (...) {
+    platform::dataset::ApplicationHandleException();
+  }
 }
 
 // --- The blob stream ----------------------------------------------------------------------

@@ -109,8 +109,18 @@ class TTzFileDataSet : public TTzCDataSet {
 
  protected:
   bool HasDbf() override { return !(Designing() && exclusive_); }
+  // Creates the missing table (CreateIfNotFound), USEs it and opens its production index:
+  // true when the table is open. An error of the index steps is reported as the library's
+  // switches say; with reporting off (or an installed DbErrorProc) it stays in DbLastError, and
+  // the open fails with it (TziOpen closes the table again).
   bool OpenDbfTable(const std::string& use_text) override;
-  // Opens, checks or builds the production index as CreateIndex says; never fails the open.
+  // Opens, checks or builds the production index as CreateIndex says. A missing, damaged or
+  // incomplete index is rebuilt without a report, unless another program has it open (then
+  // that one is used); every other failure, among them a build that fails, is reported, so that
+  // the open never ends with a table that silently lacks the index its lines ask for. Holds
+  // the table's IndexBuildLock throughout: a program that opens the table at the same moment
+  // waits for this one's build and opens what it made. A ReadOnly dataset writes nothing into
+  // its table (the header's production-index flag stays as it is).
   void OpenProductionIndex();
   // The writes of the framework's post, insert and delete and of a restore, each under its
   // lock, which it releases afterwards. Nothing when the dataset cannot be modified. A lock
@@ -141,7 +151,10 @@ class TTzFileDataSet : public TTzCDataSet {
 class TTzDbf : public TTzFileDataSet {
  public:
   explicit TTzDbf(bool designing = false) : TTzFileDataSet(designing) {}
-  ~TTzDbf() override { Close(); }
+  // Closes the dataset. A close that fails (its error raised in raise mode) is shown as the
+  // application shows exceptions (ApplicationHandleException) and the destructor goes on: the
+  // table is closed and its work area free all the same.
+  ~TTzDbf() override;
 };
 
 // --- The blob stream ----------------------------------------------------------------------

@@ -158,6 +158,10 @@ bool IndexOrderActive();
 // DbNetworkLocking off, the commands keep only their bookkeeping and touch no region.
 
 inline constexpr uint64_t DbLockBase = 0x40000000;
+// The index build byte, far above every record region (those end below 2^48) and below the
+// share-mode byte of platform/files.h: a program holds it while it opens or builds the
+// production index of a shared table (IndexBuildLock, tables/index/tzndx.h).
+inline constexpr uint64_t DbIndexBuildByte = uint64_t{1} << 61;
 extern uint16_t DbMaxRecordLocks;  // most record locks per work area; 0 = no limit [0]
 extern uint8_t DbLockRetries;      // further attempts after a failed lock [0]
 extern uint8_t DbLockRetryWait;    // seconds between attempts (events are pumped) [0]

@@ -97,6 +97,19 @@ bool SetErrorReporting(bool on);
 bool SetRaiseErrors(bool on);
 // Throws ETarazedError with `message`.
 [[noreturn]] void RaiseTarazedError(const std::string& message);
+// The stored error (DbLastError, DbPendingError, DbErrorContext) as it stands when the object
+// is made; Restore puts it back. Clean-up after a failure (a select, a quiet close) may clear
+// or replace it, and the error the caller learns is the first one.
+struct TStoredError {
+  uint16_t code = DbLastError;
+  uint16_t pending = DbPendingError;
+  std::string context = DbErrorContext;
+  void Restore() const {
+    DbLastError = code;
+    DbPendingError = pending;
+    DbErrorContext = context;
+  }
+};
 // A message box through platform::MessageBox (flags and answers of platform/ui.h); returns the
 // button pressed. Pumps events while the box is up.
 int DbMessageBox(const std::string& text, const std::string& caption, unsigned flags);

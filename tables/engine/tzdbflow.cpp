@@ -1,7 +1,9 @@
 #include "tables/engine/tzdbflow.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <random>
 
 #include "platform/text.h"
 #include "tables/engine/timedate.h"
@@ -467,14 +469,20 @@ bool FlushFile(platform::File& file) {
   return true;
 }
 
-bool CreateDBF(TDbfTable& t, const std::string& path, const std::vector<TFieldEntry>& fields) {
+namespace {
+
+// The header of a new table from its field definitions, and the table record of it (named
+// `path` with the default extension); the memo version a memo field makes it. False with 211
+// "Invalid dBASE field definition [CreateDBF]" for a bad definition or count.
+bool NewTableHeader(TDbfTable& t, const std::string& path, const std::vector<TFieldEntry>& fields,
+                    std::vector<uint8_t>& header, uint8_t& memo_version) {
   t = TDbfTable();
   const std::string bad = "Invalid dBASE field definition [CreateDBF]";
   if (fields.empty() || fields.size() > 255) {
     SetDbError(211, bad);
     return false;
   }
-  std::vector<uint8_t> header(32 * fields.size() + 33, 0);
+  header.assign(32 * fields.size() + 33, 0);
   uint32_t record_size = 1;
   for (size_t i = 0; i < fields.size(); ++i) {
     TFieldEntry f = fields[i];
@@ -517,7 +525,7 @@ bool CreateDBF(TDbfTable& t, const std::string& path, const std::vector<TFieldEn
     record_size += f.length;
     t.Fields.push_back(std::move(f));
   }
-  uint8_t memo_version = DbDefaultTableVersion;
+  memo_version = DbDefaultTableVersion;
   if (memo_version != 0x83 && memo_version != 0x8B && memo_version != 0x8C && memo_version != 0xF5)
     memo_version = 0x8B;
   t.FieldCount = static_cast<uint8_t>(fields.size());
@@ -529,12 +537,17 @@ bool CreateDBF(TDbfTable& t, const std::string& path, const std::vector<TFieldEn
   PutWord(header.data() + 10, t.RecordSize);
   std::copy(header.begin(), header.begin() + 32, t.Prolog.begin());
   t.FileName = AllTrim(DefaultExtension(path, "DBF"));
-  int rc = t.File.Create(t.FileName, platform::kModeReadWriteExclusive);
+  return true;
+}
+
+// Writes the new table of NewTableHeader into `file` (created, or emptied, in the exclusive
+// share mode; 32 when another open has it) with today's date and the end mark, and closes it.
+bool WriteNewTable(TDbfTable& t, const std::string& file, const std::vector<uint8_t>& header) {
+  int rc = t.File.Create(file, platform::kModeReadWriteExclusive);
   if (rc == 0) rc = t.File.WriteAt(0, header.data(), header.size());
   if (rc != 0) {
-    std::string name = t.FileName;
     ResetTable(t);
-    SetDbError(static_cast<uint16_t>(rc), "Error writing " + name + ". [CreateDbf]");
+    SetDbError(static_cast<uint16_t>(rc), "Error writing " + file + ". [CreateDbf]");
     return false;
   }
   t.HeaderState = kHeaderAppended;
@@ -542,20 +555,13 @@ bool CreateDBF(TDbfTable& t, const std::string& path, const std::vector<TFieldEn
   uint16_t year, month, day, dow;
   DayOfWeekOf(year, month, day, dow);
   t.LastUpdate = DateText(year, month, day);
-  if (!CloseDbf(t)) return false;
-  if (t.HasMemo)
-    return CreateEmptyMemofile(t.FileName, memo_version, DbDefaultMemoBlockSize, "CreateDbf()");
-  return true;
+  return CloseDbf(t);
 }
 
-std::string MemoExtension(uint8_t version) {
-  if (!AcceptedVersion(version)) version = DbDefaultTableVersion;
-  return version == 0xF5 ? "FPT" : "DBT";
-}
-
-bool CreateEmptyMemofile(const std::string& table_path, uint8_t version, uint16_t block_size,
-                         const std::string& caller_tag) {
-  std::string memo = ForceExtension(table_path, MemoExtension(version));
+// The empty memo file of the table `table_path` written as `memo`, in the layout of the
+// version's memo type (the dBASE IV header names the table).
+bool WriteEmptyMemofile(const std::string& memo, const std::string& table_path, uint8_t version,
+                        uint16_t block_size, const std::string& caller_tag) {
   if (!AcceptedVersion(version)) version = DbDefaultTableVersion;
   if (block_size == 0) block_size = 512;
   std::vector<uint8_t> bytes;
@@ -589,6 +595,87 @@ bool CreateEmptyMemofile(const std::string& table_path, uint8_t version, uint16_
     return false;
   }
   return true;
+}
+
+// A name beside `path` that no file has: a hidden name made of the path's own name and a
+// random number.
+std::string TemporaryNameBeside(const std::string& path) {
+  static std::mt19937_64 random{std::random_device{}()};
+  std::string dir, name, ext;
+  FSplit(path, dir, name, ext);
+  while (true) {
+    char number[17];
+    auto end = std::to_chars(number, number + 16, random(), 16).ptr;
+    std::string candidate = dir + "." + name + ext + "." + std::string(number, end) + "~";
+    if (!platform::FileExists(candidate)) return candidate;
+  }
+}
+
+}  // namespace
+
+bool CreateDBF(TDbfTable& t, const std::string& path, const std::vector<TFieldEntry>& fields) {
+  std::vector<uint8_t> header;
+  uint8_t memo_version = 0;
+  if (!NewTableHeader(t, path, fields, header, memo_version)) return false;
+  if (!WriteNewTable(t, t.FileName, header)) return false;
+  if (t.HasMemo)
+    return CreateEmptyMemofile(t.FileName, memo_version, DbDefaultMemoBlockSize, "CreateDbf()");
+  return true;
+}
+
+bool CreateMissingDBF(TDbfTable& t, const std::string& path, const std::vector<TFieldEntry>& fields,
+                      bool* made) {
+  if (made) *made = false;
+  std::vector<uint8_t> header;
+  uint8_t memo_version = 0;
+  if (!NewTableHeader(t, path, fields, header, memo_version)) return false;
+  const std::string name = t.FileName;
+  const bool has_memo = t.HasMemo;
+  const std::string memo = has_memo ? ForceExtension(name, MemoExtension(memo_version)) : "";
+  // The files as they are being written: gone again however the creation ends.
+  struct Written {
+    std::string table = "", memo = "";
+    ~Written() {
+      if (!table.empty()) platform::RemoveFile(table);
+      if (!memo.empty()) platform::RemoveFile(memo);
+    }
+  } written;
+  written.table = TemporaryNameBeside(name);
+  if (!WriteNewTable(t, written.table, header)) return false;
+  if (has_memo) {
+    written.memo = TemporaryNameBeside(memo);
+    if (!WriteEmptyMemofile(written.memo, name, memo_version, DbDefaultMemoBlockSize, "CreateDbf()"))
+      return false;
+  }
+  // A table another program made meanwhile stays as it is, its memo file too.
+  if (platform::FileExists(name)) return true;
+  if (has_memo) {
+    if (int rc = platform::MoveFile(written.memo, memo, true); rc != 0) {
+      SetDbError(static_cast<uint16_t>(rc), "Cannot create memo file " + memo + " [CreateDbf()]");
+      return false;
+    }
+    written.memo.clear();
+  }
+  int rc = platform::MoveFile(written.table, name, false);
+  if (rc == platform::kErrFileExists) return true;
+  if (rc != 0) {
+    SetDbError(static_cast<uint16_t>(rc), "Error writing " + name + ". [CreateDbf]");
+    return false;
+  }
+  written.table.clear();
+  if (made) *made = true;
+  return true;
+}
+
+std::string MemoExtension(uint8_t version) {
+  if (!AcceptedVersion(version)) version = DbDefaultTableVersion;
+  return version == 0xF5 ? "FPT" : "DBT";
+}
+
+bool CreateEmptyMemofile(const std::string& table_path, uint8_t version, uint16_t block_size,
+                         const std::string& caller_tag) {
+  return WriteEmptyMemofile(ForceExtension(table_path, MemoExtension(version)), table_path,
+                            version, block_size, caller_tag);
 }
 
 void TranslateBuffer(bool to_file, bool oem, TranslateProc proc, size_t byte_count,

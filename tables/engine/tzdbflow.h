@@ -150,6 +150,14 @@ bool FlushFile(platform::File& file);
 // definition [CreateDBF]" for a bad definition or a field count outside 1..255 (nothing is
 // created); 32 when another open has the file.
 bool CreateDBF(TDbfTable& table, const std::string& path, const std::vector<TFieldEntry>& fields);
+// Creates a missing table as CreateDBF does, but never over an existing table and so that no
+// other program ever finds it half made: the table and its memo file are written under hidden
+// names beside it, then the memo file takes its name (replacing one that a table no longer
+// has) and the table last, in one step each. True when the table exists afterwards: made here
+// (`*made` set), or made by another program that came first, whose files then stay as they
+// are. On failure nothing of this call is left behind.
+bool CreateMissingDBF(TDbfTable& table, const std::string& path,
+                      const std::vector<TFieldEntry>& fields, bool* made = nullptr);
 // "FPT" for F5h, else "DBT" (an unknown version counts as DbDefaultTableVersion).
 std::string MemoExtension(uint8_t version);
 // Creates the empty memo file of a new table in the layout of the version's memo type: 83h

@@ -62,6 +62,13 @@ extern int IndexFileMode;
 extern std::string SemaphoreDirectory;
 // Seconds a writer waits for readers to leave; 0 waits for ever [100].
 extern uint32_t SemaphoreTimeout;
+// Milliseconds a station tries the semaphore file's region lock (and, to log in or out, the
+// table's semaphore guard byte) before it gives up with error 1202, whose text speaks of the
+// ten seconds of the start value [10000].
+extern uint32_t SemaphoreLockWaitMs;
+// Milliseconds an open of a shared table waits while another program builds or opens the
+// same production index (IndexBuildLock) [100000].
+extern uint32_t IndexBuildWaitMs;
 // Items the build keeps in memory before it spills a sorted run to a temporary file [8189];
 // kept at 2 at least.
 extern uint32_t IndexBuildRunItems;
@@ -101,6 +108,32 @@ bool OpenProductionIndex();
 // Closes every order and the index file of the selected work area (errors are not reported)
 // and logs out of the semaphore file.
 void CloseIndexes();
+// The build lock of the selected table's production index, held for the life of the object
+// (or until Release): a program holds it from its first look at the index file until the index
+// is open, or built and open, so that of two programs that open a shared table at one moment
+// one builds the index and the other waits for that and then opens what it made. It is the
+// table's DbIndexBuildByte (dbf4.h), an OFD lock through the work area's table file, which the
+// system drops with a program that dies. An exclusive table needs none, and without network
+// locking none is taken.
+class IndexBuildLock {
+ public:
+  IndexBuildLock() = default;
+  ~IndexBuildLock() { Release(); }
+  IndexBuildLock(const IndexBuildLock&) = delete;
+  IndexBuildLock& operator=(const IndexBuildLock&) = delete;
+  // Takes the lock, trying again for IndexBuildWaitMs in sleeps of a millisecond (events are
+  // not pumped). True once it is held, or when none is needed or the table file cannot hold one
+  // (a file the user may only read). False when the wait ran out, with error 33 "<n> ms
+  // timeout: another program is building or opening the index " + `index_file` + "
+  // [IndexBuildLock]" reported.
+  bool Take(const std::string& index_file);
+  // Releases the lock when it is held and its table still open.
+  void Release();
+
+ private:
+  uint8_t area_ = 0;  // the work area whose table file holds the lock; 0 none
+  const void* table_ = nullptr;
+};
 // Replaces `list` by two lines per tag of the file: "NAME,T,F,KEY EXPR" (descending, unique)
 // and the FOR expression or an empty line. A missing or unreadable file leaves it empty.
 void GetMdxTagList(std::vector<std::string>& list, const std::string& file_name);

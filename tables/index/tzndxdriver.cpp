@@ -252,6 +252,8 @@ void IndexInit() {
   IndexFileMode = -1;
   SemaphoreDirectory.clear();
   SemaphoreTimeout = 100;
+  SemaphoreLockWaitMs = 10000;
+  IndexBuildWaitMs = 100000;
   IndexBuildRunItems = 8189;
   IndexDateProc = nullptr;
   IndexFound = 0;

@@ -1,6 +1,7 @@
 // The index file: header and tag table, tag headers, node I/O and descent, opening and closing.
 #include <algorithm>
 
+#include "platform/clock.h"
 #include "tables/engine/timedate.h"
 #include "tables/engine/tzcommon.h"
 #include "tables/engine/tzutils.h"
@@ -12,6 +13,8 @@ namespace tz {
 int IndexFileMode = -1;
 std::string SemaphoreDirectory;
 uint32_t SemaphoreTimeout = 100;
+uint32_t SemaphoreLockWaitMs = 10000;
+uint32_t IndexBuildWaitMs = 100000;
 uint32_t IndexBuildRunItems = 8189;
 void (*IndexDateProc)(int& year, int& month, int& day) = nullptr;
 
@@ -643,19 +646,23 @@ bool OpenIndex(const std::string& file_name) {
   };
   if (FileSize(ia) <= 3071) return give_up(222, unable);
   {
+    // One bracket for the header and every tag header (the tags' own nest in it). When it
+    // cannot begin (another program holds the semaphore lock), that is the failure, not a
+    // damaged file.
     ReadBracket bracket;
+    if (DbLastError != 0) return give_up(DbLastError, DbErrorContext);
     size_t done = 0;
     rc = ia.file.ReadAt(0, ia.header.data(), kHeaderBytes, &done);
     if (rc == 0 && done != kHeaderBytes) rc = 222;
-  }
-  if (rc != 0) return give_up(static_cast<uint16_t>(rc), unable);
-  if (ia.TagCount() > kMaxTags) return give_up(222, unable);
-  for (int k = 1; k <= ia.TagCount(); ++k) {
-    uint16_t code = OpenTag(ia, k, file_name);
-    if (code == 266) return give_up(266, "Incorrect key length: Must be 1 to 100. " + file_name);
-    if (code == 217) return give_up(217, "Insufficient memory to open index: " + file_name);
-    if (code != 0)
-      return give_up(222, "Invalid dBASE key expression or corrupted index file " + file_name);
+    if (rc != 0) return give_up(static_cast<uint16_t>(rc), unable);
+    if (ia.TagCount() > kMaxTags) return give_up(222, unable);
+    for (int k = 1; k <= ia.TagCount(); ++k) {
+      uint16_t code = OpenTag(ia, k, file_name);
+      if (code == 266) return give_up(266, "Incorrect key length: Must be 1 to 100. " + file_name);
+      if (code == 217) return give_up(217, "Insufficient memory to open index: " + file_name);
+      if (code != 0)
+        return give_up(222, "Invalid dBASE key expression or corrupted index file " + file_name);
+    }
   }
   DbLastError = 0;
   ia.current = ia.orders[1] ? 1 : 0;
@@ -665,6 +672,7 @@ bool OpenIndex(const std::string& file_name) {
     // Another program may be appending, or have died appending: the tags hold keys of records
     // past the count of the table's header. The count and the first key of one moment.
     ReadBracket bracket;
+    if (DbLastError != 0) return give_up(DbLastError, DbErrorContext);
     RefreshRecCount(Wa());
     if (Wa().Table.RecordCount == 0) {
       TOrder& o = *ia.orders[1];
@@ -697,21 +705,19 @@ bool SetIndexTo(const std::string& name) {
   CloseIndexes();
   DbLastError = 0;
   if (!FileExistsS(file)) return Fail(2, "SetIndexTo(" + AllTrim(name) + ")");
+  // A failure closes what was opened; the failure stays the one the caller learns (closing
+  // clears the error word).
+  auto give_up = [] {
+    TStoredError failure;
+    CloseIndexes();
+    failure.Restore();
+    return false;
+  };
   if (IndexFileMode == -1 || (IndexFileMode & 0x40) != 0) {
     HandleSemafore(kSemLogin);
-    if (DbLastError != 0) {
-      CloseIndexes();
-      return false;
-    }
+    if (DbLastError != 0) return give_up();
   }
-  if (!OpenIndex(file)) {
-    uint16_t code = DbLastError;
-    std::string context = DbErrorContext;
-    CloseIndexes();
-    DbLastError = code;
-    DbErrorContext = context;
-    return false;
-  }
+  if (!OpenIndex(file)) return give_up();
   return true;
 }
 
@@ -727,6 +733,35 @@ void CloseIndexes() {
     CloseAllOrders(*ia);
   }
   HandleSemafore(kSemLogout);
+}
+
+bool IndexBuildLock::Take(const std::string& index_file) {
+  Release();
+  TWorkArea* wa = SelectedArea();
+  if (!wa || wa->Exclusive || !DbNetworkLocking) return true;
+  const uint64_t start = platform::NowMs();
+  while (true) {
+    int rc = wa->Table.File.LockRange(DbIndexBuildByte, 1);
+    if (rc == 0) {
+      area_ = CurrentWorkArea;
+      table_ = wa;
+      return true;
+    }
+    if (rc != platform::kErrLockViolation) return true;
+    if (platform::NowMs() - start >= IndexBuildWaitMs) break;
+    platform::SleepMs(1);
+  }
+  return Fail(33, std::to_string(IndexBuildWaitMs) +
+                      " ms timeout: another program is building or opening the index " +
+                      index_file + " [IndexBuildLock]");
+}
+
+void IndexBuildLock::Release() {
+  if (area_ == 0) return;
+  TWorkArea* wa = WorkAreas[area_].get();
+  if (wa == table_) wa->Table.File.UnlockRange(DbIndexBuildByte, 1);
+  area_ = 0;
+  table_ = nullptr;
 }
 
 void GetMdxTagList(std::vector<std::string>& list, const std::string& file_name) {

@@ -455,8 +455,10 @@ void Set_Order_To(int n) {
     return;
   }
   if (n == ia.current && !ia.natural) return;
-  try {
+  {
     ReadBracket bracket;
+    // Without the bracket (another program holds the semaphore lock) nothing is read.
+    if (DbLastError != 0) return;
     uint8_t saved = IndexFound;
     // In natural order the order's own flag is left from before and says nothing.
     bool at_end =
@@ -475,8 +477,6 @@ void Set_Order_To(int n) {
     }
     MakeCurrentKey();
     IndexFound = saved;
-  } catch (const ETarazedError&) {
-    // The error is stored; the order stays as far as it got.
   }
 }
 
@@ -491,7 +491,7 @@ bool SetOrderToTag(const std::string& name) {
   for (int k = 1; ia && k <= ia->TagCount(); ++k) {
     if (wanted.size() <= 10 && MdxTagName(k) == wanted) {
       Set_Order_To(k);
-      return true;
+      return DbLastError == 0;
     }
   }
   SetDbError(220, "Invalid Index Order Specified: SET_ORDER_TO. [SetOrderToTag(" + name +
@@ -535,6 +535,7 @@ void Find(const std::string& text) {
   // One read bracket for the whole search; another program may have given an empty tag its
   // first key, so its changes are looked at before the tag is judged.
   ReadBracket bracket;
+  if (DbLastError != 0) return;  // the bracket could not begin: nothing is read
   RefreshAfterChanges();  // Find seeks anew: where the record left the order does not matter
   if (t.RecordCount == 0 || o.EmptyByFor()) {
     FindMissed(ia);

@@ -55,8 +55,6 @@ constexpr uint64_t kRegionLength = 4;
 constexpr uint64_t kLoginLocks = 0x100;
 constexpr uint64_t kReaderLocks = 0x200;
 constexpr int kSlots = 255;
-// Lock attempts go on for about the ten seconds the failure message names.
-constexpr uint64_t kLockWaitMs = 10000;
 
 const char* const kActionNames[] = {"LOGIN",   "LOGOUT",        "INCREAD",
                                     "DECREAD", "LOCKSEMAPHORE", "UNLOCKSEMAPHORE"};
@@ -71,7 +69,7 @@ int Retry(Attempt attempt) {
   uint64_t start = platform::NowMs();
   while (true) {
     int rc = attempt();
-    if (rc == 0 || platform::NowMs() - start > kLockWaitMs) return rc;
+    if (rc == 0 || platform::NowMs() - start > SemaphoreLockWaitMs) return rc;
     platform::SleepMs(1);
   }
 }
@@ -531,7 +529,19 @@ void Bracket(int begin, int TIndexArea::*depth, int start, int end, const char* 
   TIndexArea* ia = FindArea();
   if (!ia) return;
   if (begin) {
-    if (ia->*depth == 0) HandleSemafore(start);
+    if (ia->*depth == 0) {
+      try {
+        HandleSemafore(start);
+      } catch (const ETarazedError&) {
+        // The bracket does not begin, and so its end never comes: what the start counted goes
+        // back as that end would take it back (with reporting off the end does come).
+        TStoredError failure;
+        ScopedReporting quiet(false);
+        HandleSemafore(end);
+        failure.Restore();
+        throw;
+      }
+    }
     ++(ia->*depth);
     return;
   }

@@ -251,6 +251,34 @@ TEST(Files, TemporaryFilesAreUniqueAndInTmpdir) {
   EXPECT_EQ(a, "");
 }
 
+TEST(Files, AMoveReplacesOnlyWhenAskedTo) {
+  TempDir dir;
+  struct Case {
+    bool target_there;
+    bool replace;
+    int result;
+    std::string target;  // what the target holds afterwards
+  } cases[] = {
+      {false, false, 0, "new"},
+      {false, true, 0, "new"},
+      {true, false, kErrFileExists, "old"},
+      {true, true, 0, "new"},
+  };
+  for (const Case& c : cases) {
+    std::string label = std::to_string(c.target_there) + std::to_string(c.replace);
+    std::filesystem::remove(dir / "Target.dbf");
+    std::string from = dir.Write("from.tmp", "new").string();
+    if (c.target_there) dir.Write("Target.dbf", "old");
+    // An existing target is found without regard to case.
+    EXPECT_EQ(MoveFile(from, (dir / "TARGET.DBF").string(), c.replace), c.result) << label;
+    EXPECT_EQ(TempDir::Read(dir / (c.target_there ? "Target.dbf" : "TARGET.DBF")), c.target)
+        << label;
+    EXPECT_EQ(FileExists(from), c.result != 0) << label;
+    std::filesystem::remove(dir / "TARGET.DBF");
+  }
+  EXPECT_EQ(MoveFile((dir / "none").string(), (dir / "x").string(), false), kErrFileNotFound);
+}
+
 TEST(Files, DosWildcards) {
   struct Case {
     const char* pattern;

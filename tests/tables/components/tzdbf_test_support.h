@@ -1,6 +1,7 @@
 // What the tests of the table components TTzCDataSet and TTzDbf share: the ucommon fixture
 // (errors raised as ETarazedError) with a temporary folder, a recording progress window
-// factory, and a maker of TTzDbf components over files in the folder.
+// factory, a maker of TTzDbf components over files in the folder, and the phone-model table's
+// field lines.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -49,6 +50,15 @@ class RecordingProgress {
 
   std::vector<Window> windows_;
   TTzProgressFactory previous_;
+};
+
+// The field lines of the phone-model table telstamm.dbf, as both programs declare them.
+inline const std::vector<std::string> kTelstammFields = {
+    "id, C, 10, 0",       "hersteller, C, 20, 0", "modell, C, 20, 0",  "smsstack, N, 3, 0",
+    "comport, N, 1, 0",   "baudrate, C, 6, 0",    "databits, C, 4, 0", "stopbits, C, 4, 0",
+    "parity, C, 1, 0",    "flowcontr, C, 20, 0",  "inputbuf, N, 4, 0", "outputbuf, N, 4, 0",
+    "waitopen, N, 4, 0",  "waitclose, N, 4, 0",   "waitsend, N, 4, 0", "waitrec, N, 4, 0",
+    "smsc_omit, L, 1, 0",
 };
 
 class TzDbfTest : public UCommonTest {

@@ -95,14 +95,6 @@ TEST(IndexLines, MatchWithoutRegardToCaseOrTrailingBlanks) {
 
 // --- Tables and their indexes -------------------------------------------------------------
 
-const std::vector<std::string> kTelstammFields = {
-    "id, C, 10, 0",       "hersteller, C, 20, 0", "modell, C, 20, 0",  "smsstack, N, 3, 0",
-    "comport, N, 1, 0",   "baudrate, C, 6, 0",    "databits, C, 4, 0", "stopbits, C, 4, 0",
-    "parity, C, 1, 0",    "flowcontr, C, 20, 0",  "inputbuf, N, 4, 0", "outputbuf, N, 4, 0",
-    "waitopen, N, 4, 0",  "waitclose, N, 4, 0",   "waitsend, N, 4, 0", "waitrec, N, 4, 0",
-    "smsc_omit, L, 1, 0",
-};
-
 struct TableDefinition {
   std::string component;
   std::string file;

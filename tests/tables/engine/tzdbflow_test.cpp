@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -132,6 +133,44 @@ TEST_F(TableFiles, CreateRefusesBadDefinitionsAndTablesInUse) {
   EXPECT_EQ(DbLastError, 32);
   EXPECT_EQ(TakeErrorContext(), "Error writing " + path + ". [CreateDbf]");
   EXPECT_EQ(platform::TempDir::Read(path), "someone's");
+}
+
+// A missing table is made as CreateDBF makes it, but never over a table that is there (one
+// that another program made first), and nothing else is left in the folder.
+TEST_F(TableFiles, AMissingTableIsMadeWholeAndNeverOverAnother) {
+  const std::vector<TFieldEntry> fields = Fields({{"NAME", 'C', 20}, {"NOTIZ", 'M', 0}});
+  TDbfTable table;
+  ASSERT_TRUE(CreateDBF(table, (dir_ / "made.dbf").string(), fields));
+  struct Case {
+    std::string label;
+    std::string there;  // the table's bytes before, empty: none
+    bool made;
+  } cases[] = {
+      {"missing", "", true},
+      {"there", "another program's table", false},
+  };
+  for (const Case& c : cases) {
+    platform::TempDir dir;
+    if (!c.there.empty()) dir.Write("t.dbf", c.there);
+    bool made = !c.made;
+    ASSERT_TRUE(CreateMissingDBF(table, (dir / "t.dbf").string(), fields, &made)) << c.label;
+    EXPECT_EQ(made, c.made) << c.label;
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    if (c.made) {
+      EXPECT_EQ(files, (std::vector<std::string>{"t.DBT", "t.dbf"})) << c.label;
+      EXPECT_EQ(platform::TempDir::Read(dir / "t.dbf"), platform::TempDir::Read(dir_ / "made.dbf"));
+      EXPECT_EQ(platform::TempDir::Read(dir / "t.DBT").substr(8, 8), std::string("t\0\0\0\0\0\0\0", 8));
+    } else {
+      EXPECT_EQ(files, (std::vector<std::string>{"t.dbf"})) << c.label;
+      EXPECT_EQ(platform::TempDir::Read(dir / "t.dbf"), c.there) << c.label;
+    }
+  }
+  EXPECT_FALSE(CreateMissingDBF(table, (dir_ / "bad.dbf").string(), {}));
+  EXPECT_EQ(DbLastError, 211);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "bad.dbf"));
 }
 
 TEST_F(TableFiles, AppendedRecordsReadBackAndTheHeaderKeepsOtherProgramsBytes) {
