@@ -122,6 +122,9 @@ void TMainForm::ReadSmsStack() {
     MobilKomm->ReadSms(slot, reply);
     if (reply.empty()) {
       ui->Memo1->appendPlainText("Read request abnormally terminated.");
+      // A port that failed (the phone gone) fails every slot after this one too, each with
+      // its message: the next scan tries again.
+      if (MobilKomm->PortFailed()) break;
       continue;
     }
     reply = phone::ReplaceAll(reply, "\r\n", "---");
@@ -158,13 +161,13 @@ void TMainForm::ReadSmsStack() {
     MobilKomm->DeleteSms(slot, deleted);
     if (DeleteSucceeded(deleted)) logged_not_deleted_.erase(key);
     // An SMS logged in an earlier scan was shown then (or was not to be shown).
-    if (logged_before) continue;
-    if (displayable) {
+    if (!logged_before && displayable) {
       SetStatus("Displaying SMS slot " + std::to_string(slot) + "...");
       Laser.DisplayText = text;
       shown = true;
       break;
     }
+    if (MobilKomm->PortFailed()) break;
   }
   // The product phrase belongs to the SMS that asked for it, and only when that one is shown.
   if (!shown) PhraseByPrefix = false;

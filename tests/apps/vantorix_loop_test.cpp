@@ -8,8 +8,10 @@
 #include <QApplication>
 #include <QStatusBar>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <thread>
 
 #include "laser/ld.h"
 #include "platform/testing/qt_testing.h"
@@ -530,6 +532,100 @@ TEST_F(LoopTest, APhoneThatGoesSilentOrAwayMidScanLeavesTheLoopRunning) {
   EXPECT_TRUE(rows[0].starts_with("FB +491701234567|")) << rows[0];
   EXPECT_EQ(platform::ld2000::ShownFrames().back().points.size(), 0u);
   EXPECT_FALSE(form.ui->BitBtn2->isEnabled());
+}
+
+// Unplugged in the middle of a scan, the phone cost a box and a freeze of 2 s and more per
+// slot, for ever. Now a failed port ends the scan at its slot with one message, at once; the
+// next scan tries again.
+TEST_F(LoopTest, APhoneThatGoesAwayMidScanCostsOneMessagePerScan) {
+  WriteRegistry("ID", "0000000001");
+  WriteRegistry("Werbeinterval", "0");
+  sim_->SetSlot(1, 2, DeliverPdu("+491709876543", "a draft"));  // stays on the SIM
+  sim_->SetBehaviour("AT+CMGR=2", Behaviour{Behaviour::kUnplug});
+  TMainForm& form = OpenForm();
+  form.ui->btnConnect->click();
+  ASSERT_NE(form.MobilKomm, nullptr);
+  form.ui->Edit2->setText("5");
+  form.ui->TrackBar3->setValue(50);
+  ui_.Clear();
+  std::vector<std::chrono::milliseconds> scans;
+  std::vector<size_t> boxes_after_scan;
+  bool in_scan = false;
+  Clock::time_point scan_start;
+  RunLoop(form, [&] {
+    if (form.ReaderBusy && !in_scan) {
+      in_scan = true;
+      scan_start = Clock::now();
+    } else if (!form.ReaderBusy && in_scan) {
+      in_scan = false;
+      scans.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                                            scan_start));
+      boxes_after_scan.push_back(ui_.Messages().size());
+      if (scans.size() == 4) form.ui->BitBtn2->click();
+    }
+  });
+  ASSERT_EQ(scans.size(), 4u);
+  EXPECT_EQ(boxes_after_scan, (std::vector<size_t>{1, 2, 3, 4}));
+  EXPECT_EQ(ui_.Texts(), (std::vector<std::string>{"Com Port read error: -3",
+                                                   "Com Port write error: -3",
+                                                   "Com Port write error: -3",
+                                                   "Com Port write error: -3"}));
+  for (auto ms : scans) EXPECT_LT(ms.count(), 1000) << "a scan froze";
+  EXPECT_TRUE(sim_->Unplugged());
+  EXPECT_EQ(CountReceived("AT+CMGR=3"), 0);
+  EXPECT_TRUE(ProtocolRows().empty());
+  EXPECT_FALSE(form.LoopRunning());
+  EXPECT_EQ(platform::ld2000::ShownFrames().back().points.size(), 0u);
+}
+
+// Stop, Esc or EXIT pressed while a reading waits for a phone that does not answer (a wait that
+// pumps no events): the box that followed swallowed the press, and the scan went on. Now the
+// press runs before the box and the loop ends after the slot in progress.
+TEST_F(LoopTest, StopPressedWhileAReadingWaitsEndsTheLoopAfterThatSlot) {
+  struct Case {
+    const char* name;
+    std::function<void(TMainForm&)> press;
+  };
+  const Case cases[] = {
+      {"Stop", [](TMainForm& form) { form.ui->BitBtn2->click(); }},
+      {"Esc", [](TMainForm& form) { form.FormKeyDown(27); }},
+      {"EXIT", [](TMainForm& form) { form.ui->BitBtn7->click(); }},
+  };
+  WriteRegistry("ID", "0000000001");
+  WriteRegistry("Werbeinterval", "0");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->ClearLog();
+    sim_->ClearBehaviours();
+    sim_->SetSlot(3, 0, DeliverPdu("+491709876543", "not read"));
+    sim_->SetBehaviour("AT+CMGR=2", Behaviour{Behaviour::kSilent});
+    TMainForm& form = OpenForm();
+    form.ui->btnConnect->click();
+    ASSERT_NE(form.MobilKomm, nullptr);
+    form.ui->Edit2->setText("3");
+    ui_.Clear();
+    // The press comes from the window system while the GUI thread waits for the reply; it is
+    // delivered at the next pump.
+    std::atomic<bool> pressed{false};
+    std::thread presser([&] {
+      for (int i = 0; CountReceived("AT+CMGR=2") == 0; ++i) {
+        if (i == 2000) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      pressed = true;
+    });
+    RunLoop(form, [&] {
+      if (pressed.exchange(false)) c.press(form);
+    });
+    presser.join();
+    EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"An Error occured on AT+CMGR=2. Error No: 1"});
+    EXPECT_EQ(CountReceived("AT+CMGR=3"), 0) << "the scan went on after the slot";
+    EXPECT_TRUE(sim_->Slot(3).has_value());
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    CloseForm();
+    platform::ld2000::Reset();
+  }
 }
 
 TEST_F(LoopTest, ARunningLoopUsesWellUnderOneCore) {
