@@ -102,13 +102,17 @@ bool TMainForm::LogSms(const std::string& smsc, const std::string& sender,
       }
     }
   }
-  if (!stored) platform::ShowMessage("Dataset could not be stored in database.");
+  if (!stored && !store_failure_shown_) {
+    platform::ShowMessage("Dataset could not be stored in database.");
+    store_failure_shown_ = true;
+  }
   return stored;
 }
 
 void TMainForm::ReadSmsStack() {
   ui->Memo1->clear();
   TReaderBusyScope busy(*this);
+  store_failure_shown_ = false;
   // The Stacksize edit can change while the scan waits for the phone.
   const int32_t slot_count = StackSize;
   std::string text;
@@ -169,6 +173,7 @@ void TMainForm::ReadSmsStack() {
     }
     if (MobilKomm->PortFailed()) break;
   }
+  store_failure_shown_ = false;
   // The product phrase belongs to the SMS that asked for it, and only when that one is shown.
   if (!shown) PhraseByPrefix = false;
   if (text.empty()) SetStatus("No SMS found...");
