@@ -3,8 +3,9 @@
 // the advertisements interleaved between the passes.
 //
 // No SMS is lost: its protocol row is written first and the SMS is deleted from the SIM only
-// when the row is stored; a row that cannot be stored leaves the SMS on the SIM for the next
-// scan. An SMS whose delete failed after its row was stored is remembered by slot and PDU, so
+// when the row is stored, flushed to the disk so that a power cut cannot take it while the SMS
+// is gone from the SIM already; a row that cannot be stored (or flushed) leaves the SMS on the
+// SIM for the next scan. An SMS whose delete failed after its row was stored is remembered by slot and PDU, so
 // that the next scans delete it again without logging it twice.
 #include <exception>
 
@@ -90,6 +91,7 @@ bool TMainForm::LogSms(const std::string& smsc, const std::string& sender,
         DBProtocol.FieldPutStr("text", text);
         DBProtocol.FieldPutStr("provider", smsc);
         DBProtocol.AppendRec();
+        DBProtocol.Commit();
         stored = true;
         DBProtocol.UnLock();
       }

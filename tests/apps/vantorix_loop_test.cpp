@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "laser/ld.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/testing/qt_testing.h"
 #include "vantorix_sim.h"
 
@@ -520,6 +522,61 @@ TEST_F(LoopTest, AProtocolThatCannotBeWrittenCostsOneMessagePerScan) {
                                                             "TELNR TEXT", dir_ / "p.out");
   EXPECT_EQ(rows, (std::vector<std::string>{"+491709876543|first", "+491709876543|second",
                                             "+491709876543|third"}));
+}
+
+// A protocol row was written about 50 ms before "AT+CMGD" went out and nothing forced it to
+// the disk: a power cut in between kept the row in the page cache only, with the SMS gone from
+// the SIM. Every row is flushed, counted by the header, before its SMS is deleted.
+TEST_F(LoopTest, EachProtocolRowIsOnTheDiskBeforeItsSmsIsDeleted) {
+  SeedLists({}, {"01701234567"});
+  WriteRegistry("ID", "0000000001");
+  WriteRegistry("Werbeinterval", "0");
+  // Two forbidden senders (logged, not shown: the scan goes on), then one that is shown.
+  sim_->SetSlot(1, 0, DeliverPdu("+491701234567", "one"));
+  sim_->SetSlot(2, 0, DeliverPdu("+491701234567", "two"));
+  sim_->SetSlot(3, 0, DeliverPdu("+491709876543", "three"));
+  const std::filesystem::path protocol = dir_ / "program" / "protocol.dbf";
+  struct Flush {
+    uint64_t ms;            // on the simulator's clock
+    int records;            // the header's count on the disk at the flush
+    int deletes_received;   // "AT+CMGD" lines the phone had received by then
+  };
+  std::vector<Flush> flushes;
+  struct ObserverScope {
+    explicit ObserverScope(std::function<void(const std::string&)> f) {
+      platform::SetFlushObserver(std::move(f));
+    }
+    ~ObserverScope() { platform::SetFlushObserver(nullptr); }
+  } observe([&](const std::string& path) {
+    if (!path.ends_with("/protocol.dbf")) return;
+    std::string bytes = platform::TempDir::Read(protocol);
+    int deletes = 0;
+    for (const std::string& line : sim_->LogTexts()) deletes += line.starts_with("AT+CMGD=");
+    flushes.push_back({platform::SystemClock().Milliseconds(),
+                       bytes.size() > 4 ? static_cast<uint8_t>(bytes[4]) : -1, deletes});
+  });
+  TMainForm& form = OpenForm();
+  form.ui->btnConnect->click();
+  form.ui->Edit2->setText("3");
+  form.Laser.SmsRepeat = 0;
+  RunLoop(form, [&] {
+    if (!form.ReaderBusy && Deleted(3)) form.ui->BitBtn2->click();
+  });
+  std::vector<std::string> rows = apps_testing::DbfreadRows(protocol, "TELNR TEXT", dir_ / "p.out");
+  EXPECT_EQ(rows, (std::vector<std::string>{"FB +491701234567|one", "FB +491701234567|two",
+                                            "+491709876543|three"}));
+  std::vector<phone::sim::ReceivedLine> deletes;
+  for (const auto& line : sim_->Log())
+    if (line.text.starts_with("AT+CMGD=")) deletes.push_back(line);
+  ASSERT_EQ(deletes.size(), 3u);
+  for (int k = 1; k <= 3; ++k) {
+    SCOPED_TRACE(deletes[static_cast<size_t>(k - 1)].text);
+    auto flush = std::find_if(flushes.begin(), flushes.end(),
+                              [&](const Flush& f) { return f.records == k; });
+    ASSERT_NE(flush, flushes.end()) << "row " << k << " was never flushed";
+    EXPECT_EQ(flush->deletes_received, k - 1);
+    EXPECT_LE(flush->ms, deletes[static_cast<size_t>(k - 1)].ms);
+  }
 }
 
 TEST_F(LoopTest, AnSmsWhoseDeleteFailedIsNotLoggedTwice) {
