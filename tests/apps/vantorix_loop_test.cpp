@@ -78,6 +78,16 @@ class LoopTest : public ConnectTest {
     EXPECT_FALSE(form.LoopRunning());
   }
 
+  // Another program (the engine suite's table holder) holding protocol.dbf's append lock;
+  // nullptr, after a failure, when it could not take it.
+  std::unique_ptr<platform::ChildProcess> HoldProtocolAppendLock() {
+    auto holder = std::make_unique<platform::ChildProcess>(TABLE_HOLDER, std::vector<std::string>{});
+    bool held = holder->WriteLine("use " + (dir_ / "program" / "protocol.dbf").string()) &&
+                holder->ReadLine() == "ok" && holder->WriteLine("alock") &&
+                holder->ReadLine() == "true";
+    EXPECT_TRUE(held) << "the table holder did not take the append lock";
+    return held ? std::move(holder) : nullptr;
+  }
   std::vector<std::string> ProtocolRows() { return PeerRows(dir_ / "program" / "protocol.dbf"); }
   int CountReceived(const std::string& line) const {
     std::vector<std::string> lines = sim_->LogTexts();
@@ -394,19 +404,21 @@ TEST_F(LoopTest, StacksizeDecidesHowManySlotsAScanReads) {
   }
 }
 
+// The operator's three ways to end the running loop.
+struct StopPress {
+  const char* name;
+  void (*press)(TMainForm&);
+};
+const StopPress kStopPresses[] = {
+    {"Stop", [](TMainForm& form) { form.ui->BitBtn2->click(); }},
+    {"Esc", [](TMainForm& form) { form.FormKeyDown(27); }},
+    {"EXIT", [](TMainForm& form) { form.ui->BitBtn7->click(); }},
+};
+
 TEST_F(LoopTest, StoppedInsideAScanTheLoopSendsNoFrameAfterTheEmptyOne) {
-  struct Case {
-    const char* name;
-    std::function<void(TMainForm&)> stop;
-  };
-  const Case cases[] = {
-      {"Stop", [](TMainForm& form) { form.ui->BitBtn2->click(); }},
-      {"Esc", [](TMainForm& form) { form.FormKeyDown(27); }},
-      {"EXIT", [](TMainForm& form) { form.ui->BitBtn7->click(); }},
-  };
   WriteRegistry("ID", "0000000001");
   WriteRegistry("Werbeinterval", "0");
-  for (const Case& c : cases) {
+  for (const StopPress& c : kStopPresses) {
     SCOPED_TRACE(c.name);
     sim_->ClearLog();
     sim_->SetSlot(3, 0, DeliverPdu("+491709876543", "too late"));
@@ -417,7 +429,7 @@ TEST_F(LoopTest, StoppedInsideAScanTheLoopSendsNoFrameAfterTheEmptyOne) {
     RunLoop(form, [&] {
       if (!stopped && form.ui->StatusBar1->currentMessage() == "Processing SMS slot 2...") {
         stopped = true;
-        c.stop(form);
+        c.press(form);
       }
     });
     ASSERT_TRUE(stopped);
@@ -445,11 +457,8 @@ TEST_F(LoopTest, ARowThatCannotBeStoredLeavesTheSmsOnTheSimUntilItIsLogged) {
   WriteRegistry("ID", "0000000001");
   WriteRegistry("Werbeinterval", "0");
   sim_->SetSlot(1, 0, DeliverPdu("+491709876543", "keep me"));
-  platform::ChildProcess holder(TABLE_HOLDER, {});
-  ASSERT_TRUE(holder.WriteLine("use " + (dir_ / "program" / "protocol.dbf").string()));
-  ASSERT_EQ(holder.ReadLine(), "ok");
-  ASSERT_TRUE(holder.WriteLine("alock"));
-  ASSERT_EQ(holder.ReadLine(), "true");
+  std::unique_ptr<platform::ChildProcess> holder = HoldProtocolAppendLock();
+  ASSERT_NE(holder, nullptr);
   TMainForm& form = OpenForm();
   form.ui->btnConnect->click();
   form.ui->Edit2->setText("1");
@@ -459,8 +468,8 @@ TEST_F(LoopTest, ARowThatCannotBeStoredLeavesTheSmsOnTheSimUntilItIsLogged) {
     if (form.ReaderBusy) return;
     if (!released && !ui_.Messages().empty()) {
       on_sim_after_refusal = sim_->Slot(1).has_value();
-      ASSERT_TRUE(holder.WriteLine("unlock"));
-      ASSERT_EQ(holder.ReadLine(), "ok");
+      ASSERT_TRUE(holder->WriteLine("unlock"));
+      ASSERT_EQ(holder->ReadLine(), "ok");
       released = true;
     }
     // One more scan after the one that logged it.
@@ -486,11 +495,8 @@ TEST_F(LoopTest, AProtocolThatCannotBeWrittenCostsOneMessagePerScan) {
   const std::vector<std::string> texts = {"first", "second", "third"};
   for (int slot = 1; slot <= 3; ++slot)
     sim_->SetSlot(slot, 0, DeliverPdu("+491709876543", texts[static_cast<size_t>(slot - 1)]));
-  platform::ChildProcess holder(TABLE_HOLDER, {});
-  ASSERT_TRUE(holder.WriteLine("use " + (dir_ / "program" / "protocol.dbf").string()));
-  ASSERT_EQ(holder.ReadLine(), "ok");
-  ASSERT_TRUE(holder.WriteLine("alock"));
-  ASSERT_EQ(holder.ReadLine(), "true");
+  std::unique_ptr<platform::ChildProcess> holder = HoldProtocolAppendLock();
+  ASSERT_NE(holder, nullptr);
   TMainForm& form = OpenForm();
   form.ui->btnConnect->click();
   form.ui->Edit2->setText("3");
@@ -508,8 +514,8 @@ TEST_F(LoopTest, AProtocolThatCannotBeWrittenCostsOneMessagePerScan) {
     if (boxes_after_scan.size() <= 3)
       for (int slot = 1; slot <= 3; ++slot) all_on_sim = all_on_sim && !Deleted(slot);
     if (boxes_after_scan.size() == 3) {
-      ASSERT_TRUE(holder.WriteLine("unlock"));
-      ASSERT_EQ(holder.ReadLine(), "ok");
+      ASSERT_TRUE(holder->WriteLine("unlock"));
+      ASSERT_EQ(holder->ReadLine(), "ok");
     }
     if (Deleted(1) && Deleted(2) && Deleted(3)) form.ui->BitBtn2->click();
   });
@@ -687,18 +693,9 @@ TEST_F(LoopTest, APhoneThatGoesAwayMidScanCostsOneMessagePerScan) {
 // pumps no events): the box that followed swallowed the press, and the scan went on. Now the
 // press runs before the box and the loop ends after the slot in progress.
 TEST_F(LoopTest, StopPressedWhileAReadingWaitsEndsTheLoopAfterThatSlot) {
-  struct Case {
-    const char* name;
-    std::function<void(TMainForm&)> press;
-  };
-  const Case cases[] = {
-      {"Stop", [](TMainForm& form) { form.ui->BitBtn2->click(); }},
-      {"Esc", [](TMainForm& form) { form.FormKeyDown(27); }},
-      {"EXIT", [](TMainForm& form) { form.ui->BitBtn7->click(); }},
-  };
   WriteRegistry("ID", "0000000001");
   WriteRegistry("Werbeinterval", "0");
-  for (const Case& c : cases) {
+  for (const StopPress& c : kStopPresses) {
     SCOPED_TRACE(c.name);
     sim_->ClearLog();
     sim_->ClearBehaviours();
