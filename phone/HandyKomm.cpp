@@ -119,14 +119,25 @@ bool TMobilKomm::InitPhone() {
 
 int TMobilKomm::Exchange(const std::string& text, std::string& reply) {
   SendLine(text);
+  if (port_failed_) {
+    // Nothing went out that the phone could answer.
+    reply.clear();
+    return kReplyPortFailed;
+  }
   Delay(WaitRec);
   return ReadReply(reply);
+}
+
+void TMobilKomm::ShowAfterWait(const std::string& text) {
+  platform::ProcessEvents();
+  platform::ShowMessage(text);
 }
 
 int TMobilKomm::Command(const std::string& text, std::string& reply) {
   int code = Exchange(text, reply);
   if (code != 0) {
-    platform::ShowMessage("An error occured during comunication to handy");
+    if (code != kReplyPortFailed)
+      ShowAfterWait("An error occured during comunication to handy");
     reply.clear();
   }
   return code;
@@ -137,9 +148,11 @@ void TMobilKomm::SendLine(const std::string& text) {
     platform::ShowMessage(kNotOpened);
     return;
   }
+  port_failed_ = false;
   if (unsettled_) DrainLateAnswer();
   // What is still waiting belongs to an earlier reply; read after this command it would
-  // pass for this command's reply.
+  // pass for this command's reply. (A device that has gone fails these reads; the write
+  // below then says so.)
   uint8_t stale;
   while (SerialGetByte(SerialPort, stale) == 1) {
   }
@@ -157,7 +170,8 @@ void TMobilKomm::SendLine(const std::string& text) {
       if (!may_pass || platform::NowMs() >= give_up) {
         // A line with a byte missing could be another valid command ("AT+CMGD=12" without
         // its "1" deletes slot 2), so the rest is not sent.
-        platform::ShowMessage("Com Port write error: " + std::to_string(LastResult));
+        port_failed_ = true;
+        ShowAfterWait("Com Port write error: " + std::to_string(LastResult));
         return;
       }
       platform::SleepMs(1);
@@ -173,7 +187,8 @@ void TMobilKomm::DrainLateAnswer() {
   for (;;) {
     uint8_t byte;
     bool got = false;
-    while (SerialGetByte(SerialPort, byte) == 1) {
+    int result;
+    while ((result = SerialGetByte(SerialPort, byte)) == 1) {
       got = true;
       line += static_cast<char>(byte);
       if (EndsWith(line, "\r\n")) {
@@ -181,6 +196,7 @@ void TMobilKomm::DrainLateAnswer() {
         line.clear();
       }
     }
+    if (result == kSerialOsError) return;  // the device has gone: nothing more will come
     const uint64_t now = platform::NowMs();
     // Bytes found waiting may have come at any time since the last look: the quiet counts
     // from now.
@@ -210,7 +226,14 @@ int TMobilKomm::ReadReply(std::string& reply) {
   };
   for (;;) {
     uint8_t byte;
-    const bool got = SerialGetByte(SerialPort, byte) == 1;
+    const int result = SerialGetByte(SerialPort, byte);
+    if (result == kSerialOsError) {
+      reply.clear();
+      port_failed_ = true;
+      ShowAfterWait("Com Port read error: " + std::to_string(result));
+      return kReplyPortFailed;
+    }
+    const bool got = result == 1;
     if (got) {
       reply += static_cast<char>(byte);
       line += static_cast<char>(byte);
@@ -241,9 +264,9 @@ int TMobilKomm::ReadReply(std::string& reply) {
 
 void TMobilKomm::ReadSms(int slot, std::string& reply) {
   int code = Exchange("AT+CMGR=" + std::to_string(slot), reply);
-  if (code != 0)
-    platform::ShowMessage("An Error occured on AT+CMGR=" + std::to_string(slot) +
-                          ". Error No: " + std::to_string(code));
+  if (code != 0 && code != kReplyPortFailed)
+    ShowAfterWait("An Error occured on AT+CMGR=" + std::to_string(slot) +
+                  ". Error No: " + std::to_string(code));
 }
 
 void TMobilKomm::Query(const std::string& text, std::string& reply) {

@@ -6,7 +6,14 @@
 // carries on; results are a Boolean or a reply code. Waits (Delay) keep pumping
 // platform::ProcessEvents, so the owner's handlers can run inside them and call this same
 // object; the owner must not destroy it while one of its operations waits. Reading a reply
-// does not pump. Nothing here throws.
+// does not pump, but a failure shown after a wait that did not pump (a reading that gave up,
+// a line that could not be written) lets the pending events run first: a button pressed
+// during the wait would otherwise reach the window while the modal box holds it, and be
+// dropped. Nothing here throws.
+//
+// A port that fails (the device has gone: unplugged, switched off) costs one message per
+// exchange: the write or read error. The exchange then ends at once with kReplyPortFailed,
+// without the wait for an answer and without a message of its own (PortFailed).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +28,7 @@ enum TReplyCode : int {
   kReplyComplete = 0,  // the reply ended with a final result line
   kReplySilence = 1,   // 2000 ms passed without a byte
   kReplyTimeout = 2,   // the whole reading passed 4000 ms
+  kReplyPortFailed = 3,  // the line could not be written, or the device went away meanwhile
 };
 
 class TMobilKomm {
@@ -98,13 +106,15 @@ class TMobilKomm {
   bool InitPhone();
 
   // Sends `text`, waits WaitRec and reads the reply. Code 0: `reply` is the whole reply.
-  // Otherwise "An error occured during comunication to handy" is shown and `reply` is
-  // empty. Returns the code.
+  // Otherwise `reply` is empty and "An error occured during comunication to handy" is shown
+  // (the pending events run first; nothing more for a failed port, whose own message was
+  // shown). Returns the code.
   int Command(const std::string& text, std::string& reply);
   // Sends `text` and a CR. A byte the port does not take at once is tried again for about
-  // a second; if it still cannot go out the rest of the line is dropped and "Com Port write
-  // error: <code>" is shown. Without a port record "Communication Port not opened " is shown
-  // and nothing is sent. Does not pump.
+  // a second; if it still cannot go out the rest of the line is dropped, "Com Port write
+  // error: <code>" is shown (the pending events run first) and PortFailed is set. Without a
+  // port record "Communication Port not opened " is shown and nothing is sent. Does not pump
+  // otherwise.
   //
   // A command goes out only onto a quiet line, so that a late answer is not taken for its
   // reply. Input still waiting from an earlier reply is discarded first. After a reading
@@ -120,7 +130,9 @@ class TMobilKomm {
   // and ends in CR LF: code 0 with everything read (echo and intermediate lines included).
   // 2000 ms without a byte give code 1, 4000 ms in all code 2, each with an empty reply.
   // Without a port record "Communication Port not opened " is shown: code 0, empty reply.
-  // Does not pump; sleeps up to 1 ms at a time while nothing comes.
+  // A read that fails (the device has gone) ends the reading at once: "Com Port read error:
+  // -3" is shown (the pending events run first), PortFailed is set, code 3 with an empty
+  // reply. Does not pump otherwise; sleeps up to 1 ms at a time while nothing comes.
   //
   // Once the phone has echoed a command on this port, the reply to the command just sent
   // begins at its echo (the command and a CR): what comes before belongs to an earlier
@@ -130,7 +142,8 @@ class TMobilKomm {
   // then its readings end by silence): a reply is never taken on a guess.
   int ReadReply(std::string& reply);
   // AT+CMGR=<slot>: `reply` is the whole reply, empty after a failure, which shows "An Error
-  // occured on AT+CMGR=<slot>. Error No: <code>".
+  // occured on AT+CMGR=<slot>. Error No: <code>" (the pending events run first), except for a
+  // failed port, whose own message was shown.
   void ReadSms(int slot, std::string& reply);
   // Waits WaitSend, then AT+CMGD=<slot>; `reply` is the whole reply (empty after a
   // failure). Shows nothing.
@@ -140,14 +153,23 @@ class TMobilKomm {
   void GetManufacturer(std::string& reply);
   void GetModel(std::string& reply);
 
+  // The port failed during the last exchange: the line sent last could not be written, or a
+  // read after it found the device gone (the reply code was kReplyPortFailed). Cleared by the
+  // next SendLine, which tries the port again.
+  bool PortFailed() const { return port_failed_; }
+
   // Waits `ms` milliseconds, letting pending events run (platform::ProcessEvents) and
   // sleeping up to 1 ms between pumps. A wait of 0 or less returns at once without
   // pumping; a program that is terminating ends the wait early.
   static void Delay(int ms);
 
  private:
-  // SendLine, Delay(WaitRec), ReadReply.
+  // SendLine, Delay(WaitRec), ReadReply; a line that could not be written is not waited
+  // for: kReplyPortFailed at once.
   int Exchange(const std::string& text, std::string& reply);
+  // Lets the pending events run, then shows `text`: for a failure found in a wait that did
+  // not pump.
+  static void ShowAfterWait(const std::string& text);
   // The septets as text: the default table, an escape (27) taking the next septet from the
   // extension table (an entry of 0 appends the character 0).
   std::string MapSeptets(const std::string& septets) const;
@@ -162,6 +184,7 @@ class TMobilKomm {
   bool echoes_ = false;           // the phone has echoed a command on this port
   bool unsettled_ = false;        // the last reading ended by silence or time-out
   uint64_t unsettled_since_ = 0;  // when it did
+  bool port_failed_ = false;      // PortFailed
 };
 
 }  // namespace phone

@@ -1,6 +1,7 @@
 #include "phone/serial.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -157,7 +158,16 @@ int SerialGetByte(TSerialPort* port, uint8_t& byte) {
   if (port->Handle == -1) return kSerialNotOpen;
   ssize_t n = ::read(port->Handle, &byte, 1);
   if (n == 1) return 1;
-  if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+  if (n == 0) {
+    // A raw line with nothing waiting reads 0 bytes, and so does one that was hung up: the
+    // device went away (a USB adapter or phone unplugged, the far side of a pseudo-terminal
+    // closed), after which every write fails. Only poll tells the two apart.
+    pollfd p = {port->Handle, POLLIN, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+      return Fail(port, EIO);
+    return 0;
+  }
+  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
   return Fail(port, errno);
 }
 

@@ -95,9 +95,10 @@ int SerialClose(TSerialPort* port);
 // the write failed.
 int SerialPutByte(TSerialPort* port, uint8_t byte);
 
-// Reads one byte without waiting: 1 with the byte, 0 when nothing is waiting (also on end
-// of file and an interrupted read). -1 for nullptr, -2 when not open, -3 when the read
-// failed (the other end has gone, for one).
+// Reads one byte without waiting: 1 with the byte, 0 when nothing is waiting (also on an
+// interrupted read). -1 for nullptr, -2 when not open, -3 when the read failed or the line
+// was hung up (the device has gone: unplugged, or the far side of a pseudo-terminal closed;
+// LastError is then EIO).
 int SerialGetByte(TSerialPort* port, uint8_t& byte);
 
 }  // namespace phone

@@ -283,9 +283,22 @@ int File::Size(uint64_t* size) const {
   return kFileOk;
 }
 
+namespace {
+std::function<void(const std::string&)>& FlushObserver() {
+  static std::function<void(const std::string&)> observer;
+  return observer;
+}
+}  // namespace
+
+void SetFlushObserver(std::function<void(const std::string& path)> observer) {
+  FlushObserver() = std::move(observer);
+}
+
 int File::Flush() {
   if (fd_ < 0) return kErrInvalidHandle;
-  return fsync(fd_) == 0 ? kFileOk : DosErrorFromErrno(errno);
+  if (fsync(fd_) != 0) return DosErrorFromErrno(errno);
+  if (FlushObserver()) FlushObserver()(path_);
+  return kFileOk;
 }
 
 int File::DateStamp(uint32_t* stamp) const {

@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,7 +107,8 @@ class File {
   int Size(uint64_t* size) const;
   // Cuts the file to `size` bytes (or extends it with zeros); 5 when opened for reading only.
   int Truncate(uint64_t size);
-  // Makes the system write the file's data to the disk (fsync).
+  // Makes the system write the file's data to the disk (fsync). After a successful flush the
+  // installed flush observer (SetFlushObserver) is told the file's path.
   int Flush();
   // The last-modification time as a DOS date stamp in local time: bits 25-31 year - 1980,
   // 21-24 month, 16-20 day, 11-15 hour, 5-10 minute, 0-4 seconds / 2.
@@ -143,6 +145,12 @@ class File {
   bool exclusive_locks_ = false;  // the descriptor allows write locks
   std::string path_;
 };
+
+// For tests that check when data reached the disk (a power cut can lose what was only
+// written): `observer` is called with the path of every file whose Flush succeeded, right
+// after the fsync; an empty function (the default) calls nothing. Set it before the files are
+// flushed and clear it before it goes; not thread-safe.
+void SetFlushObserver(std::function<void(const std::string& path)> observer);
 
 // The path with every "\" turned into "/" and each existing folder or file name spelled as it
 // is on the disk: a component that does not exist as written is looked up without regard to

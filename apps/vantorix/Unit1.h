@@ -195,7 +195,8 @@ class TMainForm : public QMainWindow {
   std::string MaskForbiddenWords(const std::string& text);
   // Appends the protocol row under the table's append lock. False, after the message
   // "Dataset could not be stored in database.", when the lock is refused or the row cannot
-  // be written.
+  // be written; within one SIM scan the message is shown for the first such row only, so a
+  // protocol that cannot be written costs the operator one box per scan, not one per SMS.
   bool LogSms(const std::string& smsc, const std::string& sender, const std::string& time_stamp,
               const std::string& text);
   // Takes the current active advertisement into DisplayText and moves werbung.dbf on to the
@@ -274,6 +275,8 @@ class TMainForm : public QMainWindow {
   // The SMS logged in this run whose delete from the SIM has not succeeded yet, by slot and
   // PDU: the next scan deletes them again without logging them a second time.
   std::set<std::pair<int32_t, std::string>> logged_not_deleted_;
+  // The running SIM scan has shown LogSms's message already.
+  bool store_failure_shown_ = false;
   // The PIN the SIM refused last; it is not sent again while MobilePin equals it.
   std::optional<std::string> refused_pin_;
 };

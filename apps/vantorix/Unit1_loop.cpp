@@ -3,8 +3,9 @@
 // the advertisements interleaved between the passes.
 //
 // No SMS is lost: its protocol row is written first and the SMS is deleted from the SIM only
-// when the row is stored; a row that cannot be stored leaves the SMS on the SIM for the next
-// scan. An SMS whose delete failed after its row was stored is remembered by slot and PDU, so
+// when the row is stored, flushed to the disk so that a power cut cannot take it while the SMS
+// is gone from the SIM already; a row that cannot be stored (or flushed) leaves the SMS on the
+// SIM for the next scan. An SMS whose delete failed after its row was stored is remembered by slot and PDU, so
 // that the next scans delete it again without logging it twice.
 #include <exception>
 
@@ -90,6 +91,7 @@ bool TMainForm::LogSms(const std::string& smsc, const std::string& sender,
         DBProtocol.FieldPutStr("text", text);
         DBProtocol.FieldPutStr("provider", smsc);
         DBProtocol.AppendRec();
+        DBProtocol.Commit();
         stored = true;
         DBProtocol.UnLock();
       }
@@ -102,13 +104,17 @@ bool TMainForm::LogSms(const std::string& smsc, const std::string& sender,
       }
     }
   }
-  if (!stored) platform::ShowMessage("Dataset could not be stored in database.");
+  if (!stored && !store_failure_shown_) {
+    platform::ShowMessage("Dataset could not be stored in database.");
+    store_failure_shown_ = true;
+  }
   return stored;
 }
 
 void TMainForm::ReadSmsStack() {
   ui->Memo1->clear();
   TReaderBusyScope busy(*this);
+  store_failure_shown_ = false;
   // The Stacksize edit can change while the scan waits for the phone.
   const int32_t slot_count = StackSize;
   std::string text;
@@ -122,6 +128,9 @@ void TMainForm::ReadSmsStack() {
     MobilKomm->ReadSms(slot, reply);
     if (reply.empty()) {
       ui->Memo1->appendPlainText("Read request abnormally terminated.");
+      // A port that failed (the phone gone) fails every slot after this one too, each with
+      // its message: the next scan tries again.
+      if (MobilKomm->PortFailed()) break;
       continue;
     }
     reply = phone::ReplaceAll(reply, "\r\n", "---");
@@ -158,14 +167,15 @@ void TMainForm::ReadSmsStack() {
     MobilKomm->DeleteSms(slot, deleted);
     if (DeleteSucceeded(deleted)) logged_not_deleted_.erase(key);
     // An SMS logged in an earlier scan was shown then (or was not to be shown).
-    if (logged_before) continue;
-    if (displayable) {
+    if (!logged_before && displayable) {
       SetStatus("Displaying SMS slot " + std::to_string(slot) + "...");
       Laser.DisplayText = text;
       shown = true;
       break;
     }
+    if (MobilKomm->PortFailed()) break;
   }
+  store_failure_shown_ = false;
   // The product phrase belongs to the SMS that asked for it, and only when that one is shown.
   if (!shown) PhraseByPrefix = false;
   if (text.empty()) SetStatus("No SMS found...");

@@ -148,17 +148,31 @@ void LogFrame(const ShownFrame& f) {
   WriteLog(line);
 }
 
-// Waits until the frame shown before has been scanned, then books the time of this one.
+// The caller is a GUI thread that pumps no events while DisplayUpdate waits, so no "Minimum
+// number of points" or scan rate in LD2000.ini may hold it for long: a frame is paced as at
+// most the points the display program writes per frame, at least at the lowest rate it sets.
+constexpr long long kPacedPointLimit = 4000;
+constexpr long long kPacedRateFloor = 1000;
+
+// Waits until the frame shown before has been scanned, then books the time of this one. An
+// empty frame blanks the laser at once: it waits for nothing (Stop and the end of a session
+// replace the frame on show) and books nothing, so the next frame goes out at once too.
 void Pace(size_t points) {
   Library& lib = Lib();
   if (!lib.pace || lib.points_per_second <= 0) return;
   auto now = SteadyClock::now();
+  if (points == 0) {
+    lib.free_at = now;
+    return;
+  }
   if (now < lib.free_at) {
     std::this_thread::sleep_until(lib.free_at);
     now = lib.free_at;
   }
-  auto scanned = std::max<long long>(static_cast<long long>(points), lib.minimum_points);
-  lib.free_at = now + std::chrono::microseconds(scanned * 1000000 / lib.points_per_second);
+  const long long scanned = std::min<long long>(
+      std::max<long long>(static_cast<long long>(points), lib.minimum_points), kPacedPointLimit);
+  const long long rate = std::max<long long>(lib.points_per_second, kPacedRateFloor);
+  lib.free_at = now + std::chrono::microseconds(scanned * 1000000 / rate);
 }
 
 }  // namespace

@@ -7,7 +7,11 @@
 // call with its arguments and every frame shown (platform/ld2000/recorder.h gives tests the
 // record), and writes the same record to the file named by $LD2000_LOG when that is set.
 // With $LD2000_PACE set (and not "0") DisplayUpdate waits until the frame shown before has had
-// its time at the scan rate, so a running display does not spin a core.
+// its time at the scan rate, so a running display does not spin a core. A frame's time counts
+// its points, at least "Minimum number of points" (DisplayMinimumPoints) and at most 4000, at
+// the scan rate of DisplayFreq3's first argument, at least 1000 points per second: one wait
+// lasts 4 s at the most (0.31 s at the display program's 13000). An empty frame (blanking)
+// neither waits nor makes the next frame wait.
 //
 // Statuses are written through the `status` pointers (never null); the calls do not block
 // except DisplayUpdate when paced, never throw, and are not thread-safe.

@@ -125,6 +125,11 @@ void TTzCDataSet::ReplaceRec() {
   FinishDirectWrite();
 }
 
+void TTzCDataSet::Commit() {
+  if (!SelectWorkArea("Commit")) return;
+  tz::Commit();
+}
+
 void TTzCDataSet::DeleteRec() {
   if (!SelectWorkArea("DeleteRec")) return;
   SyncCursorPos();

@@ -70,6 +70,9 @@ class TTzCDataSet : public TTzDataSet {
   void AppendRec();
   void ReplaceRec();
   void DeleteRec();
+  // The engine's Commit: what was written to the table so far is flushed to the disk (on an
+  // exclusive table with its header); the dataset stays as it is.
+  void Commit();
 
   // --- Navigation ---
   // GO to the record number, then show the engine's record.

@@ -213,6 +213,18 @@ bool RepositionAfterWrite();
 void Peek(uint8_t field, int32_t recno, std::string& text);
 // Writes raw bytes into a field of any record; an empty value writes nothing.
 void Poke(const std::string& value, uint8_t field, int32_t recno);
+// Makes the selected table's records written so far survive a power cut, not only a killed
+// program: on an exclusive table the header (record count, date) and the end mark are written
+// as a close writes them; then the table file is flushed to the disk (fsync). Appends to a
+// shared table keep the header's count and the end mark current on the disk already, and a
+// rewrite of the header without the append lock could lower another program's count, so
+// there only the flush. Memo values are flushed when they are written; index files are not
+// flushed (they can be built again). Writes flush nothing by themselves: a flush costs a
+// disk round trip, and only the caller knows which rows must not be lost (the display program
+// flushes a protocol row before the SMS it records leaves the SIM). An I/O failure is
+// reported with its code and "Unable to flush file [FlushFile]" (the header's own context
+// for a header that could not be written).
+void Commit();
 
 // --- Sequential search --------------------------------------------------------------------
 

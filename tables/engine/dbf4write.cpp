@@ -190,4 +190,14 @@ void Poke(const std::string& value, uint8_t field, int32_t recno) {
     DbLastError = 0;
 }
 
+void Commit() {
+  DbLastError = 0;
+  if (CheckDbInUse("Commit")) return;
+  TWorkArea& wa = *SelectedArea();
+  if (wa.Exclusive)
+    CommitDbfHeader(wa.Table);
+  else
+    FlushFile(wa.Table.File);
+}
+
 }  // namespace tz

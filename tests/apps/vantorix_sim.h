@@ -1,11 +1,13 @@
 // The phone side of the main window's tests: a phone simulator whose device is COM1, the
-// phone table rows the cases use, and the simulator's log with repeated lines folded.
+// phone table rows the cases use, SMS as the SIM stores them, and the simulator's log with
+// repeated lines folded.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/apps/sms_pdu.h"
 #include "tools/phonesim/simulator.h"
 #include "vantorix_fixture.h"
 
@@ -26,6 +28,9 @@ inline const std::vector<PhoneRow> kPhones = {
 // What the phone answers InitPhone with.
 inline const std::vector<std::string> kInitCommands = {"AT+CGMI", "AT+CMGF=0",
                                                        "AT+CPMS=\"SM\",\"SM\",\"SM\""};
+
+// SMS as the SIM stores them.
+using apps::testing::DeliverPdu;
 
 class ConnectTest : public VantorixTest {
  protected:

@@ -131,5 +131,58 @@ TEST_F(Ld2000, PacedUpdatesTakeTheFramesScanTime) {
   EXPECT_LT(ms, 3000);
 }
 
+// The one GUI thread cannot pump events while DisplayUpdate waits: however LD2000.ini sets the
+// minimum points and the scan rate, a frame is waited for as 4000 points at 1000 points per
+// second at the most, and blanking the laser waits for nothing.
+TEST_F(Ld2000, PacedWaitsAreBoundedAndBlankingDoesNotWait) {
+  ScopedEnv pace("LD2000_PACE", "1");
+  struct Case {
+    const char* name;
+    int32_t minimum_points, rate, points;
+    int wait_ms;  // what the second update of the frame waits
+  };
+  const Case cases[] = {
+      {"500 points at 10000/s", 0, 10000, 500, 50},
+      {"minimum 1000 points", 1000, 10000, 500, 100},
+      {"minimum 200000 points at 13000/s", 200000, 13000, 500, 307},
+      {"5000 points at 20000/s", 0, 20000, 5000, 200},
+      {"minimum 200000 points at 500/s", 200000, 500, 500, 4000},
+  };
+  auto elapsed_ms = [](auto start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    BeginSession(6000, 15632, 16384, 5, &status_);
+    int32_t o1, o2, o3;
+    DisplayFreq3(c.rate, c.rate, c.rate, &o1, &o2, &o3);
+    DisplayMinimumPoints(c.minimum_points);
+    auto points = Points(c.points);
+    TLDFrameHeader header{0, 100, 0, c.points};
+    WriteFrame(&header, points.data());
+    DisplayFrame(1);
+    DisplayUpdate();  // shown at once; the next one waits for it
+    auto start = std::chrono::steady_clock::now();
+    DisplayUpdate();
+    long long waited = elapsed_ms(start);
+    EXPECT_GE(waited, c.wait_ms - 5);
+    EXPECT_LT(waited, c.wait_ms + 150);
+
+    // Blanking replaces the frame on show at once, and the frame after it goes out at once.
+    TLDFrameHeader empty{0, 100, 0, 0};
+    start = std::chrono::steady_clock::now();
+    WriteFrame(&empty, points.data());
+    DisplayUpdate();
+    WriteFrame(&header, points.data());
+    DisplayUpdate();
+    EXPECT_LT(elapsed_ms(start), 50);
+    ASSERT_EQ(ShownFrames().size(), 4u);
+    EXPECT_TRUE(ShownFrames()[2].points.empty());
+  }
+}
+
 }  // namespace
 }  // namespace platform::ld2000

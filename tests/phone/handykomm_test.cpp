@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -294,6 +295,96 @@ TEST(MobilKomm, ASendLineWithoutAPortShowsItsMessage) {
   TMobilKomm komm;
   komm.SendLine("AT");
   EXPECT_EQ(ui.Texts(), (Texts{"Communication Port not opened "}));
+}
+
+// A phone that goes away (unplugged before the command, or while it is answered) costs each
+// exchange one message, at once: no wait for an answer that cannot come.
+TEST(MobilKomm, APhoneThatGoesAwayCostsEachExchangeOneMessageAndNoWait) {
+  struct Exchange {
+    const char* name;
+    std::function<void(TMobilKomm&, std::string&)> run;
+  };
+  const Exchange exchanges[] = {
+      {"ReadSms", [](TMobilKomm& k, std::string& r) { k.ReadSms(1, r); }},
+      {"Command", [](TMobilKomm& k, std::string& r) { k.Command("AT+CMGR=1", r); }},
+      {"DeleteSms", [](TMobilKomm& k, std::string& r) { k.DeleteSms(1, r); }},
+  };
+  struct Way {
+    const char* name;
+    bool before;          // unplugged before the command goes out, else when it comes
+    const char* message;  // of the first exchange; every later one meets the write error
+  };
+  const Way ways[] = {
+      {"unplugged before", true, "Com Port write error: -3"},
+      {"gone while answering", false, "Com Port read error: -3"},
+  };
+  for (const Way& way : ways) {
+    for (const Exchange& exchange : exchanges) {
+      SCOPED_TRACE(std::string(way.name) + ", " + exchange.name);
+      Komm k;
+      k.sim.SetSlot(1, 0, kPdu1);
+      ASSERT_TRUE(k.Open());
+      if (way.before)
+        k.sim.Unplug();
+      else
+        k.sim.SetBehaviour("AT+CMGR", {Behaviour::kUnplug});
+      if (!way.before) k.sim.SetBehaviour("AT+CMGD", {Behaviour::kUnplug});
+      for (const char* message : {way.message, "Com Port write error: -3"}) {
+        std::string reply = "stale";
+        uint64_t t0 = RealMs();
+        exchange.run(k.komm, reply);
+        EXPECT_LT(RealMs() - t0, 500u) << "waited for an answer";
+        EXPECT_EQ(reply, "");
+        EXPECT_TRUE(k.komm.PortFailed());
+        EXPECT_EQ(k.ui.Texts(), (Texts{message}));
+        k.ui.Clear();
+      }
+    }
+  }
+}
+
+// A failure found in a wait that did not pump lets the events that came meanwhile run before
+// its box: a Stop pressed during the wait would otherwise go to a window the box holds.
+TEST(MobilKomm, AFailureAfterAWaitThatDidNotPumpLetsPendingEventsRunFirst) {
+  struct Case {
+    const char* name;
+    std::function<void(Komm&)> fail;  // makes the exchange fail
+    std::function<void(TMobilKomm&)> run;
+  };
+  auto silent = [](Komm& k) { k.sim.SetBehaviour("", {Behaviour::kSilent}); };
+  auto unplugged = [](Komm& k) { k.sim.Unplug(); };
+  const Case cases[] = {
+      {"a reading that gave up, ReadSms", silent,
+       [](TMobilKomm& k) {
+         std::string r;
+         k.ReadSms(3, r);
+       }},
+      {"a reading that gave up, Command", silent,
+       [](TMobilKomm& k) {
+         std::string r;
+         k.Command("AT", r);
+       }},
+      {"a line that could not be written", unplugged,
+       [](TMobilKomm& k) { k.SendLine("AT+CMGR=3"); }},
+      {"a reading that found the device gone", unplugged,
+       [](TMobilKomm& k) {
+         std::string r;
+         k.ReadReply(r);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Komm k;
+    k.komm.WaitRec = 0;  // no Delay pumps on the way
+    ASSERT_TRUE(k.Open());
+    c.fail(k);
+    std::vector<size_t> boxes_at_pump;
+    k.ui.OnProcessEvents([&] { boxes_at_pump.push_back(k.ui.Messages().size()); });
+    c.run(k.komm);
+    k.ui.OnProcessEvents(nullptr);
+    ASSERT_EQ(k.ui.Messages().size(), 1u);
+    EXPECT_EQ(boxes_at_pump, std::vector<size_t>{0}) << "no pump before the box";
+  }
 }
 
 // ---------------------------------------------------------------------------------------

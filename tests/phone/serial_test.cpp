@@ -293,6 +293,22 @@ TEST(Serial, GetByteReturnsAtOnceWithNothingWaiting) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
 }
 
+// An unplugged device hangs the line up: reads find nothing as on a quiet line, so only the
+// hang-up itself tells that no answer will ever come; writes fail.
+TEST(Serial, AHungUpLineFailsReadsAndWrites) {
+  SimFixture f;
+  Port port;
+  ASSERT_EQ(SerialOpen(port.p), 0);
+  uint8_t b;
+  EXPECT_EQ(SerialGetByte(port.p, b), 0);
+  f.sim.Unplug();
+  EXPECT_EQ(SerialGetByte(port.p, b), -3);
+  EXPECT_EQ(port.p->LastError, static_cast<uint32_t>(EIO));
+  EXPECT_EQ(SerialPutByte(port.p, 'A'), -3);
+  EXPECT_EQ(port.p->LastError, static_cast<uint32_t>(EIO));
+  EXPECT_EQ(SerialClose(port.p), 0);
+}
+
 TEST(Serial, ASecondOpenerIsLockedOut) {
   SimFixture f;
   Port first, second;

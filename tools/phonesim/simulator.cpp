@@ -172,6 +172,32 @@ void PhoneSimulator::SetReading(bool on) {
   Wake();
 }
 
+void PhoneSimulator::Unplug() {
+  std::unique_lock lock(mu_);
+  unplug_ = true;
+  lock.unlock();
+  Wake();
+  lock.lock();
+  changed_.wait(lock, [&] { return unplugged_ || stop_; });
+}
+
+bool PhoneSimulator::Unplugged() const {
+  std::lock_guard lock(mu_);
+  return unplugged_;
+}
+
+void PhoneSimulator::CloseIfUnplugged() {
+  if (!unplug_ || unplugged_) return;
+  ::close(master_);
+  ::close(slave_);
+  master_ = slave_ = -1;
+  outbox_.clear();
+  held_.clear();
+  trickling_ = false;
+  unplugged_ = true;
+  changed_.notify_all();
+}
+
 void PhoneSimulator::SendRaw(std::string bytes) {
   {
     std::lock_guard lock(mu_);
@@ -239,6 +265,7 @@ void PhoneSimulator::Run() {
     {
       std::lock_guard lock(mu_);
       if (stop_) return;
+      CloseIfUnplugged();
       const uint64_t now = RealNow();
       Flush(now);
       if (!held_.empty() && busy_until_ <= now) {
@@ -271,13 +298,14 @@ void PhoneSimulator::Run() {
     pollfd fds[2] = {{wake_[0], POLLIN, 0}, {master_, 0, 0}};
     if (want_read) fds[1].events |= POLLIN;
     if (want_write) fds[1].events |= POLLOUT;
-    if (poll(fds, 2, timeout) < 0 && errno != EINTR) return;
+    const nfds_t count = master_ >= 0 ? 2 : 1;
+    if (poll(fds, count, timeout) < 0 && errno != EINTR) return;
     if (fds[0].revents & POLLIN) {
       char drain[64];
       while (::read(wake_[0], drain, sizeof drain) > 0) {
       }
     }
-    if (fds[1].revents & POLLIN) {
+    if (count == 2 && (fds[1].revents & POLLIN)) {
       char buf[4096];
       ssize_t n = ::read(master_, buf, sizeof buf);
       if (n > 0) {
@@ -289,6 +317,7 @@ void PhoneSimulator::Run() {
 }
 
 void PhoneSimulator::Flush(uint64_t now) {
+  if (master_ < 0) return;
   while (!outbox_.empty() && outbox_.front().due_ms <= now) {
     std::string& bytes = outbox_.front().bytes;
     ssize_t n = ::write(master_, bytes.data(), bytes.size());
@@ -358,6 +387,10 @@ void PhoneSimulator::Process(const std::string& line, uint64_t now) {
   const Behaviour behaviour = rule ? *rule : Behaviour{};
   if (delay_ms == 0) delay_ms = behaviour.delay_ms;
   if (behaviour.kind == Behaviour::kSilent) return;
+  if (behaviour.kind == Behaviour::kUnplug) {
+    unplug_ = true;  // the thread closes the pseudo-terminal before it polls again
+    return;
+  }
   if (echo_) Queue(now, line + "\r");
   const uint64_t due = now + static_cast<uint64_t>(std::max(0, delay_ms));
   if (due > now) busy_until_ = due;

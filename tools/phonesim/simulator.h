@@ -14,8 +14,9 @@
 // feeds are dropped.
 //
 // Tests steer it: answer late, go silent, trickle bytes that never make a final line,
-// answer ERROR or +CMS ERROR to a given command, drop the echo, stop reading, and send raw
-// bytes. Every member is safe to call from any thread.
+// answer ERROR or +CMS ERROR to a given command, drop the echo, stop reading, send raw
+// bytes, and go away (unplugged) at once or when a given command comes. Every member is safe
+// to call from any thread.
 //
 // A phone works on one command at a time. While an answer is delayed the phone is busy:
 // it has echoed that command at once, and lines that come in the meantime wait, unechoed
@@ -61,6 +62,7 @@ struct Behaviour {
     kCmsError,  // echo, then "\r\n+CMS ERROR: <cms_error>\r\n"
     kTrickle,   // echo, then the bytes of "busy\r\n" over and over, one every
                 // trickle_interval_ms, until the next line comes or the rule is removed
+    kUnplug,    // no echo, no answer: the phone goes away (see Unplug)
   };
   Kind kind = kAnswer;
   int delay_ms = 0;  // the answer (not the echo) comes this much later
@@ -89,7 +91,7 @@ class PhoneSimulator {
   PhoneSimulator& operator=(const PhoneSimulator&) = delete;
 
   // The device to open, e.g. /dev/pts/7. It stays usable across any number of opens and
-  // closes by clients for the life of the simulator.
+  // closes by clients for the life of the simulator, or until it is unplugged.
   const std::string& DevicePath() const { return device_; }
 
   void SetManufacturer(std::string text);  // default "KESTROVA"
@@ -121,6 +123,12 @@ class PhoneSimulator {
   void SetReading(bool on);
   // Sends bytes to the client as they are, at once.
   void SendRaw(std::string bytes);
+  // The phone goes away as an unplugged one does: the simulator closes its side of the
+  // pseudo-terminal, the device disappears, and a client's open descriptor is hung up (its
+  // writes fail with EIO, its reads find nothing and poll reports the hang-up). Nothing is
+  // received or sent any more; what was waiting to go out is dropped. Returns when it is done.
+  void Unplug();
+  bool Unplugged() const;
 
   // The lines received so far, in order, and every byte received (lines and the rest).
   std::vector<ReceivedLine> Log() const;
@@ -150,6 +158,8 @@ class PhoneSimulator {
   const Behaviour* RuleFor(const std::string& upper) const;
   void Queue(uint64_t due_ms, std::string bytes);
   void Flush(uint64_t now);
+  // Closes the pseudo-terminal when unplugging was asked for (mu_ held).
+  void CloseIfUnplugged();
   void Wake();
 
   int master_ = -1;
@@ -181,6 +191,8 @@ class PhoneSimulator {
   std::vector<ReceivedLine> log_;
   std::string raw_;
   bool trickling_ = false;
+  bool unplug_ = false;  // asked for; the thread closes the pseudo-terminal
+  bool unplugged_ = false;
   uint64_t trickle_due_ = 0;
   int trickle_interval_ = 0;
   size_t trickle_pos_ = 0;

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <vector>
 
 #include "engine_test_support.h"
+#include "platform/files.h"
 #include "platform/testing/child_process.h"
 #include "tables/engine/dbf4.h"
 #include "tables/engine/timedate.h"
@@ -164,6 +167,51 @@ TEST_F(Writing, ExclusiveTablesAndNoNetworkLockingNeedNoLocks) {
   DbNetworkLocking = true;
   CloseDatabase();
   EXPECT_EQ(File()[4], 5);
+}
+
+// A write reaches the disk when the caller commits, with the header that counts it: a shared
+// table's header is current after each append and is only flushed, an exclusive table's is
+// written first. Appends flush nothing by themselves.
+TEST_F(Writing, CommitFlushesTheTableWithTheHeaderThatCountsItsRecords) {
+  struct Flush {
+    std::string path;
+    int header_count;  // the header's count on the disk at the flush
+  };
+  std::vector<Flush> flushes;
+  struct ObserverScope {
+    explicit ObserverScope(std::function<void(const std::string&)> f) {
+      platform::SetFlushObserver(std::move(f));
+    }
+    ~ObserverScope() { platform::SetFlushObserver(nullptr); }
+  } observe([&](const std::string& path) { flushes.push_back({path, File()[4]}); });
+  struct Case {
+    const char* use;
+    int count_before_commit, count;
+  };
+  const Case cases[] = {{"w", 4, 4}, {"w exclusive", 4, 5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.use);
+    CloseDatabase();
+    flushes.clear();
+    Use(c.use);
+    ASSERT_TRUE(ALock());
+    ClearRecord();
+    SetName("Dora");
+    Append();
+    ASSERT_EQ(DbLastError, 0);
+    EXPECT_TRUE(flushes.empty()) << "the append flushed by itself";
+    EXPECT_EQ(File()[4], c.count_before_commit);
+    Commit();
+    EXPECT_EQ(DbLastError, 0);
+    ASSERT_EQ(flushes.size(), 1u);
+    EXPECT_TRUE(flushes[0].path.ends_with("/w.dbf")) << flushes[0].path;
+    EXPECT_EQ(flushes[0].header_count, c.count);
+    EXPECT_EQ(File().back(), '\x1A');
+    Unlock();
+  }
+  CloseDatabase();
+  Commit();
+  EXPECT_EQ(DbLastError, 215);
 }
 
 TEST_F(Writing, RepositionAfterWriteFindsAVisibleRecord) {
