@@ -43,17 +43,6 @@ class Dialogs : public VantorixTest {
     WritePhones({{"0000000001", "Nokia", "6310i", 1}, {"0000000002", "Siemens", "S45", 2}});
   }
 
-  // Appends rows to a table of the open window as the program does: under the append lock.
-  static void AppendRows(tz::TTzDbf& table,
-                         const std::vector<std::vector<std::pair<std::string, std::string>>>& rows) {
-    for (const auto& row : rows) {
-      ASSERT_TRUE(table.ALock());
-      for (const auto& [field, value] : row) table.FieldPutStr(field, value);
-      table.AppendRec();
-      table.UnLock();
-    }
-  }
-
   std::filesystem::path Registry() const { return dir_ / "windows" / "registry.ini"; }
   std::filesystem::path Table(const char* name) const { return dir_ / "program" / name; }
 

@@ -92,6 +92,17 @@ class VantorixTest : public ::testing::Test {
     tz::DbRaiseErrors = raise;
   }
 
+  // Appends rows to a table of the open window as the program does: under the append lock.
+  static void AppendRows(tz::TTzDbf& table,
+                         const std::vector<std::vector<std::pair<std::string, std::string>>>& rows) {
+    for (const auto& row : rows) {
+      ASSERT_TRUE(table.ALock());
+      for (const auto& [field, value] : row) table.FieldPutStr(field, value);
+      table.AppendRec();
+      table.UnLock();
+    }
+  }
+
   void WriteRegistry(const std::string& name, const std::string& value) {
     platform::RegIniFile(apps::kRegistryKey).WriteString(apps::kRegistrySection, name, value);
   }
