@@ -1109,6 +1109,13 @@ void TDataGrid::showEvent(QShowEvent* event) {
   if (model_->DataSet() && !model_->walking_ && !model_->link_->in_event) model_->Reset();
 }
 
+void TDataGrid::scrollTo(const QModelIndex& index, ScrollHint hint) {
+  QTableView::scrollTo(index, hint);
+  if (!index.isValid() || columnWidth(index.column()) <= viewport()->width()) return;
+  int left = columnViewportPosition(index.column());
+  if (left < 0) horizontalScrollBar()->setValue(horizontalScrollBar()->value() + left);
+}
+
 void TDataGrid::resizeEvent(QResizeEvent* event) {
   QTableView::resizeEvent(event);
   FillAboveLater();

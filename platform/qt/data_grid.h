@@ -378,6 +378,10 @@ class TDataGrid : public QTableView {
   // was refused (the error has been shown); the editor is closed all the same.
   bool CommitEditor();
 
+  // Brings the cell into view as the table view does, except that a cell wider than the view
+  // shows its start (where its text begins) rather than its end.
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
  signals:
   void CornerLeftClick();
   void CornerRightClick();

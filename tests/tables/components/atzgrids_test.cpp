@@ -179,6 +179,36 @@ TEST_F(GridTest, DeletedRowsAreRedSelectedOnesHighlightedAndBooleansBoxed) {
   EXPECT_EQ(image.pixelColor(frame_left(2)), text);
 }
 
+TEST_F(GridTest, AColumnWiderThanTheGridShowsTheStartOfItsTextsWhateverRowIsCurrent) {
+  // A text column wider than the grid (the forbidden words' 40 characters in a narrow
+  // dialog): moving to another row, by the dataset or by the keyboard, keeps the start of its
+  // texts in view instead of scrolling to the column's right end.
+  auto dbf = Open("DBVerbWordList", "verbwort.dbf", {"wort, C, 200, 0"});
+  for (const char* word : {"BAD", "WORSE", "WORST"}) AppendRow(*dbf, {{"wort", word}});
+  dbf->First();
+  TTzGrid grid;
+  Show(grid, *dbf);
+  grid.resize(200, 220);
+  Pump();
+  ASSERT_GT(grid.columnWidth(0), grid.viewport()->width());
+  dbf->MoveBy(2);
+  Pump();
+  EXPECT_EQ(grid.currentIndex().row(), 2);
+  EXPECT_EQ(grid.columnViewportPosition(0), 0);
+  QTest::keyClick(&grid, Qt::Key_Up);
+  Pump();
+  EXPECT_EQ(grid.currentIndex().row(), 1);
+  EXPECT_EQ(grid.columnViewportPosition(0), 0);
+  // Shown again too low for the current row, which is then brought into view.
+  dbf->MoveBy(1);
+  grid.hide();
+  grid.resize(200, 60);
+  grid.show();
+  Pump();
+  EXPECT_EQ(grid.currentIndex().row(), 2);
+  EXPECT_EQ(grid.columnViewportPosition(0), 0);
+}
+
 TEST_F(GridTest, DownOnTheLastRowAppendsOnlyWithAutoAppendAndEscCancels) {
   auto dbf = Ads(3);
   TTzGrid grid;
