@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "laser/ld.h"
@@ -92,6 +93,43 @@ class LoopTest : public ConnectTest {
     return held ? std::move(holder) : nullptr;
   }
   std::vector<std::string> ProtocolRows() { return PeerRows(dir_ / "program" / "protocol.dbf"); }
+  // The protocol and the filter tables made anew, with the word BAD and the number
+  // 01701234567 on the lists; the standard phone, no advertisements.
+  void FreshFilters() {
+    for (const char* file :
+         {"protocol.dbf", "verbtel.dbf", "verbtel.MDX", "verbwort.dbf", "verbwort.MDX"})
+      std::filesystem::remove(dir_ / "program" / file);
+    SeedLists({"BAD"}, {"01701234567"});
+    WriteRegistry("ID", "0000000001");
+    WriteRegistry("Werbeinterval", "0");
+  }
+  // How often the status bar has shown `text` from now on.
+  static std::shared_ptr<int> CountStatus(TMainForm& form, const std::string& text) {
+    auto count = std::make_shared<int>(0);
+    QObject::connect(form.ui->StatusBar1, &QStatusBar::messageChanged,
+                     [count, text](const QString& shown) {
+                       if (shown.toStdString() == text) ++*count;
+                     });
+    return count;
+  }
+  // Connects the phone, scans `slot_count` slots per pass without scrolling, and runs the loop;
+  // `after_scan` runs when the n-th SIM scan (from 1) has ended, until it clicks Stop.
+  void RunScans(TMainForm& form, int slot_count, const std::function<void(int)>& after_scan) {
+    form.ui->btnConnect->click();
+    form.ui->Edit2->setText(QString::number(slot_count));
+    form.Laser.SmsRepeat = 0;
+    int scans = 0;
+    bool in_scan = false;
+    RunLoop(form, [&] {
+      if (form.ReaderBusy) {
+        in_scan = true;
+        return;
+      }
+      if (!in_scan) return;
+      in_scan = false;
+      after_scan(++scans);
+    });
+  }
   int CountReceived(const std::string& line) const {
     std::vector<std::string> lines = sim_->LogTexts();
     return static_cast<int>(std::count(lines.begin(), lines.end(), line));
@@ -501,18 +539,9 @@ TEST_F(LoopTest, AProtocolThatCannotBeWrittenCostsOneMessagePerScan) {
   std::unique_ptr<platform::ChildProcess> holder = HoldProtocolAppendLock();
   ASSERT_NE(holder, nullptr);
   TMainForm& form = OpenForm();
-  form.ui->btnConnect->click();
-  form.ui->Edit2->setText("3");
-  form.ui->TrackBar3->setValue(50);
   std::vector<size_t> boxes_after_scan;
-  bool in_scan = false, all_on_sim = true;
-  RunLoop(form, [&] {
-    if (form.ReaderBusy) {
-      in_scan = true;
-      return;
-    }
-    if (!in_scan) return;
-    in_scan = false;
+  bool all_on_sim = true;
+  RunScans(form, 3, [&](int) {
     boxes_after_scan.push_back(ui_.Messages().size());
     if (boxes_after_scan.size() <= 3)
       for (int slot = 1; slot <= 3; ++slot) all_on_sim = all_on_sim && !Deleted(slot);
@@ -860,37 +889,19 @@ TEST_F(LoopTest, AFilterWhoseTableDidNotOpenKeepsEverySmsOffTheLaser) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.table);
-    for (const char* file : {"protocol.dbf", "verbtel.dbf", "verbtel.MDX", "verbwort.dbf",
-                             "verbwort.MDX"})
-      std::filesystem::remove(dir_ / "program" / file);
-    SeedLists({"BAD"}, {"01701234567"});
-    WriteRegistry("ID", "0000000001");
-    WriteRegistry("Werbeinterval", "0");
+    FreshFilters();
     dir_.Write(std::string("program/") + c.table, "this is no table");
     sim_->SetSlot(1, 0, DeliverPdu("+491701234567", "from the list"));
     sim_->SetSlot(2, 0, DeliverPdu("+491709876543", "a bad day"));
     TMainForm& form = OpenForm();
     ASSERT_EQ(ui_.Messages().size(), 1u) << "the open's error";
-    int told = 0;
-    QObject::connect(form.ui->StatusBar1, &QStatusBar::messageChanged, [&](const QString& text) {
-      if (text.toStdString() == c.told) ++told;
-    });
-    form.ui->btnConnect->click();
-    form.ui->Edit2->setText("2");
-    form.Laser.SmsRepeat = 0;
+    std::shared_ptr<int> told = CountStatus(form, c.told);
     std::vector<std::string> memos;
-    bool in_scan = false;
-    RunLoop(form, [&] {
-      if (form.ReaderBusy) {
-        in_scan = true;
-        return;
-      }
-      if (!in_scan) return;
-      in_scan = false;
+    RunScans(form, 2, [&](int scan) {
       memos.push_back(form.ui->Memo1->toPlainText().toStdString());
-      if (memos.size() == 3) form.ui->BitBtn2->click();
+      if (scan == 3) form.ui->BitBtn2->click();
     });
-    EXPECT_EQ(told, 1);
+    EXPECT_EQ(*told, 1);
     ASSERT_EQ(memos.size(), 3u);
     EXPECT_EQ(memos[0], c.told);
     EXPECT_EQ(memos[1], "");
@@ -927,35 +938,15 @@ TEST_F(LoopTest, AFilterTableAnotherProgramLocksWhileAnSmsIsCheckedIsReported) {
   } short_wait;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.semaphore);
-    for (const char* file : {"protocol.dbf", "verbtel.dbf", "verbtel.MDX", "verbwort.dbf",
-                             "verbwort.MDX"})
-      std::filesystem::remove(dir_ / "program" / file);
-    SeedLists({"BAD"}, {"01701234567"});
-    WriteRegistry("ID", "0000000001");
-    WriteRegistry("Werbeinterval", "0");
+    FreshFilters();
     sim_->SetSlot(1, 0, DeliverPdu("+491701234567", "held"));
     TMainForm& form = OpenForm();
-    int told = 0;
-    QObject::connect(form.ui->StatusBar1, &QStatusBar::messageChanged, [&](const QString& text) {
-      if (text.toStdString() == c.told) ++told;
-    });
+    std::shared_ptr<int> told = CountStatus(form, c.told);
     auto holder = std::make_unique<platform::ChildProcess>(
         FILE_HOLDER, std::vector<std::string>{
                          "lock", (dir_ / "program" / c.semaphore).string(), "1", "4"});
     ASSERT_EQ(holder->ReadLine(), "ok");
-    form.ui->btnConnect->click();
-    form.ui->Edit2->setText("1");
-    form.Laser.SmsRepeat = 0;
-    int scans = 0;
-    bool in_scan = false;
-    RunLoop(form, [&] {
-      if (form.ReaderBusy) {
-        in_scan = true;
-        return;
-      }
-      if (!in_scan) return;
-      in_scan = false;
-      ++scans;
+    RunScans(form, 1, [&](int scans) {
       if (scans == 2) {
         // Still held: the lookup fails again, without a second box or status.
         holder.reset();
@@ -968,7 +959,7 @@ TEST_F(LoopTest, AFilterTableAnotherProgramLocksWhileAnSmsIsCheckedIsReported) {
     ASSERT_EQ(texts.size(), 1u) << texts.back();
     EXPECT_NE(texts[0].find("Error # 1202"), std::string::npos) << texts[0];
     EXPECT_NE(texts[0].find("INCREAD"), std::string::npos) << texts[0];
-    EXPECT_EQ(told, 1);
+    EXPECT_EQ(*told, 1);
     EXPECT_EQ(form.Laser.DisplayText, "shown");
     CloseForm();
     std::vector<std::string> rows = apps_testing::DbfreadRows(
