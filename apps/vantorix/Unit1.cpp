@@ -10,6 +10,7 @@
 #include <charconv>
 #include <ctime>
 #include <exception>
+#include <functional>
 
 #include "apps/common/apps_common.h"
 #include "apps/vantorix/Protocol.h"
@@ -33,12 +34,6 @@ std::string DefaultDisplayText = kBuiltInDisplayText;
 
 namespace {
 
-// The standard report of an error that ends a handler: its text in a plain box.
-void ShowException(const std::exception& error) {
-  platform::MessageBox(error.what(), platform::ApplicationTitle(),
-                       platform::kMbOk | platform::kMbIconStop);
-}
-
 void Declare(tz::TTzDbf& table, const std::string& name, std::vector<std::string> fields,
              std::vector<std::string> index) {
   table.SetName(name);
@@ -56,7 +51,44 @@ void OpenTable(tz::TTzDbf& table, const std::string& file) {
   table.SetHideDeletedRecs(true);
 }
 
+// Runs one step of the start-up (or of the end); a table error (or any other) ending it is
+// shown, and the steps after it run all the same. False when it failed.
+bool StartUpStep(const std::function<void()>& step) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& error) {
+    tz::DbLastError = 0;
+    ShowError(error);
+    return false;
+  }
+}
+
 }  // namespace
+
+void ShowError(const std::exception& error) {
+  platform::MessageBox(error.what(), platform::ApplicationTitle(),
+                       platform::kMbOk | platform::kMbIconStop);
+}
+
+bool WriteUnderLock(tz::TTzDbf& table, bool append, const std::function<void()>& write) {
+  RaiseErrorsScope raise;
+  if (!(append ? table.ALock() : table.RLock())) return false;
+  struct Unlock {
+    tz::TTzDbf& table;
+    ~Unlock() {
+      // An unlock that fails (the table gone) must not replace the write's own error.
+      const tz::TStoredError error;
+      try {
+        table.UnLock();
+      } catch (const std::exception&) {
+      }
+      error.Restore();
+    }
+  } unlock{table};
+  write();
+  return true;
+}
 
 // At run time the library halts the program on an error. While the window is created, and
 // while a row is written, its errors are raised instead, so that a table that does not open is
@@ -152,6 +184,12 @@ TMainForm::TMainForm(QWidget* parent)
 
 TMainForm::~TMainForm() {
   qApp->removeEventFilter(this);
+  // The tables are closed here, before their members go, so that a close that fails (another
+  // program holding a semaphore file) is shown instead of halting the program at its end.
+  RaiseErrorsScope raise;
+  for (tz::TTzDbf* table :
+       {&DBMobilTel, &DBProtocol, &DBVerbWordList, &DBVerbTelList, &DBWerbung, &DBStartPro})
+    StartUpStep([table] { table->Close(); });
 }
 
 void TMainForm::SetStatus(const std::string& text) {
@@ -206,41 +244,45 @@ void TMainForm::WriteLogRow(const std::string& comment) {
   std::string date = tz::TodayStr();
   // The log is a record of starts and stops, never a reason to stop the program: a row that
   // cannot be written is left out without a message, as a refused lock is.
-  RaiseErrorsScope raise;
   try {
-    if (!DBStartPro.ALock()) return;
-    DBStartPro.FieldPutShort("datum", date);
-    DBStartPro.FieldPutStr("uhrzeit", time);
-    DBStartPro.FieldPutStr("kommentar", comment);
-    DBStartPro.AppendRec();
-    DBStartPro.UnLock();
+    WriteUnderLock(DBStartPro, true, [&] {
+      DBStartPro.FieldPutShort("datum", date);
+      DBStartPro.FieldPutStr("uhrzeit", time);
+      DBStartPro.FieldPutStr("kommentar", comment);
+      DBStartPro.AppendRec();
+    });
   } catch (const std::exception&) {
     tz::DbLastError = 0;
   }
 }
 
+// Each table is opened whatever became of the ones before it: a filter table that did not
+// open must not leave the advertisements (or the other filter) closed too.
 void TMainForm::OpenTables() {
   std::string folder = apps::ProgramFolder();
-  OpenTable(DBMobilTel, folder + apps::kTelstammFile);
-
   ComPortNames = {"Com 1", "Com 2", "Com 3", "Com 4"};
-  std::string tag = DBMobilTel.CurrentTag();
-  DBMobilTel.SetOrderToTag("HERSTELLER");
-  for (DBMobilTel.GoTop(); !DBMobilTel.AtEof(); DBMobilTel.Skip(1)) {
-    MobileNames.push_back(tz::RTrim(DBMobilTel.FieldGet("HERSTELLER")) + " " +
-                          tz::RTrim(DBMobilTel.FieldGet("MODELL")));
-    MobileIds.push_back(DBMobilTel.FieldGet("ID"));
-  }
-  DBMobilTel.SetOrderToTag(tag);
-
-  OpenTable(DBProtocol, folder + "protocol.dbf");
-  OpenTable(DBVerbWordList, folder + "verbwort.dbf");
-  OpenTable(DBVerbTelList, folder + "verbtel.dbf");
-  OpenTable(DBWerbung, folder + "werbung.dbf");
-
-  DBWerbung.GoTop();
-  while (!DBWerbung.AtEof() && !DBWerbung.FieldGetBool("AKTIV")) DBWerbung.Skip(1);
-  if (DBWerbung.AtEof()) AdsEnabled = false;
+  StartUpStep([&] {
+    OpenTable(DBMobilTel, folder + apps::kTelstammFile);
+    std::string tag = DBMobilTel.CurrentTag();
+    DBMobilTel.SetOrderToTag("HERSTELLER");
+    for (DBMobilTel.GoTop(); !DBMobilTel.AtEof(); DBMobilTel.Skip(1)) {
+      MobileNames.push_back(tz::RTrim(DBMobilTel.FieldGet("HERSTELLER")) + " " +
+                            tz::RTrim(DBMobilTel.FieldGet("MODELL")));
+      MobileIds.push_back(DBMobilTel.FieldGet("ID"));
+    }
+    DBMobilTel.SetOrderToTag(tag);
+  });
+  StartUpStep([&] { OpenTable(DBProtocol, folder + "protocol.dbf"); });
+  StartUpStep([&] { OpenTable(DBVerbWordList, folder + "verbwort.dbf"); });
+  StartUpStep([&] { OpenTable(DBVerbTelList, folder + "verbtel.dbf"); });
+  // Advertisements only from a table whose active row was found.
+  if (!StartUpStep([&] {
+        OpenTable(DBWerbung, folder + "werbung.dbf");
+        DBWerbung.GoTop();
+        while (!DBWerbung.AtEof() && !DBWerbung.FieldGetBool("AKTIV")) DBWerbung.Skip(1);
+        if (DBWerbung.AtEof()) AdsEnabled = false;
+      }))
+    AdsEnabled = false;
 }
 
 void TMainForm::FormCreate() {
@@ -280,12 +322,7 @@ void TMainForm::FormCreate() {
     LogDisabled = true;
   }
   WriteLogRow("Start");
-
-  try {
-    OpenTables();
-  } catch (const std::exception& error) {
-    ShowException(error);
-  }
+  OpenTables();
 }
 
 void TMainForm::FormShow() {

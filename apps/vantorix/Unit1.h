@@ -11,6 +11,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -93,6 +95,10 @@ std::string ForbiddenNumberKey(const std::string& number);
 // 223 non-blank characters once; never pumps.
 int32_t LongestUncutText(laser::TStrokeSource& ttf1);
 
+// Shows an error that ended a step of the program in a plain box (stop icon); the program
+// goes on.
+void ShowError(const std::exception& error);
+
 // While it lives the table library raises its errors as exceptions instead of halting.
 class RaiseErrorsScope {
  public:
@@ -104,6 +110,20 @@ class RaiseErrorsScope {
  private:
   bool report_, raise_;
 };
+
+// Writes one row of `table` under its lock: the append lock (`append`) or the lock of the
+// current record. Not granted: false, nothing written. Granted: `write` (the puts and the
+// AppendRec or ReplaceRec) runs with the library's errors raised, and the table's locks are
+// released afterwards, also when it throws; what it throws goes on to the caller, with the
+// dataset back in browse state on the stored rows (TTzCDataSet). True when `write` returned.
+bool WriteUnderLock(tz::TTzDbf& table, bool append, const std::function<void()>& write);
+
+// What the operator is told when a filter that is switched on cannot be made (its table did
+// not open, or a lookup in it failed): no SMS is shown while it lasts.
+inline constexpr const char* kNumbersUncheckable =
+    "Forbidden telephone numbers cannot be checked: no SMS is shown.";
+inline constexpr const char* kWordsUncheckable =
+    "Forbidden words cannot be checked: no SMS is shown.";
 
 class TMainForm : public QMainWindow {
  public:
@@ -189,7 +209,15 @@ class TMainForm : public QMainWindow {
   void Verbotsliste1Click();
 
   // The receive loop's parts (the Start handler runs them).
+  // Scans the SIM. A filter that is switched on and cannot be made keeps every SMS of the
+  // scan off the laser (each is still logged and deleted); the operator is told once, in the
+  // status bar and the memo (kNumbersUncheckable, kWordsUncheckable), and again only after a
+  // lookup of that filter has worked once more.
   void ReadSmsStack();
+  // The lookups of the filters: true when the table holds the number or word. A lookup that
+  // cannot be made (the table is not open, a table error: shown in a box, once while it
+  // lasts) answers false and marks the SMS being checked as not checked; after a failed
+  // lookup no other of that filter is tried before the next scan.
   bool IsForbiddenNumber(const std::string& number);
   bool IsForbiddenWord(const std::string& word);
   std::string MaskForbiddenWords(const std::string& text);
@@ -266,6 +294,22 @@ class TMainForm : public QMainWindow {
   bool CommunicationFailure();
   bool InvalidPin(const std::string& text);
   bool PinAndNetwork(const std::string& phone_label);
+
+  // One filter's state in the SIM scans.
+  struct TFilterCheck {
+    bool failed = false;          // the SMS being checked could not be checked
+    bool failed_in_scan = false;  // a lookup failed (or could not be made) in this scan
+    bool told = false;            // the operator has been told that it cannot be made
+  };
+  bool LookUpForbidden(tz::TTzDbf& table, const std::string& key, TFilterCheck& check);
+  // The start of the SMS's check: it cannot be made at all while the table is not open.
+  static void BeginCheck(const tz::TTzDbf& table, TFilterCheck& check);
+  // At the end of a scan: the operator is told once that the filter cannot be made.
+  void TellUncheckable(TFilterCheck& check, const char* text);
+  TFilterCheck number_check_, word_check_;
+  // An error of the advertisement step has been shown, and none has been shown since a step
+  // worked.
+  bool ad_error_shown_ = false;
 
   int operation_depth_ = 0;
   bool close_requested_ = false;

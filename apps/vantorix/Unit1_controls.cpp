@@ -12,6 +12,7 @@
 #include "apps/vantorix/Verbote.h"
 #include "apps/vantorix/Werbung.h"
 #include "apps/vantorix/einstellungen.h"
+#include "apps/vantorix/listdialogs.h"
 #include "laser/LD_FUNCT.h"
 #include "platform/qt/qt_text.h"
 #include "tables/engine/tzutils.h"
@@ -136,19 +137,19 @@ void TMainForm::Edit2Change() {
 // A dialog opened from a menu holds whatever runs below it (the receive loop waits in its
 // pump) until it closes.
 void TMainForm::Protokoll1Click() {
-  if (SMSProtocol) SMSProtocol->exec();
+  if (SMSProtocol) ShowMenuDialog(*SMSProtocol);
 }
 
 void TMainForm::Grundeinstellungen1Click() {
-  if (frmEinstell) frmEinstell->exec();
+  if (frmEinstell) ShowMenuDialog(*frmEinstell);
 }
 
 void TMainForm::Werbetexte1Click() {
-  if (Werbetexte) Werbetexte->exec();
+  if (Werbetexte) ShowMenuDialog(*Werbetexte);
 }
 
 void TMainForm::Verbotsliste1Click() {
-  if (frmVerbote) frmVerbote->exec();
+  if (frmVerbote) ShowMenuDialog(*frmVerbote);
 }
 
 }  // namespace vantorix

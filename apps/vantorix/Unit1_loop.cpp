@@ -50,14 +50,50 @@ std::string ForbiddenNumberKey(const std::string& number) {
   return "0" + (trimmed.size() > 3 ? trimmed.substr(3) : std::string());
 }
 
+// A filter that cannot be made fails closed: the SMS it could not check is not shown. A
+// lookup the library cannot make is shown as its error (once while the filter keeps failing)
+// instead of halting the program, and the other lookups of that filter wait for the next
+// scan, so that a table another program holds costs at most one lock wait per scan.
+bool TMainForm::LookUpForbidden(tz::TTzDbf& table, const std::string& key, TFilterCheck& check) {
+  if (check.failed_in_scan || !table.Active()) {
+    check.failed = check.failed_in_scan = true;
+    return false;
+  }
+  RaiseErrorsScope raise;
+  try {
+    bool found = table.FindExact(key);
+    check.told = false;
+    return found;
+  } catch (const std::exception& error) {
+    tz::DbLastError = 0;
+    check.failed = check.failed_in_scan = true;
+    if (!check.told) ShowError(error);
+    return false;
+  }
+}
+
+void TMainForm::BeginCheck(const tz::TTzDbf& table, TFilterCheck& check) {
+  check.failed = !table.Active();
+  if (check.failed) check.failed_in_scan = true;
+}
+
+void TMainForm::TellUncheckable(TFilterCheck& check, const char* text) {
+  if (check.failed_in_scan && !check.told) {
+    SetStatus(text);
+    ui->Memo1->appendPlainText(text);
+    check.told = true;
+  }
+  check.failed_in_scan = false;
+}
+
 bool TMainForm::IsForbiddenNumber(const std::string& number) {
   std::string key = ForbiddenNumberKey(number);
-  return !key.empty() && DBVerbTelList.Active() && DBVerbTelList.FindExact(key);
+  return !key.empty() && LookUpForbidden(DBVerbTelList, key, number_check_);
 }
 
 bool TMainForm::IsForbiddenWord(const std::string& word) {
   std::string key = tz::Upper(tz::RTrim(word));
-  return !key.empty() && DBVerbWordList.Active() && DBVerbWordList.FindExact(key);
+  return !key.empty() && LookUpForbidden(DBVerbWordList, key, word_check_);
 }
 
 std::string TMainForm::MaskForbiddenWords(const std::string& text) {
@@ -82,26 +118,19 @@ bool TMainForm::LogSms(const std::string& smsc, const std::string& sender,
   bool stored = false;
   if (DBProtocol.Active()) {
     // A row that cannot be written (a full disk, a broken file) is reported like a refused
-    // lock and leaves the SMS on the SIM, instead of halting the program.
-    RaiseErrorsScope raise;
+    // lock and leaves the SMS on the SIM, instead of halting the program; the stored rows stay
+    // as they were.
     try {
-      if (DBProtocol.ALock()) {
+      stored = WriteUnderLock(DBProtocol, true, [&] {
         DBProtocol.FieldPutStr("telnr", sender);
         DBProtocol.FieldPutStr("zeit", time_stamp);
         DBProtocol.FieldPutStr("text", text);
         DBProtocol.FieldPutStr("provider", smsc);
         DBProtocol.AppendRec();
         DBProtocol.Commit();
-        stored = true;
-        DBProtocol.UnLock();
-      }
+      });
     } catch (const std::exception&) {
       tz::DbLastError = 0;
-      try {
-        DBProtocol.UnLock();
-      } catch (const std::exception&) {
-        tz::DbLastError = 0;
-      }
     }
   }
   if (!stored && !store_failure_shown_) {
@@ -115,6 +144,7 @@ void TMainForm::ReadSmsStack() {
   ui->Memo1->clear();
   TReaderBusyScope busy(*this);
   store_failure_shown_ = false;
+  number_check_.failed_in_scan = word_check_.failed_in_scan = false;
   // The Stacksize edit can change while the scan waits for the phone.
   const int32_t slot_count = StackSize;
   std::string text;
@@ -151,11 +181,19 @@ void TMainForm::ReadSmsStack() {
     Laser.SinusByPrefix = flags.Sinus;
     NoMaskByPrefix = flags.NoMask;
     PhraseByPrefix = flags.Phrase;
-    if (CheckNumbers && IsForbiddenNumber(sender)) {
-      displayable = false;
-      sender = "FB " + sender;
+    if (CheckNumbers) {
+      BeginCheck(DBVerbTelList, number_check_);
+      if (IsForbiddenNumber(sender)) {
+        displayable = false;
+        sender = "FB " + sender;
+      }
+      if (number_check_.failed) displayable = false;
     }
-    if (CheckWords && !NoMaskByPrefix) text = MaskForbiddenWords(text);
+    if (CheckWords && !NoMaskByPrefix) {
+      BeginCheck(DBVerbWordList, word_check_);
+      text = MaskForbiddenWords(text);
+      if (word_check_.failed) displayable = false;
+    }
 
     const std::pair<int32_t, std::string> key(slot, pdu);
     const bool logged_before = logged_not_deleted_.contains(key);
@@ -179,6 +217,8 @@ void TMainForm::ReadSmsStack() {
   // The product phrase belongs to the SMS that asked for it, and only when that one is shown.
   if (!shown) PhraseByPrefix = false;
   if (text.empty()) SetStatus("No SMS found...");
+  TellUncheckable(number_check_, kNumbersUncheckable);
+  TellUncheckable(word_check_, kWordsUncheckable);
 }
 
 bool TMainForm::SeekActiveAdvertisement(bool skip_first) {
@@ -214,7 +254,17 @@ void TMainForm::AdvertisementStep() {
 void TMainForm::RunPass() {
   ui->Edit2->setText(QString::number(StackSize));
   if (AdsEnabled && AdCounter > AdInterval) {
-    AdvertisementStep();
+    // A table error of the step is shown (once until a step works again) and the loop goes on
+    // with the text on show.
+    RaiseErrorsScope raise;
+    try {
+      AdvertisementStep();
+      ad_error_shown_ = false;
+    } catch (const std::exception& error) {
+      tz::DbLastError = 0;
+      if (!ad_error_shown_) ShowError(error);
+      ad_error_shown_ = true;
+    }
   } else {
     if (ui->CheckBox4->isChecked()) ReadSmsStack();
     ++AdCounter;

@@ -9,6 +9,7 @@
 #include "platform/qt/qt_text.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
+#include "tables/engine/tzcommon.h"
 #include "ui_einstellungen.h"
 
 namespace vantorix {
@@ -93,26 +94,35 @@ void TfrmEinstell::btnAbbruchClick() {
   reject();
 }
 
+// A table error here is shown and the other steps of OK run: the phone row keeps what it
+// stored, and the table is back on its own order.
 void TfrmEinstell::StoreComPort(int32_t port) {
   tz::TTzDbf& phones = MainForm_.DBMobilTel;
   if (!phones.Active()) {
     platform::ShowMessage("Mobile not found in database");
     return;
   }
-  std::string tag = phones.CurrentTag();
-  phones.SetOrderToTag("ID");
-  if (phones.FindExact(MainForm_.MobileId)) {
-    if (phones.RLock()) {
-      phones.FieldPutInt("COMPORT", port);
-      phones.ReplaceRec();
-      phones.UnLock();
-    } else {
-      platform::ShowMessage("Could not save settings");
+  RaiseErrorsScope raise;
+  try {
+    std::string tag = phones.CurrentTag();
+    phones.SetOrderToTag("ID");
+    try {
+      if (!phones.FindExact(MainForm_.MobileId))
+        platform::ShowMessage("Mobile not found in database");
+      else if (!WriteUnderLock(phones, false, [&] {
+                 phones.FieldPutInt("COMPORT", port);
+                 phones.ReplaceRec();
+               }))
+        platform::ShowMessage("Could not save settings");
+    } catch (const std::exception& error) {
+      tz::DbLastError = 0;
+      ShowError(error);
     }
-  } else {
-    platform::ShowMessage("Mobile not found in database");
+    phones.SetOrderToTag(tag);
+  } catch (const std::exception& error) {
+    tz::DbLastError = 0;
+    ShowError(error);
   }
-  phones.SetOrderToTag(tag);
 }
 
 // The advertisement table stays on the row found: it is the next one the loop shows.

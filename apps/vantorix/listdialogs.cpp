@@ -1,14 +1,38 @@
 #include "apps/vantorix/listdialogs.h"
 
 #include <QAbstractItemDelegate>
+#include <exception>
+
+#include "apps/vantorix/Unit1.h"
+#include "tables/engine/tzcommon.h"
 
 namespace vantorix {
 
 void PutOnDataSource(tz::TTzGrid& grid, tz::TTzNavigator& navigator,
                      platform::dataset::TDataSource& source) {
-  grid.SetDataSource(&source);
-  navigator.SetDataSource(&source);
   navigator.SetConfirmRestore(false);
+  // The dialogs are made at start-up: a table error of what the grid or the navigator reads
+  // now is shown and leaves them on the source all the same, to read again when shown.
+  RaiseErrorsScope raise;
+  try {
+    grid.SetDataSource(&source);
+  } catch (const std::exception& error) {
+    tz::DbLastError = 0;
+    ShowError(error);
+  }
+  try {
+    navigator.SetDataSource(&source);
+  } catch (const std::exception& error) {
+    tz::DbLastError = 0;
+    ShowError(error);
+  }
+}
+
+int ShowMenuDialog(QDialog& dialog) {
+  // The grids read and write while the dialog is up: a table error is shown by them (or by
+  // the application) and the dialog goes on, instead of halting the program.
+  RaiseErrorsScope raise;
+  return dialog.exec();
 }
 
 bool LeaveEditing(std::initializer_list<tz::TTzGrid*> grids) {

@@ -956,7 +956,13 @@ int32_t TTzDataSet::TziAppendRecord(char* buffer) {
   if (!SelectWorkArea("TziAppendRecord")) return ErrorCode();
   buffer[0] = 0;
   CopyRecordToEngine(buffer);
-  AppendWithLock();
+  try {
+    AppendWithLock();
+  } catch (...) {
+    ForgetFailedWrite();
+    throw;
+  }
+  if (DbLastError != 0) ForgetFailedWrite();
   bof_flag_ = eof_flag_ = 0;
   return ErrorCode();
 }
@@ -968,8 +974,14 @@ int32_t TTzDataSet::TziInsertRecord(char* buffer) {
 
 int32_t TTzDataSet::TziDeleteRecord() {
   if (!SelectWorkArea("TziDeleteRecord")) return ErrorCode();
-  DeleteWithLock();
+  try {
+    DeleteWithLock();
+  } catch (...) {
+    ForgetFailedWrite();
+    throw;
+  }
   int32_t code = ErrorCode();
+  if (code != 0) ForgetFailedWrite();
   if (code == 0 && IsEmptyDbf()) {
     bof_flag_ = eof_flag_ = 1;
     Resync(0);
@@ -982,17 +994,65 @@ int32_t TTzDataSet::TziUpdateRecord(char* buffer, int32_t) {
   if (eof_flag_) return kTziEof;
   if (!SelectWorkArea("TziUpdateRecord")) return ErrorCode();
   CopyRecordToEngine(buffer);
-  ReplaceWithLock();
+  try {
+    ReplaceWithLock();
+  } catch (...) {
+    ForgetFailedWrite();
+    throw;
+  }
+  if (DbLastError != 0) ForgetFailedWrite();
   return ErrorCode();
+}
+
+void TTzDataSet::ForgetFailedWrite() {
+  const TStoredError error;
+  const bool reporting = SetErrorReporting(false);
+  if (HasDbf() && work_area_ != 0 && SelectWorkArea("ForgetFailedWrite")) {
+    // Skip(0) reads the current record from the file; it fails on none (past the end).
+    tz::Skip(0);
+    if (DbLastError != 0) tz::ClearRecord();
+  }
+  SetErrorReporting(reporting);
+  error.Restore();
 }
 
 void TTzDataSet::InternalCancel() {
   if (ActiveBuffer()) std::memset(ActiveBuffer(), 0, TziGetRecordSize());
 }
 
+void TTzDataSet::InternalPost() {
+  try {
+    TTzPrimDataset::InternalPost();
+  } catch (const platform::dataset::EAbort&) {
+    // A refused lock: nothing was tried, and the edit stays for the retry after it.
+    throw;
+  } catch (...) {
+    post_write_failed_ = true;
+    throw;
+  }
+}
+
 void TTzDataSet::Post() {
   if (!Editing(State())) return;
-  TTzPrimDataset::Post();
+  post_write_failed_ = false;
+  try {
+    TTzPrimDataset::Post();
+  } catch (...) {
+    if (!post_write_failed_) throw;
+    post_write_failed_ = false;
+    // The write failed: what was typed is dropped, and the record is shown as stored. A
+    // failure of the cancel itself must not hide the write's error.
+    const TStoredError error;
+    const bool reporting = SetErrorReporting(false);
+    try {
+      Cancel();
+    } catch (...) {
+      if (Editing(State())) SetState(platform::dataset::dsBrowse);
+    }
+    SetErrorReporting(reporting);
+    error.Restore();
+    throw;
+  }
   if (IsEmptyData()) Resync(0);
 }
 

@@ -320,7 +320,11 @@ class TTzDataSet : public TTzPrimDataset {
   // numbers when KeepOpenOnRename); true when it was created.
   bool CreateTableFromDbfFields();
   // The framework's Post, only in edit, insert or set-key state; when the table is empty
-  // afterwards, the buffers are resynchronised.
+  // afterwards, the buffers are resynchronised. A post whose write fails (a full disk, a file
+  // error; not a text a field refuses, nor a refused lock, whose EAbort keeps the edit for a
+  // retry) leaves the record unwritten and is cancelled before its error goes on to the
+  // caller: the dataset is in browse state on the record as stored, and nothing of the failed
+  // values is left to be written by a later move.
   void Post() override;
 
   // --- Overrides of the primary dataset ---
@@ -389,6 +393,8 @@ class TTzDataSet : public TTzPrimDataset {
 
   // --- Overrides of the framework ---
   void InternalCancel() override;
+  // The primary dataset's post; a write that fails marks the post for cancelling (Post).
+  void InternalPost() override;
   platform::dataset::TGetResult GetRecord(char* buffer, platform::dataset::TGetMode mode,
                                           bool check) override;
   void InternalInitFieldDefs() override;
@@ -404,6 +410,11 @@ class TTzDataSet : public TTzPrimDataset {
   char* EngineBuffer() const { return props_ ? props_->Buffer() : nullptr; }
   // The table is empty: "s_IsEmptyDbf" selected, engine BOF and EOF.
   bool IsEmptyDbf();
+  // After a write that failed: the engine's field value record and its stored record are read
+  // again from the file, or blanked when the engine stands on no stored record, so that no
+  // later write takes the failed values. The failed write's error stays as it was (DbLastError
+  // and its text); nothing is reported or raised here.
+  void ForgetFailedWrite();
   void CopyRecordFromEngine(char* buffer);
   void CopyRecordToEngine(const char* buffer, int field = -1);
 
@@ -425,6 +436,8 @@ class TTzDataSet : public TTzPrimDataset {
   std::string dbf_file_name_;
   bool hide_deleted_recs_ = false;
   TTableLanguage table_language_ = tlOem;
+  // The write of the post in progress failed.
+  bool post_write_failed_ = false;
 };
 
 }  // namespace tz

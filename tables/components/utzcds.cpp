@@ -107,22 +107,44 @@ void TTzCDataSet::FieldPutInt(const std::string& field_name, int32_t value) {
 
 // --- Direct writes ---
 
-void TTzCDataSet::FinishDirectWrite() {
-  if (DbLastError == 0) tz::RepositionAfterWrite();
-  NotifyDirectChange();
-  SyncDataSet();
+void TTzCDataSet::DirectWrite(const char* operation, void (*write)()) {
+  if (!SelectWorkArea(operation)) return;
+  try {
+    write();
+    if (DbLastError == 0) {
+      tz::RepositionAfterWrite();
+      NotifyDirectChange();
+      SyncDataSet();
+    }
+  } catch (...) {
+    AbandonDirectWrite();
+    throw;
+  }
+  if (DbLastError != 0) AbandonDirectWrite();
+}
+
+void TTzCDataSet::AbandonDirectWrite() {
+  ForgetFailedWrite();
+  // Back to browse state on the record as the engine now holds it: a move from edit state
+  // would post the put values over the current record. The write's error stays the caller's.
+  const TStoredError error;
+  const bool reporting = SetErrorReporting(false);
+  DbLastError = 0;
+  try {
+    SyncDataSet();
+  } catch (...) {
+  }
+  if (Editing(State())) SetState(platform::dataset::dsBrowse);
+  SetErrorReporting(reporting);
+  error.Restore();
 }
 
 void TTzCDataSet::AppendRec() {
-  if (!SelectWorkArea("AppendRec")) return;
-  tz::Append();
-  FinishDirectWrite();
+  DirectWrite("AppendRec", tz::Append);
 }
 
 void TTzCDataSet::ReplaceRec() {
-  if (!SelectWorkArea("ReplaceRec")) return;
-  tz::Replace();
-  FinishDirectWrite();
+  DirectWrite("ReplaceRec", tz::Replace);
 }
 
 void TTzCDataSet::Commit() {
@@ -133,9 +155,7 @@ void TTzCDataSet::Commit() {
 void TTzCDataSet::DeleteRec() {
   if (!SelectWorkArea("DeleteRec")) return;
   SyncCursorPos();
-  if (!SelectWorkArea("DeleteRec")) return;
-  tz::DeleteRec();
-  FinishDirectWrite();
+  DirectWrite("DeleteRec", tz::DeleteRec);
 }
 
 // --- Navigation ---

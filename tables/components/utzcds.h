@@ -15,8 +15,8 @@
 // dataset's work area under its own operation name; on a closed dataset that reports library
 // error 1103 "Database is not open [<component>.<operation>]" and the command goes no further.
 // Engine errors are reported as the library's switches say (tzcommon.h); after one, the
-// dataset is left as it was. One GUI thread; nothing here blocks or pumps, except what a
-// reported error shows.
+// dataset is left as it was, except that a failed write leaves edit state (AppendRec). One
+// GUI thread; nothing here blocks or pumps, except what a reported error shows.
 #pragma once
 
 #include <cstdint>
@@ -67,6 +67,11 @@ class TTzCDataSet : public TTzDataSet {
   // to a visible record, and the dataset leaves edit state without Post or Cancel and shows the
   // engine's record. On a shared table the caller holds ALock (append) or RLock (the others);
   // without it the engine reports its error and nothing is written.
+  // A write that fails (refused, or a full disk: reported, raised or left in DbLastError)
+  // changes no stored row, and leaves the dataset in browse state on the record as stored,
+  // with the engine's field value record read again from the file (blank on no record): the
+  // put values are gone, so no later move, post or close writes them. The error stays as the
+  // write left it; the caller still releases its lock.
   void AppendRec();
   void ReplaceRec();
   void DeleteRec();
@@ -121,7 +126,10 @@ class TTzCDataSet : public TTzDataSet {
 
  private:
   void PutText(const std::string& field_name, const std::string& text);
-  void FinishDirectWrite();
+  // Runs the engine's `write` on the selected work area and brings the dataset in step; a
+  // failure abandons the write (AbandonDirectWrite) and is passed on as it came.
+  void DirectWrite(const char* operation, void (*write)());
+  void AbandonDirectWrite();
 
   bool read_only_ = false;
 };

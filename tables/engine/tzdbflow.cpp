@@ -380,9 +380,21 @@ bool PutDbfRecord(TDbfTable& t, int32_t n) {
   uint64_t offset = RecordOffset(t, n);
   uint64_t old_size = known_size;
   int rc = append && old_size == 0 ? t.File.Size(&old_size) : 0;
+  // What the appended record is written over (the end mark): a write that fails part way, as
+  // on a full disk, has changed those bytes, and they are put back with the file's old size.
+  std::string covered;
+  if (append && rc == 0 && old_size > offset) {
+    covered.resize(static_cast<size_t>(std::min<uint64_t>(old_size - offset, scratch.size())));
+    size_t got = 0;
+    if (t.File.ReadAt(offset, covered.data(), covered.size(), &got) != 0) got = 0;
+    covered.resize(got);
+  }
   if (rc == 0) rc = t.File.WriteAt(offset, scratch.data(), scratch.size());
   if (rc != 0) {
-    if (append) t.File.Truncate(old_size);  // no partial record stays behind
+    if (append) {
+      t.File.Truncate(old_size);  // no partial record stays behind
+      if (!covered.empty()) t.File.WriteAt(offset, covered.data(), covered.size());
+    }
     SetDbError(static_cast<uint16_t>(rc),
                "File:  " + t.FileName + " [Replace/Append/PutDbfRecord]");
     return false;

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -24,7 +25,9 @@
 #include <vector>
 
 #include "platform/testing/child_process.h"
+#include "platform/testing/small_filesystem.h"
 #include "platform/testing/temp_dir.h"
+#include "tests/apps/dbfread_rows.h"
 #include "tests/apps/sms_pdu.h"
 #include "tools/phonesim/simulator.h"
 
@@ -361,6 +364,112 @@ TEST_F(ProgramsTest, APhoneTableWhoseIndexAnotherProcessHoldsNeverEndsAProgramWi
   ASSERT_FALSE(vantorix.Signalled()) << vantorix.Printed();
   EXPECT_EQ(vantorix.ExitCode(), 0) << vantorix.Printed();
   ExpectNoSanitizerReport(vantorix);
+}
+
+// Both programs' unattended runs on sound tables end by themselves with status 0, and under
+// the sanitizer build without a report: the display program logs the SMS and writes its
+// "Start" and "Stop" rows, Vazor reads the SIM.
+TEST_F(ProgramsTest, BothProgramsDemoRunsEndByThemselvesCleanly) {
+  WriteTables({});
+  ProgramRun vantorix(VANTORIX, {"--demo", "3"});
+  ASSERT_TRUE(vantorix.Started());
+  vantorix.Finish(60000);
+  EXPECT_EQ(vantorix.ExitCode(), 0) << vantorix.Printed();
+  EXPECT_NE(vantorix.Out().find("protocol: +491701234567 | "), std::string::npos)
+      << vantorix.Printed();
+  ExpectNoSanitizerReport(vantorix);
+  std::vector<std::string> log =
+      apps_testing::DbfreadRows(dir_ / "windows" / "sysilog.dat", "KOMMENTAR", dir_ / "log.out");
+  EXPECT_EQ(log, (std::vector<std::string>{"Start", "Stop"}));
+
+  ProgramRun vazor(VAZOR, {"--demo", "1"});
+  RunVazor(vazor);
+  EXPECT_EQ(vazor.ExitCode(), 0) << vazor.Printed();
+  EXPECT_NE(vazor.Out().find("window: "), std::string::npos) << vazor.Printed();
+  EXPECT_NE(vazor.Out().find("slot: AT+CMGR=1"), std::string::npos) << vazor.Printed();
+  ExpectNoSanitizerReport(vazor);
+}
+
+// The program folder on a full disk: the protocol row of an SMS cannot be written. The stored
+// rows were overwritten by the listing and the close of the unattended run, and the file lost
+// its end mark; now protocol.dbf is byte for byte as before, and the SMS waits on the SIM.
+TEST_F(ProgramsTest, VantorixOnAFullDiskLeavesEveryProtocolRowAsItWas) {
+  WriteTables({});
+  sim_.ClearSlot(1);
+  const fs::path protocol = ProgramDir() / "protocol.dbf";
+  // Rows until the file's last block has room for the start of one more row only.
+  ProgramRun python("/usr/bin/python3",
+                    {"-c",
+                     "import os, sys, dbf\n"
+                     "path, block = sys.argv[1], int(sys.argv[2])\n"
+                     "t = dbf.Table(path)\n"
+                     "t.open(dbf.READ_WRITE)\n"
+                     "n = 1\n"
+                     "while n < 3 or not 0 < (-os.path.getsize(path)) % block <= 263:\n"
+                     "    n += 1\n"
+                     "    t.append(('+4917000%05d' % n, '01.01.26 10:00,00', 'row %d' % n,"
+                     " '+491710760000'))\n"
+                     "    t.close(); t.open(dbf.READ_WRITE)\n"
+                     "t.close()\n",
+                     protocol.string(), std::to_string(platform::SmallFileSystem::BlockSize())});
+  python.Finish(30000);
+  ASSERT_EQ(python.ExitCode(), 0) << python.Printed();
+  platform::SmallFileSystem disk(ProgramDir(), 1024 * 1024);
+  if (!disk.Mounted()) GTEST_SKIP() << disk.Error();
+  const std::vector<std::string> rows =
+      apps_testing::DbfreadRows(protocol, "TELNR TEXT", dir_ / "p.out");
+  ASSERT_GE(rows.size(), 3u);
+
+  ProgramRun run(VANTORIX, {"--demo", "12"});
+  ASSERT_TRUE(run.Started());
+  ASSERT_TRUE(run.WaitForOutput({"window: "}, 60000)) << run.Printed();
+  const std::string before = platform::TempDir::Read(protocol);
+  disk.Fill();
+  sim_.SetSlot(1, 0, apps::testing::DeliverPdu("+491709876543", "the new one"));
+  EXPECT_TRUE(run.WaitForOutput({"message: Vantorix: Dataset could not be stored in database."},
+                                30000))
+      << run.Printed();
+  run.Finish(60000);
+  EXPECT_EQ(run.ExitCode(), 0) << run.Printed();
+  EXPECT_EQ(run.Out().find("protocol: "), std::string::npos) << run.Printed();
+  ExpectNoSanitizerReport(run);
+  const std::string after = platform::TempDir::Read(protocol);
+  auto diff = std::mismatch(after.begin(), after.end(), before.begin(), before.end());
+  EXPECT_TRUE(after == before) << "protocol.dbf changed from byte "
+                               << (diff.first - after.begin()) << " on";
+  EXPECT_EQ(apps_testing::DbfreadRows(protocol, "TELNR TEXT", dir_ / "p.out"), rows);
+  EXPECT_TRUE(sim_.Slot(1).has_value()) << "the SMS left the SIM without its row";
+}
+
+// Another program holds the bytes of verbtel.dbf's semaphore file while an SMS is checked:
+// the lookup gives up after the lock wait. The program halted then ("Program halted.", exit
+// status 255), with no Stop row and the SMS still on the SIM; now the lock's error is shown,
+// the SMS is logged, deleted and not shown, and the run ends as it should.
+TEST_F(ProgramsTest, VantorixReportsAFilterTableLockedWhileAnSmsIsCheckedAndRunsOn) {
+  WriteTables({});
+  sim_.ClearSlot(1);
+  ProgramRun run(VANTORIX, {"--demo", "20"});
+  ASSERT_TRUE(run.Started());
+  ASSERT_TRUE(run.WaitForOutput({"window: "}, 60000)) << run.Printed();
+  const fs::path semaphore = ProgramDir() / "verbtel.@S@";
+  ASSERT_TRUE(fs::exists(semaphore));
+  auto holder = std::make_unique<platform::ChildProcess>(
+      FILE_HOLDER, std::vector<std::string>{"lock", semaphore.string(), "1", "4"});
+  ASSERT_EQ(holder->ReadLine(), "ok");
+  sim_.SetSlot(1, 0, apps::testing::DeliverPdu("+491701234567", "checked while held"));
+  EXPECT_TRUE(run.WaitForOutput({"message: Vantorix: Error # 1202"}, 40000)) << run.Printed();
+  holder.reset();
+  run.Finish(60000);
+  EXPECT_FALSE(run.Signalled()) << run.Printed();
+  EXPECT_EQ(run.ExitCode(), 0) << run.Printed();
+  EXPECT_EQ(run.Out().find("Program halted."), std::string::npos) << run.Printed();
+  EXPECT_EQ(run.Out().find("shown: checked while held"), std::string::npos) << run.Printed();
+  EXPECT_NE(run.Out().find("protocol: +491701234567 | "), std::string::npos) << run.Printed();
+  ExpectNoSanitizerReport(run);
+  EXPECT_FALSE(sim_.Slot(1).has_value()) << "the SMS stayed on the SIM";
+  std::vector<std::string> log =
+      apps_testing::DbfreadRows(dir_ / "windows" / "sysilog.dat", "KOMMENTAR", dir_ / "log.out");
+  EXPECT_EQ(log, (std::vector<std::string>{"Start", "Stop"}));
 }
 
 }  // namespace

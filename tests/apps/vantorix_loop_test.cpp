@@ -11,12 +11,16 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "laser/ld.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/testing/qt_testing.h"
+#include "platform/testing/small_filesystem.h"
+#include "tables/index/tzndx.h"
+#include "ui_Protocol.h"
 #include "vantorix_sim.h"
 
 namespace vantorix {
@@ -89,6 +93,43 @@ class LoopTest : public ConnectTest {
     return held ? std::move(holder) : nullptr;
   }
   std::vector<std::string> ProtocolRows() { return PeerRows(dir_ / "program" / "protocol.dbf"); }
+  // The protocol and the filter tables made anew, with the word BAD and the number
+  // 01701234567 on the lists; the standard phone, no advertisements.
+  void FreshFilters() {
+    for (const char* file :
+         {"protocol.dbf", "verbtel.dbf", "verbtel.MDX", "verbwort.dbf", "verbwort.MDX"})
+      std::filesystem::remove(dir_ / "program" / file);
+    SeedLists({"BAD"}, {"01701234567"});
+    WriteRegistry("ID", "0000000001");
+    WriteRegistry("Werbeinterval", "0");
+  }
+  // How often the status bar has shown `text` from now on.
+  static std::shared_ptr<int> CountStatus(TMainForm& form, const std::string& text) {
+    auto count = std::make_shared<int>(0);
+    QObject::connect(form.ui->StatusBar1, &QStatusBar::messageChanged,
+                     [count, text](const QString& shown) {
+                       if (shown.toStdString() == text) ++*count;
+                     });
+    return count;
+  }
+  // Connects the phone, scans `slot_count` slots per pass without scrolling, and runs the loop;
+  // `after_scan` runs when the n-th SIM scan (from 1) has ended, until it clicks Stop.
+  void RunScans(TMainForm& form, int slot_count, const std::function<void(int)>& after_scan) {
+    form.ui->btnConnect->click();
+    form.ui->Edit2->setText(QString::number(slot_count));
+    form.Laser.SmsRepeat = 0;
+    int scans = 0;
+    bool in_scan = false;
+    RunLoop(form, [&] {
+      if (form.ReaderBusy) {
+        in_scan = true;
+        return;
+      }
+      if (!in_scan) return;
+      in_scan = false;
+      after_scan(++scans);
+    });
+  }
   int CountReceived(const std::string& line) const {
     std::vector<std::string> lines = sim_->LogTexts();
     return static_cast<int>(std::count(lines.begin(), lines.end(), line));
@@ -498,18 +539,9 @@ TEST_F(LoopTest, AProtocolThatCannotBeWrittenCostsOneMessagePerScan) {
   std::unique_ptr<platform::ChildProcess> holder = HoldProtocolAppendLock();
   ASSERT_NE(holder, nullptr);
   TMainForm& form = OpenForm();
-  form.ui->btnConnect->click();
-  form.ui->Edit2->setText("3");
-  form.ui->TrackBar3->setValue(50);
   std::vector<size_t> boxes_after_scan;
-  bool in_scan = false, all_on_sim = true;
-  RunLoop(form, [&] {
-    if (form.ReaderBusy) {
-      in_scan = true;
-      return;
-    }
-    if (!in_scan) return;
-    in_scan = false;
+  bool all_on_sim = true;
+  RunScans(form, 3, [&](int) {
     boxes_after_scan.push_back(ui_.Messages().size());
     if (boxes_after_scan.size() <= 3)
       for (int slot = 1; slot <= 3; ++slot) all_on_sim = all_on_sim && !Deleted(slot);
@@ -760,6 +792,185 @@ TEST_F(LoopTest, ARunningLoopUsesWellUnderOneCore) {
   });
   EXPECT_GT(platform::ld2000::ShownFrames().size(), frames_begin + 10) << "no frames went out";
   EXPECT_LT(share, 0.5) << "the loop used " << share << " of a core";
+}
+
+// --- Tables that fail while the loop runs --------------------------------------------------
+
+// A protocol row that could not be written (the program folder on a full disk) left the table
+// in edit state with the SMS's values: the protocol dialog, the unattended run's listing or
+// the close wrote them over a stored row, and the failed append had overwritten the file's end
+// mark. Every earlier row stays byte for byte as it was; the SMS waits on the SIM and is logged
+// once when there is room again.
+TEST_F(LoopTest, AProtocolRowThatCannotBeWrittenLeavesEveryStoredRowAsItWas) {
+  platform::SmallFileSystem disk(dir_ / "program", 512 * 1024);
+  if (!disk.Mounted()) GTEST_SKIP() << disk.Error();
+  WriteRegistry("ID", "0000000001");
+  WriteRegistry("Werbeinterval", "0");
+  const std::filesystem::path protocol = dir_ / "program" / "protocol.dbf";
+  TMainForm& form = OpenWithDialogs();
+  // Rows until the file's last block has room for the start of one more row only.
+  constexpr size_t kRowSize = 263;
+  const size_t block = platform::SmallFileSystem::BlockSize();
+  for (int row = 1;; ++row) {
+    size_t room = (block - platform::TempDir::Read(protocol).size() % block) % block;
+    if (row > 2 && room > 0 && room <= kRowSize) break;
+    ASSERT_TRUE(form.LogSms("+491710760000", "+49170000" + std::to_string(1000 + row),
+                            "01.01.26 10:00,00", "row " + std::to_string(row)));
+  }
+  const std::string before = platform::TempDir::Read(protocol);
+  const std::vector<std::string> rows = ProtocolRows();
+
+  disk.Fill();
+  sim_->SetSlot(1, 0, DeliverPdu("+491709876543", "the new one"));
+  form.ui->btnConnect->click();
+  form.ui->Edit2->setText("1");
+  form.Laser.SmsRepeat = 0;
+  RunLoop(form, [&] {
+    if (!form.ReaderBusy && !ui_.Messages().empty()) form.ui->BitBtn2->click();
+  });
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"Dataset could not be stored in database."});
+  EXPECT_EQ(form.DBProtocol.State(), platform::dataset::dsBrowse);
+  EXPECT_FALSE(Deleted(1));
+  // The protocol dialog, its grid moved over every row.
+  TSMSProtocol& dialog = *form.SMSProtocol;
+  dialog.show();
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  tz::TTzGrid& grid = *dialog.ui->grdProtokoll;
+  for (int row = 0; row < grid.Model().rowCount(); ++row) {
+    grid.setCurrentIndex(grid.Model().index(row, 0));
+    QApplication::processEvents();
+  }
+  dialog.ui->btnClose->click();
+  // The unattended run's listing.
+  size_t listed = 0;
+  for (form.DBProtocol.GoTop(); !form.DBProtocol.AtEof(); form.DBProtocol.Skip(1)) ++listed;
+  EXPECT_EQ(listed, rows.size());
+  CloseForm();
+  std::string after = platform::TempDir::Read(protocol);
+  auto diff = std::mismatch(after.begin(), after.end(), before.begin(), before.end());
+  EXPECT_TRUE(after == before) << "protocol.dbf changed from byte " << (diff.first - after.begin())
+                               << " on";
+  EXPECT_EQ(ProtocolRows(), rows);
+
+  disk.Free();
+  ui_.Clear();
+  TMainForm& again = OpenForm();
+  again.ui->btnConnect->click();
+  again.ui->Edit2->setText("1");
+  again.Laser.SmsRepeat = 0;
+  RunLoop(again, [&] {
+    if (!again.ReaderBusy && Deleted(1)) again.ui->BitBtn2->click();
+  });
+  CloseForm();
+  std::vector<std::string> logged = ProtocolRows();
+  ASSERT_EQ(logged.size(), rows.size() + 1);
+  EXPECT_EQ(std::vector<std::string>(logged.begin(), logged.end() - 1), rows);
+  EXPECT_NE(logged.back().find("|the new one|"), std::string::npos) << logged.back();
+  // The earlier rows are still those bytes (the header counts one more row now).
+  EXPECT_TRUE(platform::TempDir::Read(protocol).compare(32, before.size() - 33, before, 32,
+                                                         before.size() - 33) == 0);
+}
+
+// The filters fail closed: while one that is switched on cannot be made, no SMS is shown on
+// the laser; each is still logged (as it came: unmarked, unmasked by the filter that failed)
+// and deleted from the SIM, and the operator is told once in the status bar and the memo.
+// With a damaged verbtel.dbf (or verbwort.dbf) the forbidden sender's SMS was shown and logged
+// without "FB ".
+TEST_F(LoopTest, AFilterWhoseTableDidNotOpenKeepsEverySmsOffTheLaser) {
+  struct Case {
+    const char* table;
+    const char* told;
+    std::vector<std::string> logged;
+  } cases[] = {
+      {"verbtel.dbf", kNumbersUncheckable,
+       {"+491701234567|from the list", "+491709876543|a ... day"}},
+      {"verbwort.dbf", kWordsUncheckable,
+       {"FB +491701234567|from the list", "+491709876543|a bad day"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    FreshFilters();
+    dir_.Write(std::string("program/") + c.table, "this is no table");
+    sim_->SetSlot(1, 0, DeliverPdu("+491701234567", "from the list"));
+    sim_->SetSlot(2, 0, DeliverPdu("+491709876543", "a bad day"));
+    TMainForm& form = OpenForm();
+    ASSERT_EQ(ui_.Messages().size(), 1u) << "the open's error";
+    std::shared_ptr<int> told = CountStatus(form, c.told);
+    std::vector<std::string> memos;
+    RunScans(form, 2, [&](int scan) {
+      memos.push_back(form.ui->Memo1->toPlainText().toStdString());
+      if (scan == 3) form.ui->BitBtn2->click();
+    });
+    EXPECT_EQ(*told, 1);
+    ASSERT_EQ(memos.size(), 3u);
+    EXPECT_EQ(memos[0], c.told);
+    EXPECT_EQ(memos[1], "");
+    EXPECT_NE(form.Laser.DisplayText, "from the list");
+    EXPECT_EQ(form.Laser.DisplayText.find("day"), std::string::npos) << form.Laser.DisplayText;
+    EXPECT_TRUE(Deleted(1));
+    EXPECT_TRUE(Deleted(2));
+    EXPECT_EQ(apps_testing::DbfreadRows(dir_ / "program" / "protocol.dbf", "TELNR TEXT",
+                                        dir_ / "p.out"),
+              c.logged);
+    EXPECT_EQ(ui_.Messages().size(), 1u) << ui_.Texts().back();
+    CloseForm();
+    ui_.Clear();
+  }
+}
+
+// Another program held bytes of a filter table's semaphore file while an SMS was checked: the
+// lookup gave up after its lock wait and the library halted the program (no Stop row, the
+// SMS left on the SIM). Now the lock's error is shown once, the SMS is logged, deleted and kept
+// off the laser, and the loop goes on; once the lock is gone the filter works again.
+TEST_F(LoopTest, AFilterTableAnotherProgramLocksWhileAnSmsIsCheckedIsReported) {
+  struct Case {
+    const char* semaphore;
+    const char* told;
+    const char* first_logged;
+  } cases[] = {
+      {"verbtel.@S@", kNumbersUncheckable, "+491701234567|held"},
+      {"verbwort.@S@", kWordsUncheckable, "FB +491701234567|held"},
+  };
+  struct WaitScope {
+    uint32_t saved = tz::SemaphoreLockWaitMs;
+    WaitScope() { tz::SemaphoreLockWaitMs = 100; }
+    ~WaitScope() { tz::SemaphoreLockWaitMs = saved; }
+  } short_wait;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.semaphore);
+    FreshFilters();
+    sim_->SetSlot(1, 0, DeliverPdu("+491701234567", "held"));
+    TMainForm& form = OpenForm();
+    std::shared_ptr<int> told = CountStatus(form, c.told);
+    auto holder = std::make_unique<platform::ChildProcess>(
+        FILE_HOLDER, std::vector<std::string>{
+                         "lock", (dir_ / "program" / c.semaphore).string(), "1", "4"});
+    ASSERT_EQ(holder->ReadLine(), "ok");
+    RunScans(form, 1, [&](int scans) {
+      if (scans == 2) {
+        // Still held: the lookup fails again, without a second box or status.
+        holder.reset();
+        sim_->SetSlot(1, 0, DeliverPdu("+491701234567", "free"));
+      }
+      if (scans == 3) sim_->SetSlot(1, 0, DeliverPdu("+491709876543", "shown"));
+      if (scans == 4) form.ui->BitBtn2->click();
+    });
+    std::vector<std::string> texts = ui_.Texts();
+    ASSERT_EQ(texts.size(), 1u) << texts.back();
+    EXPECT_NE(texts[0].find("Error # 1202"), std::string::npos) << texts[0];
+    EXPECT_NE(texts[0].find("INCREAD"), std::string::npos) << texts[0];
+    EXPECT_EQ(*told, 1);
+    EXPECT_EQ(form.Laser.DisplayText, "shown");
+    CloseForm();
+    std::vector<std::string> rows = apps_testing::DbfreadRows(
+        dir_ / "program" / "protocol.dbf", "TELNR TEXT", dir_ / "p.out");
+    EXPECT_EQ(rows, (std::vector<std::string>{c.first_logged, "FB +491701234567|free",
+                                              "+491709876543|shown"}));
+    std::vector<std::string> log = PeerRows(dir_ / "windows" / "sysilog.dat");
+    ASSERT_FALSE(log.empty());
+    EXPECT_TRUE(log.back().ends_with("|Stop")) << log.back();
+    ui_.Clear();
+  }
 }
 
 }  // namespace
