@@ -956,13 +956,7 @@ int32_t TTzDataSet::TziAppendRecord(char* buffer) {
   if (!SelectWorkArea("TziAppendRecord")) return ErrorCode();
   buffer[0] = 0;
   CopyRecordToEngine(buffer);
-  try {
-    AppendWithLock();
-  } catch (...) {
-    ForgetFailedWrite();
-    throw;
-  }
-  if (DbLastError != 0) ForgetFailedWrite();
+  WriteOrForget(&TTzDataSet::AppendWithLock);
   bof_flag_ = eof_flag_ = 0;
   return ErrorCode();
 }
@@ -974,14 +968,8 @@ int32_t TTzDataSet::TziInsertRecord(char* buffer) {
 
 int32_t TTzDataSet::TziDeleteRecord() {
   if (!SelectWorkArea("TziDeleteRecord")) return ErrorCode();
-  try {
-    DeleteWithLock();
-  } catch (...) {
-    ForgetFailedWrite();
-    throw;
-  }
+  WriteOrForget(&TTzDataSet::DeleteWithLock);
   int32_t code = ErrorCode();
-  if (code != 0) ForgetFailedWrite();
   if (code == 0 && IsEmptyDbf()) {
     bof_flag_ = eof_flag_ = 1;
     Resync(0);
@@ -994,14 +982,18 @@ int32_t TTzDataSet::TziUpdateRecord(char* buffer, int32_t) {
   if (eof_flag_) return kTziEof;
   if (!SelectWorkArea("TziUpdateRecord")) return ErrorCode();
   CopyRecordToEngine(buffer);
+  WriteOrForget(&TTzDataSet::ReplaceWithLock);
+  return ErrorCode();
+}
+
+void TTzDataSet::WriteOrForget(void (TTzDataSet::*write)()) {
   try {
-    ReplaceWithLock();
+    (this->*write)();
   } catch (...) {
     ForgetFailedWrite();
     throw;
   }
   if (DbLastError != 0) ForgetFailedWrite();
-  return ErrorCode();
 }
 
 void TTzDataSet::ForgetFailedWrite() {

@@ -415,6 +415,9 @@ class TTzDataSet : public TTzPrimDataset {
   // later write takes the failed values. The failed write's error stays as it was (DbLastError
   // and its text); nothing is reported or raised here.
   void ForgetFailedWrite();
+  // Runs one of the lock-guarded writes; when it throws (the exception passes on) or leaves an
+  // error, ForgetFailedWrite.
+  void WriteOrForget(void (TTzDataSet::*write)());
   void CopyRecordFromEngine(char* buffer);
   void CopyRecordToEngine(const char* buffer, int field = -1);
 
