@@ -4,15 +4,19 @@
 // settings shown: connect, maker and model, the raw replies of every SMS slot, decoding and
 // deleting one, and the SIM PIN.
 //
-// One GUI thread. The phone's waits pump events, so a button can be clicked while a phone
-// operation waits. Every phone operation runs inside TPhoneOperation, which disables the phone
-// buttons until it has unwound: operations never interleave on the port, and Release never
-// frees the phone object under one.
+// One GUI thread. The phone's waits pump events (the reply collector's too: the phone object
+// is Interruptible), so a button can be clicked while a phone operation waits. Every phone
+// operation runs inside TPhoneOperation, which disables the phone buttons until it has
+// unwound, so operations never interleave on the port. Only Release stays enabled: pressed
+// during an operation it ends that operation's waits (TMobilKomm::Interrupt) and the phone is
+// released once the operation has unwound, never under it. Closing the window during an
+// operation does the same and closes the window then.
 #pragma once
 
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -114,9 +118,19 @@ class THandyForm : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // During a phone operation the close is refused for now: the operation is ended and the
+  // window closes once it has unwound.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   class TPhoneOperation;
+  // Runs `operation` inside a TPhoneOperation (Release enabled when `releasable`), then what
+  // was asked for meanwhile: the window's close, else the release of the phone.
+  void RunPhoneOperation(const std::function<void()>& operation, bool releasable = true);
+  // A phone is connected and free for a new operation: none runs, none is to end.
+  bool PhoneReady() const;
+  // Closes the port and drops the phone object; empties the maker and model memos.
+  void ReleasePhone();
   // The six buttons that need a phone: enabled when `connected`; Start the other way round.
   void SetConnected(bool connected);
   // The duplicate key of vendor and type, sought in the HERSTELLER order.
@@ -133,6 +147,9 @@ class THandyForm : public QMainWindow {
 
   bool shown_ = false;
   int phone_busy_ = 0;
+  bool releasable_ = false;        // the running operation may be ended by Release
+  bool release_requested_ = false;  // Release was pressed during it
+  bool close_requested_ = false;    // the window was closed during it
 };
 
 }  // namespace handy

@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 
 #include "handy_fixture.h"
+#include "platform/clock.h"
 #include "tools/phonesim/simulator.h"
 
 namespace handy {
@@ -258,12 +259,11 @@ TEST_F(HandyPhoneTest, PhoneButtonsWaitForTheRunningOperation) {
   Ui::THandyForm& ui = *form.ui;
   std::string during;
   int clicks = 0;
-  // While Get all SMS waits, the user clicks Release, Start, Delete and Get all SMS again.
+  // While Get all SMS waits, the user clicks Start, Delete and Get all SMS again.
   ui_.OnProcessEvents([&] {
     if (!form.PhoneBusy() || clicks > 20) return;
     ++clicks;
     during = Buttons();
-    QTest::mouseClick(ui.btnKommClose, Qt::LeftButton);
     QTest::mouseClick(ui.btnKommOpen, Qt::LeftButton);
     ui.lstSMS->setCurrentRow(0);
     QTest::mouseClick(ui.btnDelSMS, Qt::LeftButton);
@@ -274,14 +274,85 @@ TEST_F(HandyPhoneTest, PhoneButtonsWaitForTheRunningOperation) {
   QTest::mouseClick(ui.btnSmsHolen, Qt::LeftButton);
   ui_.OnProcessEvents(nullptr);
   EXPECT_GT(clicks, 0);
-  EXPECT_EQ(during, "00000000");
+  // Only Release stays enabled.
+  EXPECT_EQ(during, "01000000");
   EXPECT_TRUE(form.MobilKomm);
   EXPECT_EQ(Lines().size(), 3u);
   EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
   EXPECT_EQ(Buttons(), "01111111");
-  // Once it has finished, Release works.
   QTest::mouseClick(ui.btnKommClose, Qt::LeftButton);
   EXPECT_FALSE(form.MobilKomm);
+}
+
+// A phone operation that waits (a dead phone, a large stack of empty slots, a connect to a
+// phone that does not answer) ends at once when Release is pressed or the window is closed:
+// no more commands, no more boxes. The phone is released, or the window closed, once the
+// operation has unwound.
+TEST_F(HandyPhoneTest, ReleaseOrCloseEndsAWaitingOperationAtOnce) {
+  enum Start { kGetAllSms, kConnect };
+  enum Action { kRelease, kClose };
+  struct Case {
+    const char* what;
+    Start start;
+    bool silent;  // the phone stops answering before the operation starts
+    int stack;
+    Action action;
+  } const cases[] = {
+      {"dead phone, Release", kGetAllSms, true, 4, kRelease},
+      {"dead phone, close", kGetAllSms, true, 4, kClose},
+      {"999 empty slots, Release", kGetAllSms, false, 999, kRelease},
+      {"999 empty slots, close", kGetAllSms, false, 999, kClose},
+      {"a connect the phone does not answer, Release", kConnect, true, 3, kRelease},
+      {"a connect the phone does not answer, close", kConnect, true, 3, kClose},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (int slot = 1; slot <= 3; ++slot) sim_->ClearSlot(slot);
+    sim_->ClearBehaviours();
+    THandyForm& form = c.start == kConnect ? OpenForm() : Connect();
+    form.ui->spnSMSStack->setValue(c.stack);
+    if (c.silent) sim_->SetBehaviour("", {phone::sim::Behaviour::kSilent});
+    sim_->ClearLog();
+    ui_.Clear();
+    uint64_t started = platform::NowMs(), acted = 0;
+    size_t boxes_before = 0;
+    std::string during;
+    ui_.OnProcessEvents([&] {
+      if (acted || platform::NowMs() < started + 600) return;
+      acted = platform::NowMs();
+      during = Buttons();
+      boxes_before = ui_.Messages().size();
+      if (c.action == kRelease)
+        QTest::mouseClick(form.ui->btnKommClose, Qt::LeftButton);
+      else
+        form.close();
+      // Not yet: the operation still has to unwind.
+      EXPECT_TRUE(form.MobilKomm);
+      EXPECT_TRUE(form.isVisible());
+    });
+    QTest::mouseClick(c.start == kConnect ? form.ui->btnKommOpen : form.ui->btnSmsHolen,
+                      Qt::LeftButton);
+    ui_.OnProcessEvents(nullptr);
+    uint64_t ended = platform::NowMs();
+    ASSERT_GT(acted, 0u) << "the operation ended before the action";
+    EXPECT_LT(ended - acted, 1000u) << "the operation went on after the action";
+    EXPECT_EQ(during, "01000000");
+    EXPECT_EQ(ui_.Messages().size(), boxes_before) << ui_.Texts().back();
+    EXPECT_FALSE(form.PhoneBusy());
+    if (c.action == kRelease) {
+      EXPECT_FALSE(form.MobilKomm);
+      EXPECT_EQ(Buttons(), "10000001");
+      EXPECT_TRUE(form.isVisible());
+      EXPECT_EQ(Memo(form.ui->MemoHersteller), "");
+    } else {
+      EXPECT_FALSE(form.isVisible());
+    }
+    // Nothing went to the phone after the action but what was on its way.
+    size_t sent = sim_->LogTexts().size();
+    platform::SleepMs(300);
+    EXPECT_EQ(sim_->LogTexts().size(), sent);
+    form_.reset();
+  }
 }
 
 }  // namespace
