@@ -284,6 +284,19 @@ TEST_F(HandyPhoneTest, PhoneButtonsWaitForTheRunningOperation) {
   EXPECT_FALSE(form.MobilKomm);
 }
 
+// A phone that has gone (unplugged) answers no slot: the reading stops at the first one, with
+// the one message of the port.
+TEST_F(HandyPhoneTest, AnUnpluggedPhoneCostsTheReadingOneMessage) {
+  THandyForm& form = Connect();
+  form.ui->spnSMSStack->setValue(5);
+  sim_->Unplug();
+  ui_.Clear();
+  QTest::mouseClick(form.ui->btnSmsHolen, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"Com Port write error: -3"});
+  EXPECT_EQ(Lines(), std::vector<std::string>{""});
+  EXPECT_EQ(Buttons(), "01111111");
+}
+
 // A phone operation that waits (a dead phone, a large stack of empty slots, a connect to a
 // phone that does not answer) ends at once when Release is pressed or the window is closed:
 // no more commands, no more boxes. The phone is released, or the window closed, once the
