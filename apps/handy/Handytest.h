@@ -53,7 +53,11 @@ struct TSerialSettings {
 // missing. Never writes the file.
 TSerialSettings ReadSettingsIni();
 
-// A SIM PIN that may be sent: 4 to 8 decimal digits and nothing else.
+// A SIM PIN that may be sent as typed after "AT+CPIN=": anything that cannot end the command
+// line or start another one there, so the quoted form ("1234") and the PUK form
+// (12345678,1234) go out too. Refused: the control characters (CR ends the line, Ctrl-Z and
+// Esc end or cancel a text, LF and the others are no part of a PIN; a backspace would edit
+// the line into another command), DEL and the command separator ';'.
 bool IsSendablePin(const std::string& pin);
 
 // A line of lstSMS (one slot's reply, CR LF as "---"): the status field after the first

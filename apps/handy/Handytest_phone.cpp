@@ -22,9 +22,10 @@ bool ReadNumber(const std::string& text, int32_t& value) {
 }  // namespace
 
 bool IsSendablePin(const std::string& pin) {
-  if (pin.size() < 4 || pin.size() > 8) return false;
-  for (char c : pin)
-    if (c < '0' || c > '9') return false;
+  for (char c : pin) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == ';') return false;
+  }
   return true;
 }
 
@@ -255,10 +256,9 @@ void THandyForm::btnDelSMSClick() {
 
 void THandyForm::Button1Click() {
   if (!PhoneReady()) return;
-  // Only digits go out, so nothing can ride on the command line after the PIN.
   std::string pin = platform::FromQString(ui->Edit1->text());
   if (!IsSendablePin(pin)) {
-    platform::ShowMessage("The PIN must be 4 to 8 digits");
+    platform::ShowMessage("The PIN must not contain control characters or ';'");
     return;
   }
   RunPhoneOperation([this, pin] {

@@ -224,7 +224,10 @@ TEST_F(HandyPhoneTest, DeleteRemovesTheSelectedSlotAndReadsAllAgain) {
   EXPECT_EQ(lines[1], "AT+CMGR=2---+CMS ERROR: 321---");
 }
 
-TEST_F(HandyPhoneTest, PinGoesOutOnlyAsFourToEightDigits) {
+// The PIN goes out as typed, the forms some phones need included (quoted, PIN after PUK);
+// only what would end the command line or start another is refused: CR, LF, Ctrl-Z, Esc, the
+// other control characters (a backspace edits the line) and the separator ';'.
+TEST_F(HandyPhoneTest, PinGoesOutAsTypedUnlessItWouldEndOrAddACommand) {
   THandyForm& form = OpenForm();
   // Without a phone Send does nothing.
   form.ui->Edit1->setText("4711");
@@ -232,23 +235,39 @@ TEST_F(HandyPhoneTest, PinGoesOutOnlyAsFourToEightDigits) {
   EXPECT_TRUE(ui_.Texts().empty());
   QTest::mouseClick(form.ui->btnKommOpen, Qt::LeftButton);
   struct Case {
-    const char* pin;
+    std::string pin;
     bool sent;
-  } const cases[] = {{"4711", true},       {"12345678", true},      {"123", false},
-                     {"123456789", false}, {"4711;+CMGD=1", false}, {"47 1", false}};
+  } const cases[] = {
+      {"4711", true},
+      {"12345678", true},
+      {"\"1234\"", true},
+      {"12345678,1234", true},
+      {"\"12345678\",\"1234\"", true},
+      {"123", true},
+      {"47 1", true},
+      {"4711;+CMGD=1", false},
+      {"4711\r", false},
+      {"4711\nAT+CMGD=1", false},
+      {"4711\x1A", false},
+      {"4711\x1B", false},
+      {"\b\b\b\b\b\bGD=1", false},
+      {"47\t11", false},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pin);
     sim_->ClearLog();
     ui_.Clear();
-    form.ui->Edit1->setText(c.pin);
+    form.ui->Edit1->setText(platform::ToQString(c.pin));
     QTest::mouseClick(form.ui->Button1, Qt::LeftButton);
     if (c.sent) {
+      ASSERT_TRUE(sim_->WaitForLines(2, 2000));
       EXPECT_EQ(sim_->LogTexts(),
-                (std::vector<std::string>{std::string("AT+CPIN=") + c.pin, "AT+CNMI=0,0,0,0,1"}));
+                (std::vector<std::string>{"AT+CPIN=" + c.pin, "AT+CNMI=0,0,0,0,1"}));
       EXPECT_TRUE(ui_.Texts().empty());
     } else {
-      EXPECT_TRUE(sim_->LogTexts().empty());
-      EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"The PIN must be 4 to 8 digits"});
+      EXPECT_TRUE(sim_->RawReceived().empty()) << sim_->RawReceived();
+      EXPECT_EQ(ui_.Texts(),
+                std::vector<std::string>{"The PIN must not contain control characters or ';'"});
     }
   }
   EXPECT_TRUE(sim_->Slot(1));
