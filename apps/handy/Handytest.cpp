@@ -322,8 +322,12 @@ void THandyForm::RenameMobile(const std::string& vendor, const std::string& type
 void THandyForm::BitBtn1Click() {
   if (!DBMobilTel.Active() || DBMobilTel.IsEmpty()) return;
   MobileNew->setWindowTitle("Change Mobile");
-  MobileNew->ui->txtVendorName->setText(platform::ToQString(DBMobilTel.FieldGet("HERSTELLER")));
-  MobileNew->ui->txtMobileType->setText(platform::ToQString(DBMobilTel.FieldGet("MODELL")));
+  // The names without the blanks that pad them to the field's width: the cursor goes after
+  // what the user sees, and what he types stays inside the field.
+  MobileNew->ui->txtVendorName->setText(
+      platform::ToQString(tz::RTrim(DBMobilTel.FieldGet("HERSTELLER"))));
+  MobileNew->ui->txtMobileType->setText(
+      platform::ToQString(tz::RTrim(DBMobilTel.FieldGet("MODELL"))));
   if (MobileNew->exec() != QDialog::Accepted) return;
   RenameMobile(platform::FromQString(MobileNew->ui->txtVendorName->text()),
                platform::FromQString(MobileNew->ui->txtMobileType->text()));

@@ -215,8 +215,7 @@ TEST_F(HandyTest, RenameRefusesExistingNamesItsOwnIncluded) {
   AnswerDialog(std::nullopt, std::nullopt, true);
   QTest::mouseClick(form.ui->BitBtn1, Qt::LeftButton);
   EXPECT_EQ(dialog_caption_, "Change Mobile");
-  // The names as stored, with their trailing blanks.
-  EXPECT_EQ(dialog_texts_, "Siemens             |S45                 ");
+  EXPECT_EQ(dialog_texts_, "Siemens|S45");
   EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"This Mobile already exists in the database"});
 
   ui_.Clear();
@@ -233,6 +232,74 @@ TEST_F(HandyTest, RenameRefusesExistingNamesItsOwnIncluded) {
   EXPECT_EQ(Fields(rows[0], 3), "0000000001|Nokia|6210");
   EXPECT_EQ(Fields(rows[1], 3), "0000000002|Siemens|ME45");
   EXPECT_EQ(GridRows(), (std::vector<std::string>{"Nokia|6210", "Siemens|ME45"}));
+}
+
+// Each opening of the name dialog puts the cursor into Vendor, behind the names as they are
+// stored but without their padding blanks, so what the user types goes where it is seen.
+TEST_F(HandyTest, TheNameDialogOpensOnVendorWithTheNamesAsShown) {
+  WriteRows({{"0000000001", "Nokia", "6210"}, {"0000000002", "Siemens", "S45"}});
+  THandyForm& form = OpenForm();
+  struct Step {
+    const char* what;
+    QPushButton* button;
+    int row;  // clicked first, -1: none
+    std::string keys;
+    std::optional<std::string> type;
+    std::string texts;  // the dialog came up with
+    std::string grid;   // afterwards
+  } const steps[] = {
+      {"New Mobile", form.ui->btnNeuHandy, -1, "Motorola", "V3", "|",
+       "Motorola|V3,Nokia|6210,Siemens|S45"},
+      {"Change Mobile", form.ui->BitBtn1, 2, "-2", std::nullopt, "Siemens|S45",
+       "Motorola|V3,Nokia|6210,Siemens-2|S45"},
+      {"Change Mobile again", form.ui->BitBtn1, 1, " Lumia", std::nullopt, "Nokia|6210",
+       "Motorola|V3,Nokia Lumia|6210,Siemens-2|S45"},
+      {"New Mobile after a change", form.ui->btnNeuHandy, -1, "Alcatel", "OT", "|",
+       "Alcatel|OT,Motorola|V3,Nokia Lumia|6210,Siemens-2|S45"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    ui_.Clear();
+    if (step.row >= 0) ClickRow(step.row);
+    AnswerDialog(std::nullopt, step.type, true, step.keys);
+    QTest::mouseClick(step.button, Qt::LeftButton);
+    EXPECT_EQ(dialog_focus_, "txtVendorName");
+    EXPECT_EQ(dialog_texts_, step.texts);
+    EXPECT_TRUE(ui_.Texts().empty()) << ui_.Texts().front();
+    std::string grid;
+    for (const std::string& row : GridRows()) grid += (grid.empty() ? "" : ",") + row;
+    EXPECT_EQ(grid, step.grid);
+  }
+}
+
+// A model needs a vendor and a type: Ok on an empty one (blanks count as empty) says so and
+// keeps the dialog open with what was typed.
+TEST_F(HandyTest, AnEmptyVendorOrTypeIsRefused) {
+  WriteRows({{"0000000001", "Nokia", "6210"}});
+  THandyForm& form = OpenForm();
+  struct Case {
+    const char* what;
+    QPushButton* button;
+    std::string vendor, type, message;
+  } const cases[] = {
+      {"new, no vendor", form.ui->btnNeuHandy, "", "3310", "Please enter the Vendor"},
+      {"new, blank vendor", form.ui->btnNeuHandy, "   ", "3310", "Please enter the Vendor"},
+      {"new, no type", form.ui->btnNeuHandy, "Nokia", "", "Please enter the Mobile Type"},
+      {"new, nothing", form.ui->btnNeuHandy, "", "", "Please enter the Vendor"},
+      {"change, no vendor", form.ui->BitBtn1, "", "6210", "Please enter the Vendor"},
+      {"change, blank type", form.ui->BitBtn1, "Nokia", " ", "Please enter the Mobile Type"},
+  };
+  const std::vector<std::string> before = PeerRows();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ui_.Clear();
+    ClickRow(0);
+    AnswerDialog(c.vendor, c.type, true);
+    QTest::mouseClick(c.button, Qt::LeftButton);
+    EXPECT_TRUE(dialog_stayed_open_);
+    EXPECT_EQ(ui_.Texts(), std::vector<std::string>{c.message});
+    EXPECT_EQ(PeerRows(), before);
+  }
 }
 
 TEST_F(HandyTest, DeleteOnlyAfterYes) {
