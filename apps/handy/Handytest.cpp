@@ -37,6 +37,30 @@ std::string Text(const QComboBox& combo) {
   return platform::FromQString(combo.currentText());
 }
 
+// Ids are ten digits with leading zeros.
+constexpr int kIdWidth = 10;
+constexpr uint64_t kLastId = 9999999999;
+
+// An id that reads as a number: decimal digits and nothing else, blanks around them aside.
+bool ReadId(const std::string& text, uint64_t& number) {
+  std::string digits = tz::AllTrim(text);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  return ec == std::errc() && end == digits.data() + digits.size();
+}
+
+// Holds back the dataset's notifications (the grid's) while a handler walks it.
+class TControlsHeld {
+ public:
+  explicit TControlsHeld(tz::TTzDbf& table) : table_(table) { table_.DisableControls(); }
+  ~TControlsHeld() { table_.EnableControls(); }
+  TControlsHeld(const TControlsHeld&) = delete;
+  TControlsHeld& operator=(const TControlsHeld&) = delete;
+
+ private:
+  tz::TTzDbf& table_;
+};
+
 void Fill(QComboBox& combo, const QStringList& items) {
   combo.clear();
   combo.addItems(items);
@@ -253,15 +277,29 @@ bool THandyForm::MobileExists(const std::string& vendor, const std::string& type
   return DBMobilTel.FindExact(DuplicateKey(vendor, type));
 }
 
-std::string THandyForm::NextId() {
+bool THandyForm::NextId(std::string& id) {
   DBMobilTel.SetOrderToTag("id");
-  DBMobilTel.GoBottom();
-  int64_t last = 0;
-  if (!DBMobilTel.IsEmpty()) {
-    std::string id = tz::AllTrim(DBMobilTel.FieldGet("ID"));
-    std::from_chars(id.data(), id.data() + id.size(), last);
+  // Ids written by other programs need not be ten digits: "42" and "A-17" sort after
+  // "0000000041" in the id order, so every row is looked at.
+  uint64_t highest = 0;
+  int32_t lender = 0;
+  {
+    TControlsHeld held(DBMobilTel);
+    for (DBMobilTel.GoTop(); !DBMobilTel.AtEof(); DBMobilTel.Skip(1)) {
+      uint64_t number = 0;
+      if (ReadId(DBMobilTel.FieldGet("ID"), number) && (lender == 0 || number >= highest)) {
+        highest = number;
+        lender = DBMobilTel.RecNo();
+      }
+    }
+    if (lender != 0)
+      DBMobilTel.Go(lender);
+    else
+      DBMobilTel.GoBottom();
   }
-  return phone::ZeroPadNumber("", last + 1, 10);
+  if (highest >= kLastId) return false;
+  id = phone::ZeroPadNumber("", static_cast<int64_t>(highest + 1), kIdWidth);
+  return true;
 }
 
 void THandyForm::AddMobile(const std::string& vendor, const std::string& type) {
@@ -274,11 +312,13 @@ void THandyForm::AddMobile(const std::string& vendor, const std::string& type) {
     platform::ShowMessage("This Mobile already exist in the database");
   } else if (!DBMobilTel.ALock()) {
     platform::ShowMessage("New Mobile could not be appended");
+  } else if (std::string id; !NextId(id)) {
+    DBMobilTel.UnLock();
+    platform::ShowMessage("There is no free Mobile id left. New Mobile could not be appended");
   } else {
     // The last id is read only under the append lock, so a second program adding at the same
     // time waits for this row and counts on from it. The record the table then stands on, the
     // one with the highest id, lends the new row its serial settings and waits.
-    std::string id = NextId();
     DBMobilTel.SetOrderToTag("hersteller");
     DBMobilTel.FieldPutStr("ID", id);
     DBMobilTel.FieldPutStr("HERSTELLER", vendor);

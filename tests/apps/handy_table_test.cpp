@@ -165,6 +165,59 @@ TEST_F(HandyTest, NewModelTakesTheNextIdAndTheSettingsOfTheHighest) {
   EXPECT_EQ(PeerRows().size(), 3u);
 }
 
+// Ids are never given twice: the next one is one above the highest id that reads as a number,
+// whatever ids of other forms the table holds and wherever they sort; the new row takes the
+// settings of the model with that id. When the next id would not fit the field, the model is
+// not added.
+TEST_F(HandyTest, NewIdsAreNeverOnesTheTableHolds) {
+  const char kNoIdLeft[] = "There is no free Mobile id left. New Mobile could not be appended";
+  struct Case {
+    const char* what;
+    std::vector<std::string> ids;
+    std::string next;  // empty: refused
+    size_t lender;     // the row whose settings the new one takes
+  } const cases[] = {
+      {"an id that is no number sorts last", {"0000000041", "A-17"}, "0000000042", 0},
+      // No number: the last id in the id order lends its settings, as the highest would.
+      {"only ids that are no number", {"A-17", "B-2"}, "0000000001", 1},
+      {"digits, then a letter", {"0000000001", "0000000005", "00000000x1"}, "0000000006", 1},
+      {"a number written short", {"0000000007", "42"}, "0000000043", 1},
+      {"a number behind blanks", {"  900", "0000000041"}, "0000000901", 0},
+      {"the last id that fits", {"9999999998"}, "9999999999", 0},
+      {"no id left", {"0000000003", "9999999999"}, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::TempDir folders;
+    platform::ScopedEnv program("KESTROVA_PROGRAM_DIR", (folders / "program").string());
+    platform::ScopedEnv windows("KESTROVA_WINDOWS_DIR", (folders / "windows").string());
+    std::vector<ModelRow> rows;
+    for (size_t i = 0; i < c.ids.size(); ++i) {
+      rows.push_back({c.ids[i], "Maker", "M" + std::to_string(i), 5, static_cast<int>(i) + 1});
+      rows.back().waitopen = static_cast<int>(100 + i);
+    }
+    WriteRows(rows);
+    const std::vector<std::string> before = PeerRows();
+    THandyForm& form = OpenForm();
+    ui_.Clear();
+    AnswerDialog("Added", "Model", true);
+    QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+    std::vector<std::string> after = PeerRows();
+    if (c.next.empty()) {
+      EXPECT_EQ(ui_.Texts(), std::vector<std::string>{kNoIdLeft});
+      EXPECT_EQ(after, before);
+    } else {
+      EXPECT_TRUE(ui_.Texts().empty()) << ui_.Texts().front();
+      ASSERT_EQ(after.size(), before.size() + 1);
+      const ModelRow& from = rows[c.lender];
+      EXPECT_EQ(after.back(), c.next + "|Added|Model|10|" + std::to_string(from.comport) +
+                                  "|9600|8|1|N|None|1024|1024|" + std::to_string(from.waitopen) +
+                                  "|10|10|20");
+    }
+    form_.reset();
+  }
+}
+
 TEST_F(HandyTest, FirstModelOfAnEmptyTableIsNumberOne) {
   THandyForm& form = OpenForm();
   AnswerDialog("Nokia", "3310", true);
