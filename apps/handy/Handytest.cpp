@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <charconv>
 #include <exception>
+#include <utility>
 
 #include "apps/common/apps_common.h"
 #include "apps/handy/NewMobile.h"
@@ -61,6 +62,27 @@ class TControlsHeld {
   tz::TTzDbf& table_;
 };
 
+// Releases every lock of the table's work area at the latest when it goes out of scope.
+class TLocksHeld {
+ public:
+  explicit TLocksHeld(tz::TTzDbf& table) : table_(&table) {}
+  ~TLocksHeld() {
+    try {
+      Release();
+    } catch (...) {
+      // Unwinding already; a table that cannot unlock has reported its error.
+    }
+  }
+  TLocksHeld(const TLocksHeld&) = delete;
+  TLocksHeld& operator=(const TLocksHeld&) = delete;
+  void Release() {
+    if (table_) std::exchange(table_, nullptr)->UnLock();
+  }
+
+ private:
+  tz::TTzDbf* table_;
+};
+
 void Fill(QComboBox& combo, const QStringList& items) {
   combo.clear();
   combo.addItems(items);
@@ -97,6 +119,12 @@ THandyForm::THandyForm(QWidget* parent)
   DBMobilTel.SetExclusive(false);
   DBMobilTel.SetReadOnly(false);
   DBMobilTel.SetCreateIndex(tz::ciNotFound);
+  DBNameLock.SetName("DBNameLock");
+  DBNameLock.DbfFields() = apps::TelstammFields();
+  DBNameLock.IndexList() = apps::TelstammIndex();
+  DBNameLock.SetTableLanguage(tz::tlOem);
+  DBNameLock.SetExclusive(false);
+  DBNameLock.SetCreateIndex(tz::ciNotFound);
 
   tz::TTzGrid& grid = *ui->grdMobilTel;
   platform::TGridColumn maker, model;
@@ -175,6 +203,8 @@ void THandyForm::FormShow() {
   DBMobilTel.SetDbfFileName(apps::ProgramFolder() + apps::kTelstammFile);
   DBMobilTel.Open();
   DBMobilTel.SetHideDeletedRecs(true);
+  DBNameLock.SetDbfFileName(DBMobilTel.DbfFileName());
+  DBNameLock.Open();
 
   DBMobilTel.SetOrderToTag("ID");
   if (DBMobilTel.FindExact(id))
@@ -303,31 +333,37 @@ bool THandyForm::NextId(std::string& id) {
 }
 
 void THandyForm::AddMobile(const std::string& vendor, const std::string& type) {
-  int32_t record = DBMobilTel.RecNo();
-  std::string tag = DBMobilTel.CurrentTag();
-  if (MobileExists(vendor, type)) {
-    // The seek stands on the other model; the user's row stays the current one, so that the
-    // next Save or rename does not write into the model found.
-    DBMobilTel.Go(record);
-    platform::ShowMessage("This Mobile already exist in the database");
-  } else if (!DBMobilTel.ALock()) {
-    platform::ShowMessage("New Mobile could not be appended");
-  } else if (std::string id; !NextId(id)) {
-    DBMobilTel.UnLock();
-    platform::ShowMessage("There is no free Mobile id left. New Mobile could not be appended");
+  const int32_t record = DBMobilTel.IsEmpty() ? 0 : DBMobilTel.RecNo();
+  const std::string tag = DBMobilTel.CurrentTag();
+  std::string refusal;
+  if (!DBMobilTel.ALock()) {
+    refusal = "New Mobile could not be appended";
   } else {
-    // The last id is read only under the append lock, so a second program adding at the same
-    // time waits for this row and counts on from it. The record the table then stands on, the
-    // one with the highest id, lends the new row its serial settings and waits.
-    DBMobilTel.SetOrderToTag("hersteller");
-    DBMobilTel.FieldPutStr("ID", id);
-    DBMobilTel.FieldPutStr("HERSTELLER", vendor);
-    DBMobilTel.FieldPutStr("MODELL", type);
-    DBMobilTel.FieldPutInt("smsstack", 10);
-    DBMobilTel.AppendRec();
-    DBMobilTel.UnLock();
+    // Under the append lock a second program adding the same model at the same time waits
+    // for this row and then finds it; the last id too is read only now, so that program
+    // counts on from this row. The record the table then stands on, the one with the highest
+    // id, lends the new row its serial settings and waits.
+    TLocksHeld locks(DBMobilTel);
+    std::string id;
+    if (MobileExists(vendor, type)) {
+      refusal = "This Mobile already exist in the database";
+    } else if (!NextId(id)) {
+      refusal = "There is no free Mobile id left. New Mobile could not be appended";
+    } else {
+      DBMobilTel.SetOrderToTag("hersteller");
+      DBMobilTel.FieldPutStr("ID", id);
+      DBMobilTel.FieldPutStr("HERSTELLER", vendor);
+      DBMobilTel.FieldPutStr("MODELL", type);
+      DBMobilTel.FieldPutInt("smsstack", 10);
+      DBMobilTel.AppendRec();
+    }
   }
+  // Refused: the seeks stood on other models; the user's row stays the current one, so that
+  // the next Save or rename does not write into a model found.
+  if (!refusal.empty() && record > 0) DBMobilTel.Go(record);
   DBMobilTel.SetOrderToTag(tag);
+  // No box while a lock is held: another program would wait for the user.
+  if (!refusal.empty()) platform::ShowMessage(refusal);
 }
 
 void THandyForm::btnNeuHandyClick() {
@@ -340,23 +376,29 @@ void THandyForm::btnNeuHandyClick() {
 }
 
 void THandyForm::RenameMobile(const std::string& vendor, const std::string& type) {
-  int32_t record = DBMobilTel.RecNo();
-  std::string tag = DBMobilTel.CurrentTag();
-  if (MobileExists(vendor, type)) {
+  const int32_t record = DBMobilTel.RecNo();
+  const std::string tag = DBMobilTel.CurrentTag();
+  std::string refusal;
+  // The record's lock for the write, and the table's append lock, taken in the second work
+  // area, so that no other program adds or renames a model to these names between the look
+  // for them and the write (one work area holds either the append lock or record locks).
+  TLocksHeld names(DBNameLock);
+  TLocksHeld row(DBMobilTel);
+  if (!DBNameLock.ALock() || !DBMobilTel.RLock()) {
+    refusal = "Database could not be locked. Mobile Name could not be changed";
+  } else if (MobileExists(vendor, type)) {
+    refusal = "This Mobile already exists in the database";
     DBMobilTel.Go(record);
-    platform::ShowMessage("This Mobile already exists in the database");
   } else {
     DBMobilTel.Go(record);
-    if (DBMobilTel.RLock()) {
-      DBMobilTel.FieldPutStr("HERSTELLER", vendor);
-      DBMobilTel.FieldPutStr("MODELL", type);
-      DBMobilTel.ReplaceRec();
-      DBMobilTel.UnLock();
-    } else {
-      platform::ShowMessage("Database could not be locked. Mobile Name could not be changed");
-    }
+    DBMobilTel.FieldPutStr("HERSTELLER", vendor);
+    DBMobilTel.FieldPutStr("MODELL", type);
+    DBMobilTel.ReplaceRec();
   }
   DBMobilTel.SetOrderToTag(tag);
+  row.Release();
+  names.Release();
+  if (!refusal.empty()) platform::ShowMessage(refusal);
 }
 
 void THandyForm::BitBtn1Click() {

@@ -81,6 +81,9 @@ class THandyForm : public QMainWindow {
   std::unique_ptr<Ui::THandyForm> ui;
   tz::TTzDbf DBMobilTel;
   platform::dataset::TDataSource DSMobilTel;
+  // telstamm.dbf opened a second time, for its append lock alone: a rename holds it beside the
+  // record lock of DBMobilTel's work area, which cannot hold both.
+  tz::TTzDbf DBNameLock;
   // The vendor and type dialog; the program block creates it after this window. Not owned.
   TMobileNew* MobileNew = nullptr;
 
@@ -107,10 +110,12 @@ class THandyForm : public QMainWindow {
   void btnDelSMSClick();
   void Button1Click();
 
-  // Appends a model with this vendor and type, as New Mobile does after its dialog: refused as
-  // a duplicate, or given the next id under the append lock.
+  // Appends a model with this vendor and type, as New Mobile does after its dialog. Under the
+  // append lock: refused as a duplicate, or given the next id (or refused when none is left).
   void AddMobile(const std::string& vendor, const std::string& type);
-  // Renames the current row, as Change Mobilename does after its dialog.
+  // Renames the current row, as Change Mobilename does after its dialog, refused as a
+  // duplicate; the look for the names and the write run under the row's lock and the table's
+  // append lock (DBNameLock), so no other program names a model so meanwhile.
   void RenameMobile(const std::string& vendor, const std::string& type);
   // Loads the current row of the table into the settings controls.
   void LoadRow();

@@ -1,10 +1,13 @@
 // Vazor's phone-model table: the start-up settings (a model's row, settings.ini, the built-in
 // defaults), the combo matching, the grid's order, new, renamed and deleted models, saving the
 // settings and marking the standard phone, read back with python3-dbfread.
+#include <cstdio>
+#include <map>
 #include <random>
 #include <set>
 #include "handy_fixture.h"
 
+#include "phone/Tokens.h"
 #include "platform/clock.h"
 #include "platform/testing/qt_testing.h"
 
@@ -412,13 +415,13 @@ namespace {
 TEST_F(HandyTest, TwoProgramsAddingAtOnceGetDifferentIds) {
   WriteRows({{"0000000041", "Siemens", "S45"}});
   const int kEach = 25;
-  platform::ChildProcess first(HANDY_ADDER, {"First", std::to_string(kEach)});
-  platform::ChildProcess second(HANDY_ADDER, {"Second", std::to_string(kEach)});
+  platform::ChildProcess first(HANDY_ADDER, {"add", "First", std::to_string(kEach)});
+  platform::ChildProcess second(HANDY_ADDER, {"add", "Second", std::to_string(kEach)});
   ASSERT_EQ(first.ReadLine(), "ready");
   ASSERT_EQ(second.ReadLine(), "ready");
   first.WriteLine("go");
   second.WriteLine("go");
-  std::string done = "added " + std::to_string(kEach) + " refused ";
+  std::string done = "done " + std::to_string(kEach) + " duplicate 0 refused ";
   std::string first_done = first.ReadLine(60000), second_done = second.ReadLine(60000);
   EXPECT_TRUE(first_done.starts_with(done)) << first_done;
   EXPECT_TRUE(second_done.starts_with(done)) << second_done;
@@ -438,6 +441,68 @@ TEST_F(HandyTest, TwoProgramsAddingAtOnceGetDifferentIds) {
 
 namespace handy {
 namespace {
+
+// Two programs that add or rename models to the same names at the same time store each name
+// once: the test for a model already in the table runs under the lock that the write takes.
+TEST_F(HandyTest, TwoProgramsNamingModelsAtOnceStoreEachNameOnce) {
+  const int kEach = 30;
+  struct Side {
+    std::string from;  // empty: adds; else renames the rows of this vendor
+  };
+  struct Case {
+    const char* what;
+    Side first, second;
+    bool empty;  // the table holds no row when they start
+  } const cases[] = {
+      {"two add", {""}, {""}, false},
+      {"one adds, one renames", {""}, {"OldB"}, false},
+      {"two rename", {"OldA"}, {"OldB"}, false},
+      {"two add to an empty table", {""}, {""}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::TempDir folders;
+    platform::ScopedEnv program("KESTROVA_PROGRAM_DIR", (folders / "program").string());
+    platform::ScopedEnv windows("KESTROVA_WINDOWS_DIR", (folders / "windows").string());
+    std::vector<ModelRow> rows;
+    int id = 0;
+    if (!c.empty) rows.push_back({phone::ZeroPadNumber("", ++id, 10), "Other", "Model 1"});
+    for (const Side* side : {&c.first, &c.second})
+      for (int i = 1; !side->from.empty() && i <= kEach; ++i)
+        rows.push_back({phone::ZeroPadNumber("", ++id, 10), side->from,
+                        "Model " + std::to_string(i)});
+    WriteRows(rows);
+    auto start = [&](const Side& side) {
+      std::vector<std::string> args = {side.from.empty() ? "add" : "rename"};
+      if (!side.from.empty()) args.push_back(side.from);
+      args.push_back("Same");
+      args.push_back(std::to_string(kEach));
+      return std::make_unique<platform::ChildProcess>(HANDY_ADDER, args);
+    };
+    auto first = start(c.first), second = start(c.second);
+    ASSERT_EQ(first->ReadLine(), "ready");
+    ASSERT_EQ(second->ReadLine(), "ready");
+    first->WriteLine("go");
+    second->WriteLine("go");
+    std::string first_done = first->ReadLine(120000), second_done = second->ReadLine(120000);
+    EXPECT_EQ(first->Wait(), 0) << first_done;
+    EXPECT_EQ(second->Wait(), 0) << second_done;
+    int done[2] = {}, duplicate[2] = {};
+    for (int k = 0; k < 2; ++k)
+      EXPECT_EQ(std::sscanf((k ? second_done : first_done).c_str(), "done %d duplicate %d",
+                            &done[k], &duplicate[k]),
+                2)
+          << (k ? second_done : first_done);
+    EXPECT_EQ(done[0] + done[1], kEach) << first_done << " / " << second_done;
+    EXPECT_EQ(duplicate[0] + duplicate[1], kEach) << first_done << " / " << second_done;
+
+    std::map<std::string, int> named;
+    for (const std::string& row : PeerRows())
+      if (Fields(row, 2).ends_with("|Same")) ++named[Fields(row, 3).substr(16)];
+    EXPECT_EQ(named.size(), static_cast<size_t>(kEach));
+    for (const auto& [model, times] : named) EXPECT_EQ(times, 1) << model << " stored twice";
+  }
+}
 
 TEST_F(HandyTest, LocksHeldByAnotherProgramRefuseTheWrites) {
   WriteRows({{"0000000001", "Nokia", "6210"}, {"0000000002", "Siemens", "S45"}});
@@ -495,7 +560,8 @@ TEST_F(HandyTest, ModelsAddedAfterAnotherProgramWasKilledWhileAddingCountOn) {
   std::mt19937 random(20261211);
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
-    platform::ChildProcess adder(HANDY_ADDER, {"Killed" + std::to_string(round), "100000"});
+    platform::ChildProcess adder(HANDY_ADDER,
+                                 {"add", "Killed" + std::to_string(round), "100000"});
     ASSERT_EQ(adder.ReadLine(), "ready");
     adder.WriteLine("go");
     platform::SleepMs(20 + random() % 80);
