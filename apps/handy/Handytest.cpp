@@ -90,6 +90,27 @@ void Fill(QComboBox& combo, const QStringList& items) {
 
 }  // namespace
 
+// While it lives a handler moves the table about (seeks, walks, writes, messages about them):
+// the grid follows without a row being loaded. At its end the grid highlights the row the
+// settings controls show, or none.
+class THandyForm::TTableOperation {
+ public:
+  explicit TTableOperation(THandyForm& form) : form_(form) { ++form_.table_busy_; }
+  ~TTableOperation() {
+    if (--form_.table_busy_ > 0) return;
+    try {
+      form_.HighlightShownRow();
+    } catch (...) {
+      // Unwinding already; the table has reported what failed.
+    }
+  }
+  TTableOperation(const TTableOperation&) = delete;
+  TTableOperation& operator=(const TTableOperation&) = delete;
+
+ private:
+  THandyForm& form_;
+};
+
 TSerialSettings ReadSettingsIni() {
   platform::IniFile ini(apps::ProgramFolder() + "settings.ini");
   TSerialSettings s;
@@ -138,6 +159,8 @@ THandyForm::THandyForm(QWidget* parent)
 
   connect(&grid, &platform::TDataGrid::CellClicked, this,
           platform::Handler([this] { grdMobilTelCellClick(); }));
+  connect(grid.selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          platform::Handler([this](const QModelIndex& current) { GridRowChanged(current); }));
   connect(ui->btnSaveSettings, &QPushButton::clicked, this,
           platform::Handler([this] { btnSaveSettingsClick(); }));
   connect(ui->btnHandySet, &QPushButton::clicked, this,
@@ -200,6 +223,7 @@ void THandyForm::FormShow() {
   }
   ui->spnSMSStack->setValue(sms_stack);
 
+  TTableOperation operation(*this);
   DBMobilTel.SetDbfFileName(apps::ProgramFolder() + apps::kTelstammFile);
   DBMobilTel.Open();
   DBMobilTel.SetHideDeletedRecs(true);
@@ -207,10 +231,14 @@ void THandyForm::FormShow() {
   DBNameLock.Open();
 
   DBMobilTel.SetOrderToTag("ID");
-  if (DBMobilTel.FindExact(id))
+  if (DBMobilTel.FindExact(id)) {
     LoadRow();
-  else
+  } else {
+    // The settings belong to no row: none is highlighted (the seek left the table on the last
+    // record), so that Save cannot write them into a model they are not.
     ShowSettings(ReadSettingsIni(), ui->spnSMSStack->value());
+    ShowNoRow();
+  }
   DBMobilTel.SetOrderToTag("Hersteller");
   ui->grdMobilTel->SetDataSource(&DSMobilTel);
 }
@@ -251,6 +279,32 @@ void THandyForm::LoadRow() {
   s.InputBuffer = DBMobilTel.FieldGetInt("INPUTBUF");
   s.OutputBuffer = DBMobilTel.FieldGetInt("OUTPUTBUF");
   ShowSettings(s, DBMobilTel.FieldGetInt("SMSSTACK"));
+  shown_record_ = followed_record_ = DBMobilTel.RecNo();
+  shown_id_ = DBMobilTel.FieldGet("ID");
+}
+
+void THandyForm::ShowNoRow() {
+  shown_record_ = 0;
+  shown_id_.clear();
+}
+
+bool THandyForm::RowShown() {
+  if (shown_record_ != 0) return true;
+  platform::ShowMessage("No Mobile is selected");
+  return false;
+}
+
+void THandyForm::HighlightShownRow() {
+  followed_record_ = DBMobilTel.Active() && !DBMobilTel.IsEmpty() ? DBMobilTel.RecNo() : 0;
+  if (shown_record_ == 0) ui->grdMobilTel->selectionModel()->clear();
+}
+
+void THandyForm::GridRowChanged(const QModelIndex& current) {
+  // Rows read anew or put above the others move the grid's current row but not the table.
+  if (table_busy_ > 0 || !current.isValid() || !DBMobilTel.Active() || DBMobilTel.IsEmpty() ||
+      DBMobilTel.State() != platform::dataset::dsBrowse)
+    return;
+  if (DBMobilTel.RecNo() != followed_record_) LoadRow();
 }
 
 void THandyForm::grdMobilTelCellClick() {
@@ -258,8 +312,35 @@ void THandyForm::grdMobilTelCellClick() {
 }
 
 void THandyForm::btnSaveSettingsClick() {
-  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty() || !DBMobilTel.RLock()) {
+  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty()) {
     platform::ShowMessage("Could not save settings");
+    return;
+  }
+  if (shown_record_ == 0) {
+    platform::ShowMessage("No Mobile is selected. The settings were not saved");
+    return;
+  }
+  TTableOperation operation(*this);
+  // The settings go into the row they were loaded from, whichever the table stands on.
+  if (DBMobilTel.RecNo() != shown_record_) DBMobilTel.Go(shown_record_);
+  if (!DBMobilTel.RLock()) {
+    platform::ShowMessage("Could not save settings");
+    return;
+  }
+  TLocksHeld lock(DBMobilTel);
+  // Another program may have deleted the model since it was loaded: under the lock its record
+  // is read anew.
+  DBMobilTel.Skip(0);
+  if (DBMobilTel.IsDeleted() || DBMobilTel.FieldGet("ID") != shown_id_) {
+    lock.Release();
+    // The row leaves the grid: its rows are read anew from a visible record, and none is
+    // highlighted, since the controls show a model that is gone.
+    {
+      TControlsHeld held(DBMobilTel);
+      DBMobilTel.GoTop();
+    }
+    ShowNoRow();
+    platform::ShowMessage("This Mobile is no longer in the database. The settings were not saved");
     return;
   }
   // A combo without a selection has nothing to say: its field keeps what the row holds.
@@ -284,7 +365,6 @@ void THandyForm::btnSaveSettingsClick() {
   DBMobilTel.FieldPutInt("WAITSEND", ui->spnWarteSenden->value());
   DBMobilTel.FieldPutInt("WAITREC", ui->spnWarteEmpfangen->value());
   DBMobilTel.ReplaceRec();
-  DBMobilTel.UnLock();
 }
 
 void THandyForm::btnHandySetClick() {
@@ -293,6 +373,7 @@ void THandyForm::btnHandySetClick() {
     platform::ShowMessage("There is no Mobile to set as Standard");
     return;
   }
+  if (!RowShown()) return;
   try {
     std::string id = DBMobilTel.FieldGet("ID");
     platform::RegIniFile registry(apps::kRegistryKey);
@@ -333,6 +414,7 @@ bool THandyForm::NextId(std::string& id) {
 }
 
 void THandyForm::AddMobile(const std::string& vendor, const std::string& type) {
+  TTableOperation operation(*this);
   const int32_t record = DBMobilTel.IsEmpty() ? 0 : DBMobilTel.RecNo();
   const std::string tag = DBMobilTel.CurrentTag();
   std::string refusal;
@@ -358,6 +440,8 @@ void THandyForm::AddMobile(const std::string& vendor, const std::string& type) {
       DBMobilTel.AppendRec();
     }
   }
+  // Added: the new model is the current row, and its settings are shown.
+  if (refusal.empty()) LoadRow();
   // Refused: the seeks stood on other models; the user's row stays the current one, so that
   // the next Save or rename does not write into a model found.
   if (!refusal.empty() && record > 0) DBMobilTel.Go(record);
@@ -376,6 +460,7 @@ void THandyForm::btnNeuHandyClick() {
 }
 
 void THandyForm::RenameMobile(const std::string& vendor, const std::string& type) {
+  TTableOperation operation(*this);
   const int32_t record = DBMobilTel.RecNo();
   const std::string tag = DBMobilTel.CurrentTag();
   std::string refusal;
@@ -402,7 +487,7 @@ void THandyForm::RenameMobile(const std::string& vendor, const std::string& type
 }
 
 void THandyForm::BitBtn1Click() {
-  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty()) return;
+  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty() || !RowShown()) return;
   MobileNew->setWindowTitle("Change Mobile");
   // The names without the blanks that pad them to the field's width: the cursor goes after
   // what the user sees, and what he types stays inside the field.
@@ -416,14 +501,20 @@ void THandyForm::BitBtn1Click() {
 }
 
 void THandyForm::btnDelHandyClick() {
-  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty()) return;
+  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty() || !RowShown()) return;
   if (platform::MessageBox("Do you really want do delete this Mobile?",
                            platform::ApplicationTitle(),
                            platform::kMbYesNo | platform::kMbIconQuestion) != platform::kIdYes)
     return;
+  TTableOperation operation(*this);
   if (DBMobilTel.RLock()) {
     DBMobilTel.DeleteRec();
     DBMobilTel.UnLock();
+    // The table stands on the next model now: its settings are the ones shown.
+    if (DBMobilTel.IsEmpty())
+      ShowNoRow();
+    else
+      LoadRow();
   } else {
     platform::ShowMessage("Database could not be locked. Record not deleted");
   }

@@ -117,7 +117,8 @@ class THandyForm : public QMainWindow {
   // duplicate; the look for the names and the write run under the row's lock and the table's
   // append lock (DBNameLock), so no other program names a model so meanwhile.
   void RenameMobile(const std::string& vendor, const std::string& type);
-  // Loads the current row of the table into the settings controls.
+  // Loads the current row of the table into the settings controls; it is the row they show
+  // (Save writes into it) and the one the grid highlights.
   void LoadRow();
   // Selects the controls for these settings, as a row or settings.ini gives them.
   void ShowSettings(const TSerialSettings& settings, int32_t sms_stack);
@@ -133,6 +134,17 @@ class THandyForm : public QMainWindow {
 
  private:
   class TPhoneOperation;
+  class TTableOperation;
+  // A key (or anything but a handler of this window) moved the grid to another row: it is
+  // loaded as a click loads it.
+  void GridRowChanged(const QModelIndex& current);
+  // The grid highlights the row the controls show, and none when they show none.
+  void HighlightShownRow();
+  // The controls show no model's row (settings.ini's settings, a model that is gone).
+  void ShowNoRow();
+  // A model's row is shown, so the table buttons have one to act on; else "No Mobile is
+  // selected" and false.
+  bool RowShown();
   // Runs `operation` inside a TPhoneOperation (Release enabled when `releasable`), then what
   // was asked for meanwhile: the window's close, else the release of the phone.
   void RunPhoneOperation(const std::function<void()>& operation, bool releasable = true);
@@ -158,6 +170,10 @@ class THandyForm : public QMainWindow {
   void DropPhone();
 
   bool shown_ = false;
+  int32_t shown_record_ = 0;     // the record the settings controls were loaded from; 0: none
+  std::string shown_id_;         // its id then
+  int32_t followed_record_ = 0;  // the record the table stood on when the grid last followed
+  int table_busy_ = 0;           // a handler is moving the table about
   int phone_busy_ = 0;
   bool releasable_ = false;        // the running operation may be ended by Release
   bool release_requested_ = false;  // Release was pressed during it

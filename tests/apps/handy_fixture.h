@@ -172,6 +172,11 @@ class HandyTest : public ::testing::Test {
     return apps_testing::DbfreadRows(apps::ProgramFolder() + apps::kTelstammFile, kPeerFields,
                                      dir_ / "peer.out");
   }
+  // The deleted rows, the same way.
+  std::vector<std::string> PeerDeletedRows() {
+    return apps_testing::DbfreadRows(apps::ProgramFolder() + apps::kTelstammFile, kPeerFields,
+                                     dir_ / "peer.out", true);
+  }
 
   platform::TempDir dir_;
   platform::ScopedEnv lc_all_, program_, windows_;

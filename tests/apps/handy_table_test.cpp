@@ -146,6 +146,146 @@ TEST_F(HandyTest, SaveWritesTheCurrentRowAndKeepsWhatNoControlSelects) {
   EXPECT_TRUE(ui_.Texts().empty());
 }
 
+// The rows the grid highlights ("maker|model"), none when nothing is highlighted.
+std::vector<std::string> Highlighted(THandyForm& form) {
+  std::vector<std::string> rows;
+  tz::TTzGrid& grid = *form.ui->grdMobilTel;
+  for (const QModelIndex& index : grid.selectionModel()->selectedRows()) {
+    QString text = index.data(platform::TDataGridModel::FieldTextRole).toString().trimmed() + "|" +
+                   index.siblingAtColumn(1)
+                       .data(platform::TDataGridModel::FieldTextRole)
+                       .toString()
+                       .trimmed();
+    rows.push_back(platform::FromQString(text));
+  }
+  return rows;
+}
+
+const ModelRow kAlpha{"0000000001", "Alpha", "A", 5, 1, "9600", "8", "1", "N", "None"};
+const ModelRow kBeta{"0000000002", "Beta", "B", 6, 2, "19200", "7", "2", "E", "Hardware"};
+const ModelRow kGamma{"0000000003", "Gamma", "C", 7, 3, "2400", "5", "1", "O", "XOn / XOff"};
+
+// After Delete Mobile the next model is highlighted, and the settings shown are its own: Save
+// writes them back unchanged, not the deleted model's into it.
+TEST_F(HandyTest, AfterADeleteTheSettingsShownAreThoseOfTheModelHighlighted) {
+  WriteRows({kAlpha, kBeta, kGamma});
+  THandyForm& form = OpenForm();
+  const std::vector<std::string> before = PeerRows();
+  ClickRow(1);  // Beta
+  form.ui->spnWarteOpen->setValue(777);
+  ui_.QueueAnswer(platform::kIdYes);
+  QTest::mouseClick(form.ui->btnDelHandy, Qt::LeftButton);
+  EXPECT_EQ(Highlighted(form), std::vector<std::string>{"Gamma|C"});
+  EXPECT_EQ(Controls(form), "Com 3|1024/1024|2400|5|1|Odd|XOn / XOff|10,10,10,20|7");
+  QTest::mouseClick(form.ui->btnSaveSettings, Qt::LeftButton);
+  EXPECT_EQ(PeerRows(), (std::vector<std::string>{before[0], before[2]}));
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"Do you really want do delete this Mobile?"});
+
+  // Deleting the last model leaves nothing to save into.
+  for (int i = 0; i < 2; ++i) {
+    ui_.QueueAnswer(platform::kIdYes);
+    QTest::mouseClick(form.ui->btnDelHandy, Qt::LeftButton);
+  }
+  ui_.Clear();
+  QTest::mouseClick(form.ui->btnSaveSettings, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"Could not save settings"});
+  EXPECT_TRUE(PeerRows().empty());
+}
+
+// A model another program deleted while its settings are shown: Save writes nothing, not
+// into the deleted record and not into another, says so, and then no row is highlighted.
+TEST_F(HandyTest, SaveOfAModelAnotherProgramDeletedWritesNothing) {
+  WriteRows({kAlpha, kBeta, kGamma});
+  THandyForm& form = OpenForm();
+  ClickRow(1);  // Beta, record 2
+  platform::ChildProcess holder(TABLE_HOLDER, {});
+  for (const char* command : {"go 2", "rlock", "delete", "unlock"}) {
+    ASSERT_TRUE(holder.WriteLine(command == std::string("go 2")
+                                     ? "use " + apps::ProgramFolder() + apps::kTelstammFile
+                                     : command));
+    ASSERT_EQ(holder.ReadLine(), command == std::string("rlock") ? "true" : "ok") << command;
+    if (command == std::string("go 2")) {
+      ASSERT_TRUE(holder.WriteLine(command));
+      ASSERT_EQ(holder.ReadLine(), "ok");
+    }
+  }
+  const std::vector<std::string> live = PeerRows(), deleted = PeerDeletedRows();
+  ASSERT_EQ(live.size(), 2u);
+  ASSERT_EQ(deleted.size(), 1u);
+  form.ui->spnWarteOpen->setValue(777);
+  ui_.Clear();
+  QTest::mouseClick(form.ui->btnSaveSettings, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{
+                             "This Mobile is no longer in the database. The settings were not "
+                             "saved"});
+  EXPECT_EQ(PeerRows(), live);
+  EXPECT_EQ(PeerDeletedRows(), deleted);
+  EXPECT_TRUE(Highlighted(form).empty());
+  EXPECT_EQ(GridRows(), (std::vector<std::string>{"Alpha|A", "Gamma|C"}));
+  // The settings stay as the user left them; a click loads a model again.
+  EXPECT_EQ(form.ui->spnWarteOpen->value(), 777);
+  ClickRow(1);
+  EXPECT_EQ(Controls(form), "Com 3|1024/1024|2400|5|1|Odd|XOn / XOff|10,10,10,20|7");
+}
+
+// When the registry's standard phone is not in the table, the window shows settings.ini's
+// settings and highlights no model: Save, Delete, Change and Set as Standard have no model to
+// act on until one is clicked.
+TEST_F(HandyTest, AMissingStandardPhoneHighlightsNoModel) {
+  WriteRows({kAlpha, kBeta});
+  WriteRegistry("ID", "0000000099");
+  THandyForm& form = OpenForm();
+  QApplication::processEvents();
+  EXPECT_TRUE(Highlighted(form).empty());
+  EXPECT_EQ(Controls(form), kBuiltIn);
+  const std::vector<std::string> before = PeerRows();
+  struct Press {
+    QPushButton* button;
+    std::string message;
+  } const presses[] = {
+      {form.ui->btnSaveSettings, "No Mobile is selected. The settings were not saved"},
+      {form.ui->btnDelHandy, "No Mobile is selected"},
+      {form.ui->BitBtn1, "No Mobile is selected"},
+      {form.ui->btnHandySet, "No Mobile is selected"},
+  };
+  for (const Press& press : presses) {
+    SCOPED_TRACE(press.message);
+    ui_.Clear();
+    AnswerDialog(std::nullopt, std::nullopt, false);  // should the name dialog come up
+    ui_.QueueAnswer(platform::kIdNo);                 // should the delete ask
+    QTest::mouseClick(press.button, Qt::LeftButton);
+    dialog_timer_.reset();
+    EXPECT_TRUE(dialog_caption_.empty()) << "the name dialog came up";
+    EXPECT_EQ(ui_.Texts(), std::vector<std::string>{press.message});
+    EXPECT_TRUE(Highlighted(form).empty());
+  }
+  EXPECT_EQ(PeerRows(), before);
+  EXPECT_EQ(RegistryValue("ID"), "0000000099");
+  // A model added now is highlighted with its settings.
+  ui_.Clear();
+  AnswerDialog("Gamma", "C", true);
+  QTest::mouseClick(form.ui->btnNeuHandy, Qt::LeftButton);
+  EXPECT_EQ(Highlighted(form), std::vector<std::string>{"Gamma|C"});
+  EXPECT_EQ(Controls(form), "Com 2|1024/1024|19200|7|2|Even|Hardware|10,10,10,20|10");
+}
+
+// Moving through the grid with the keys loads each row it moves to, as a click does.
+TEST_F(HandyTest, TheArrowKeysLoadTheRowTheyMoveTo) {
+  WriteRows({kAlpha, kBeta, kGamma});
+  THandyForm& form = OpenForm();
+  ClickRow(0);
+  tz::TTzGrid& grid = *form.ui->grdMobilTel;
+  grid.setFocus();
+  QTest::keyClick(&grid, Qt::Key_Down);
+  EXPECT_EQ(Highlighted(form), std::vector<std::string>{"Beta|B"});
+  EXPECT_EQ(Controls(form), "Com 2|1024/1024|19200|7|2|Even|Hardware|10,10,10,20|6");
+  form.ui->spnWarteOpen->setValue(555);
+  QTest::keyClick(&grid, Qt::Key_Down);
+  QTest::mouseClick(form.ui->btnSaveSettings, Qt::LeftButton);
+  EXPECT_EQ(Fields(PeerRows()[1], 13).substr(Fields(PeerRows()[1], 12).size()), "|10");
+  EXPECT_EQ(Highlighted(form), std::vector<std::string>{"Gamma|C"});
+}
+
 TEST_F(HandyTest, NewModelTakesTheNextIdAndTheSettingsOfTheHighest) {
   WriteRows({{"0000000041", "Siemens", "S45", 4, 2, "19200", "7", "2", "O", "Hardware", 512, 256,
               111, 222, 33, 44},
@@ -386,6 +526,8 @@ TEST_F(HandyTest, StandardPhoneOfAnEmptyTableIsRefused) {
   WriteRows({{"0000000003", "Nokia", "6210"}});
   form_.reset();
   THandyForm& again = OpenForm();
+  // The standard phone is not in the table, so no model is highlighted until one is clicked.
+  ClickRow(0);
   ui_.Clear();
   QTest::mouseClick(again.ui->btnHandySet, Qt::LeftButton);
   EXPECT_TRUE(ui_.Texts().empty());
