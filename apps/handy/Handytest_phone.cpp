@@ -19,6 +19,11 @@ bool ReadNumber(const std::string& text, int32_t& value) {
   return !text.empty() && ec == std::errc() && end == text.data() + text.size();
 }
 
+// A slot's reply as its line of lstSMS: every CR LF as "---", every other CR dropped.
+std::string ListLine(const std::string& reply) {
+  return phone::ReplaceAll(phone::ReplaceAll(reply, "\r\n", "---"), "\r", "");
+}
+
 }  // namespace
 
 bool IsSendablePin(const std::string& pin) {
@@ -212,8 +217,7 @@ void THandyForm::GetAllSms() {
     MobilKomm->ReadSms(slot, reply);
     // Ended by Release or a close: that slot was not read.
     if (MobilKomm->Interrupted()) return;
-    reply = phone::ReplaceAll(phone::ReplaceAll(reply, "\r\n", "---"), "\r", "");
-    ui->lstSMS->addItem(platform::ToQString(reply));
+    ui->lstSMS->addItem(platform::ToQString(ListLine(reply)));
     // A phone that has gone answers no slot: its one message has been shown.
     if (MobilKomm->PortFailed()) return;
   }
@@ -246,9 +250,21 @@ void THandyForm::btnDelSMSClick() {
   if (!PhoneReady()) return;
   QListWidgetItem* item = ui->lstSMS->currentItem();
   if (!item || !item->isSelected()) return;
-  int slot = ui->lstSMS->row(item) + 1;
-  RunPhoneOperation([this, slot] {
+  const int slot = ui->lstSMS->row(item) + 1;
+  // A line shows what the phone answered while that slot was read; a phone that answers late
+  // and without echo puts one slot's message on the next one's line. So the slot is read
+  // again, and deleted only while it holds the message the line shows.
+  const std::string shown = TSmsLine::Parse(platform::FromQString(item->text())).Pdu;
+  if (shown.empty()) return;  // no message on the line: nothing of it to delete
+  RunPhoneOperation([this, slot, &shown] {
     std::string reply;
+    MobilKomm->ReadSms(slot, reply);
+    if (MobilKomm->Interrupted()) return;
+    if (TSmsLine::Parse(ListLine(reply)).Pdu != shown) {
+      platform::ShowMessage("Slot " + std::to_string(slot) +
+                            " does not hold the SMS shown in this line. Nothing was deleted");
+      return;
+    }
     MobilKomm->DeleteSms(slot, reply);
     if (!MobilKomm->Interrupted()) GetAllSms();
   });

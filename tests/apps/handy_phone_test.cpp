@@ -217,11 +217,57 @@ TEST_F(HandyPhoneTest, DeleteRemovesTheSelectedSlotAndReadsAllAgain) {
   QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
   EXPECT_FALSE(sim_->Slot(2));
   EXPECT_TRUE(sim_->Slot(1));
-  EXPECT_EQ(sim_->LogTexts(),
-            (std::vector<std::string>{"AT+CMGD=2", "AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
+  // The slot is read again first: it still holds what its line shows.
+  EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGR=2", "AT+CMGD=2", "AT+CMGR=1",
+                                                        "AT+CMGR=2", "AT+CMGR=3"}));
   std::vector<std::string> lines = Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], "AT+CMGR=2---+CMS ERROR: 321---");
+}
+
+// Delete SMS deletes the slot only while it holds the message its line shows: it reads the
+// slot again first. A phone that does not echo and answers one read so late that the next
+// slot's line shows that answer must not have the next slot deleted, whose message the user
+// never saw.
+TEST_F(HandyPhoneTest, DeleteSmsDeletesTheSlotWhoseMessageTheLineShowsOrNothing) {
+  const std::string pdus[] = {kTestPdu, kLineFeedPdu,
+                              "07917283010010F5040BC87238880900F10000993092516195800AE8329BFD4697D9EC37"};
+  for (int slot = 1; slot <= 3; ++slot) sim_->SetSlot(slot, 1, pdus[slot - 1]);
+  sim_->SetEcho(false);
+  THandyForm& form = Connect();
+  sim_->AnswerLate({"AT+CMGR=2", 0, 6000});
+  QTest::mouseClick(form.ui->btnSmsHolen, Qt::LeftButton);
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "");
+  ASSERT_NE(lines[2].find(pdus[1]), std::string::npos) << "line 3 should show slot 2's message";
+
+  ui_.Clear();
+  sim_->ClearLog();
+  form.ui->lstSMS->setCurrentRow(2);
+  QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{
+                             "Slot 3 does not hold the SMS shown in this line. Nothing was deleted"});
+  for (int slot = 1; slot <= 3; ++slot) EXPECT_TRUE(sim_->Slot(slot)) << slot;
+  EXPECT_EQ(sim_->LogTexts(), std::vector<std::string>{"AT+CMGR=3"});
+
+  // A line that shows its slot's message: the slot is deleted and every slot read again.
+  ui_.Clear();
+  sim_->ClearLog();
+  form.ui->lstSMS->setCurrentRow(0);
+  QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
+  EXPECT_TRUE(ui_.Texts().empty()) << ui_.Texts().front();
+  EXPECT_FALSE(sim_->Slot(1));
+  EXPECT_TRUE(sim_->Slot(2) && sim_->Slot(3));
+  EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGR=1", "AT+CMGD=1", "AT+CMGR=1",
+                                                        "AT+CMGR=2", "AT+CMGR=3"}));
+  // A line that shows no message: nothing to delete, nothing sent.
+  ASSERT_EQ(Lines()[0], "---+CMS ERROR: 321---");
+  sim_->ClearLog();
+  form.ui->lstSMS->setCurrentRow(0);
+  QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
+  EXPECT_TRUE(sim_->LogTexts().empty());
+  EXPECT_TRUE(ui_.Texts().empty());
 }
 
 // The PIN goes out as typed, the forms some phones need included (quoted, PIN after PUK);
