@@ -54,9 +54,14 @@ int main(int argc, char** argv) {
         apps::Report("vendor", HandyForm.ui->MemoHersteller->toPlainText());
         apps::Report("type", HandyForm.ui->MemoModell->toPlainText());
         HandyForm.ui->btnSmsHolen->click();
-        if (!HandyForm.isVisible()) return;
         for (int i = 0; i < HandyForm.ui->lstSMS->count(); ++i)
           apps::Report("slot", HandyForm.ui->lstSMS->item(i)->text());
+        if (!HandyForm.isVisible()) {
+          apps::Report("stopped", QString("the time ran out after %1 slots of %2")
+                                      .arg(HandyForm.ui->lstSMS->count())
+                                      .arg(HandyForm.ui->spnSMSStack->value()));
+          return;
+        }
         if (HandyForm.ui->lstSMS->count() > 0) {
           HandyForm.ui->lstSMS->setCurrentRow(0);
           HandyForm.ui->btnSMSDecode->click();

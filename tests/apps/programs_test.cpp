@@ -320,6 +320,8 @@ TEST_F(ProgramsTest, VazorEndsItsUnattendedRunInTimeWhateverTheStack) {
     EXPECT_FALSE(run.Signalled()) << run.Printed();
     EXPECT_EQ(run.ExitCode(), 0) << run.Printed();
     EXPECT_NE(run.Out().find("window: "), std::string::npos) << run.Printed();
+    EXPECT_NE(run.Out().find(std::string(" slots of ") + c.stack), std::string::npos)
+        << run.Printed();
     // The start of the program and its end take a moment beyond the run's time, more in the
     // sanitizer build; a reading that went on would take tens of seconds.
     EXPECT_LT(ms, kSeconds * 1000 + 5000) << run.Printed();
