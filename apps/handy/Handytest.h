@@ -163,6 +163,8 @@ class THandyForm : public QMainWindow {
   bool NextId(std::string& id);
   // The name of the first phone setting whose combo has no selection; empty when all have one.
   std::string MissingSetting() const;
+  // Reads slots 1 to the stack length (taken once) into lstSMS, a line each; ends at an
+  // interrupt (that slot gets no line) and after a slot whose port failed.
   void GetAllSms();
   // Runs the maker or model query and shows its whole reply in `memo`.
   void ShowReply(void (phone::TMobilKomm::*query)(std::string&), QPlainTextEdit& memo);

@@ -71,9 +71,14 @@ class THandyForm::TPhoneOperation {
 };
 
 void THandyForm::RunPhoneOperation(const std::function<void()>& operation, bool releasable) {
-  {
+  try {
     TPhoneOperation guard(*this, releasable);
     operation();
+  } catch (...) {
+    // What was asked for dies with the operation; the window and the phone stay usable.
+    close_requested_ = release_requested_ = false;
+    if (MobilKomm) MobilKomm->Resume();
+    throw;
   }
   // The operation has unwound: nothing waits on the phone object any more.
   if (close_requested_) {

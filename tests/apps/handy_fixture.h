@@ -44,6 +44,18 @@ inline const char kPeerFields[] =
     "ID HERSTELLER MODELL SMSSTACK COMPORT BAUDRATE DATABITS STOPBITS PARITY FLOWCONTR INPUTBUF "
     "OUTPUTBUF WAITOPEN WAITCLOSE WAITSEND WAITREC";
 
+// A program folder and a Windows directory of their own, for one case of a table of cases.
+class CaseFolders {
+ public:
+  CaseFolders()
+      : program_("KESTROVA_PROGRAM_DIR", (dir / "program").string()),
+        windows_("KESTROVA_WINDOWS_DIR", (dir / "windows").string()) {}
+  platform::TempDir dir;
+
+ private:
+  platform::ScopedEnv program_, windows_;
+};
+
 class HandyTest : public ::testing::Test {
  protected:
   HandyTest()

@@ -63,14 +63,12 @@ TEST_F(HandyTest, StartUpTakesTheStandardRowOrSettingsIniOrTheBuiltInDefaults) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    platform::TempDir folders;
-    platform::ScopedEnv program("KESTROVA_PROGRAM_DIR", (folders / "program").string());
-    platform::ScopedEnv windows("KESTROVA_WINDOWS_DIR", (folders / "windows").string());
+    CaseFolders folders;
     ModelRow standard{"0000000003", "Test",       "Three", 7,   2,  "19200", "7", "2",
                       "S",          "XOn / XOff", 512,     256, 11, 22,      33,  44};
     WriteRows({{"0000000002", "Test", "Two"}, standard});
     if (c.registry_id) WriteRegistry("ID", c.registry_id);
-    if (c.settings_ini) folders.Write("program/settings.ini", c.settings_ini);
+    if (c.settings_ini) folders.dir.Write("program/settings.ini", c.settings_ini);
     EXPECT_EQ(Controls(OpenForm()), c.controls);
     form_.reset();
   }
@@ -331,9 +329,7 @@ TEST_F(HandyTest, NewIdsAreNeverOnesTheTableHolds) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    platform::TempDir folders;
-    platform::ScopedEnv program("KESTROVA_PROGRAM_DIR", (folders / "program").string());
-    platform::ScopedEnv windows("KESTROVA_WINDOWS_DIR", (folders / "windows").string());
+    CaseFolders folders;
     std::vector<ModelRow> rows;
     for (size_t i = 0; i < c.ids.size(); ++i) {
       rows.push_back({c.ids[i], "Maker", "M" + std::to_string(i), 5, static_cast<int>(i) + 1});
@@ -603,9 +599,7 @@ TEST_F(HandyTest, TwoProgramsNamingModelsAtOnceStoreEachNameOnce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    platform::TempDir folders;
-    platform::ScopedEnv program("KESTROVA_PROGRAM_DIR", (folders / "program").string());
-    platform::ScopedEnv windows("KESTROVA_WINDOWS_DIR", (folders / "windows").string());
+    CaseFolders folders;
     std::vector<ModelRow> rows;
     int id = 0;
     if (!c.empty) rows.push_back({phone::ZeroPadNumber("", ++id, 10), "Other", "Model 1"});
