@@ -35,6 +35,18 @@ bool IsEchoOff(const std::string& command) {
   return upper == "ATE0" || upper == "ATE";
 }
 
+// Delay's wait, which also ends once `*stop` is set (by a handler it let run).
+void PumpFor(int ms, const bool* stop) {
+  if (ms <= 0) return;
+  const uint64_t deadline = platform::NowMs() + static_cast<uint64_t>(ms);
+  for (;;) {
+    uint64_t now = platform::NowMs();
+    if (now >= deadline || (stop && *stop) || platform::Terminating()) return;
+    platform::ProcessEvents();
+    platform::SleepUs(std::min<uint64_t>(1000, (deadline - now) * 1000));
+  }
+}
+
 }  // namespace
 
 TMobilKomm::~TMobilKomm() {
@@ -85,7 +97,7 @@ bool TMobilKomm::OpenPort() {
     platform::ShowMessage("Com Port open error: " + std::to_string(LastResult));
     ok = false;
   }
-  Delay(WaitOpen);
+  Wait(WaitOpen);
   return ok;
 }
 
@@ -102,7 +114,7 @@ bool TMobilKomm::ClosePort() {
     platform::ShowMessage("Com Port Exit error: " + std::to_string(LastResult));
     ok = false;
   }
-  Delay(WaitClose);
+  Wait(WaitClose);
   return ok;
 }
 
@@ -119,13 +131,29 @@ bool TMobilKomm::InitPhone() {
 
 int TMobilKomm::Exchange(const std::string& text, std::string& reply) {
   SendLine(text);
-  if (port_failed_) {
-    // Nothing went out that the phone could answer.
+  if (port_failed_ || interrupted_) {
+    // Nothing went out that the phone could answer, or the owner wants no answer any more.
     reply.clear();
-    return kReplyPortFailed;
+    return port_failed_ ? kReplyPortFailed : kReplyInterrupted;
   }
-  Delay(WaitRec);
+  Wait(WaitRec);
+  if (interrupted_) {
+    // The command went out: its answer, if one comes, is left to the next command's wait.
+    reply.clear();
+    unsettled_ = true;
+    unsettled_since_ = platform::NowMs();
+    return kReplyInterrupted;
+  }
   return ReadReply(reply);
+}
+
+void TMobilKomm::Wait(int ms) {
+  PumpFor(ms, &interrupted_);
+}
+
+bool TMobilKomm::PumpAndLookForInterrupt() {
+  if (Interruptible && !interrupted_) platform::ProcessEvents();
+  return interrupted_;
 }
 
 void TMobilKomm::ShowAfterWait(const std::string& text) {
@@ -136,7 +164,7 @@ void TMobilKomm::ShowAfterWait(const std::string& text) {
 int TMobilKomm::Command(const std::string& text, std::string& reply) {
   int code = Exchange(text, reply);
   if (code != 0) {
-    if (code != kReplyPortFailed)
+    if (code != kReplyPortFailed && code != kReplyInterrupted)
       ShowAfterWait("An error occured during comunication to handy");
     reply.clear();
   }
@@ -149,7 +177,9 @@ void TMobilKomm::SendLine(const std::string& text) {
     return;
   }
   port_failed_ = false;
+  if (interrupted_) return;
   if (unsettled_) DrainLateAnswer();
+  if (interrupted_) return;
   // What is still waiting belongs to an earlier reply; read after this command it would
   // pass for this command's reply. (A device that has gone fails these reads; the write
   // below then says so.)
@@ -202,6 +232,12 @@ void TMobilKomm::DrainLateAnswer() {
     // from now.
     if (got) quiet_since = now;
     if (now >= quiet_since + kDrainQuietMs || now >= start + kDrainMaxMs) return;
+    if (PumpAndLookForInterrupt()) {
+      // Not settled yet: after a Resume the next command waits again.
+      unsettled_ = true;
+      unsettled_since_ = quiet_since;
+      return;
+    }
     platform::SleepMs(1);
   }
 }
@@ -258,19 +294,22 @@ int TMobilKomm::ReadReply(std::string& reply) {
       return gave_up(kReplySilence);
     }
     if (platform::NowMs() > t0 + kReplyMs) return gave_up(kReplyTimeout);
-    if (!got) platform::SleepMs(1);
+    if (!got) {
+      if (PumpAndLookForInterrupt()) return gave_up(kReplyInterrupted);
+      platform::SleepMs(1);
+    }
   }
 }
 
 void TMobilKomm::ReadSms(int slot, std::string& reply) {
   int code = Exchange("AT+CMGR=" + std::to_string(slot), reply);
-  if (code != 0 && code != kReplyPortFailed)
+  if (code != 0 && code != kReplyPortFailed && code != kReplyInterrupted)
     ShowAfterWait("An Error occured on AT+CMGR=" + std::to_string(slot) +
                   ". Error No: " + std::to_string(code));
 }
 
 void TMobilKomm::Query(const std::string& text, std::string& reply) {
-  Delay(WaitSend);
+  Wait(WaitSend);
   Exchange(text, reply);
 }
 
@@ -287,14 +326,7 @@ void TMobilKomm::GetModel(std::string& reply) {
 }
 
 void TMobilKomm::Delay(int ms) {
-  if (ms <= 0) return;
-  const uint64_t deadline = platform::NowMs() + static_cast<uint64_t>(ms);
-  for (;;) {
-    uint64_t now = platform::NowMs();
-    if (now >= deadline || platform::Terminating()) return;
-    platform::ProcessEvents();
-    platform::SleepUs(std::min<uint64_t>(1000, (deadline - now) * 1000));
-  }
+  PumpFor(ms, nullptr);
 }
 
 }  // namespace phone

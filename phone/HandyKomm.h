@@ -14,6 +14,11 @@
 // A port that fails (the device has gone: unplugged, switched off) costs one message per
 // exchange: the write or read error. The exchange then ends at once with kReplyPortFailed,
 // without the wait for an answer and without a message of its own (PortFailed).
+//
+// An owner whose user may end a phone operation that waits (a Release button, a window that
+// closes) sets Interruptible: the reply collector and the wait for a late answer then let
+// pending events run as Delay does, so that a handler can call Interrupt meanwhile. Without
+// it nothing changes: those two waits do not pump and nothing can end them early.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +34,7 @@ enum TReplyCode : int {
   kReplySilence = 1,   // 2000 ms passed without a byte
   kReplyTimeout = 2,   // the whole reading passed 4000 ms
   kReplyPortFailed = 3,  // the line could not be written, or the device went away meanwhile
+  kReplyInterrupted = 4,  // the owner ended the exchange (Interrupt)
 };
 
 class TMobilKomm {
@@ -58,6 +64,10 @@ class TMobilKomm {
   // Windows-1252 codes, filled by FillGsmTables; 0 in the extension table means none.
   uint32_t GsmDefaultTable[128] = {};
   uint32_t GsmExtensionTable[128] = {};
+  // The reply collector and the wait for a late answer (SendLine) let pending events run
+  // between their looks at the line, once a millisecond at most, so that a handler can
+  // Interrupt them. Off after construction and not touched by SetDefaults.
+  bool Interruptible = false;
 
   // Port 1, queues 1024 / 1024, 115200 baud, 8 data bits, stop-bit code 1, parity 'N',
   // waits 1000 / 800 / 200 / 200 ms, and the GSM tables. FlowContr is left alone.
@@ -123,8 +133,9 @@ class TMobilKomm {
   // 3000 ms since the reading gave up or since the last byte, but for no more than 4000 ms,
   // what arrives is read and dropped before the line goes out. So an answer that comes up
   // to about 5 s after its command (2000 ms of silence and 3000 ms more) never reaches the
-  // next one. This wait blocks (sleeping up to 1 ms at a time) and does not pump. A later
-  // answer can be told apart only by the echo (ReadReply): a +CMGR answer carries no slot.
+  // next one. This wait blocks (sleeping up to 1 ms at a time) and does not pump, unless
+  // Interruptible. A later answer can be told apart only by the echo (ReadReply): a +CMGR
+  // answer carries no slot. Once interrupted, nothing is sent and nothing is shown.
   void SendLine(const std::string& text);
   // Collects the phone's answer up to a line that begins with "OK", "ERROR" or "+CMS ERROR"
   // and ends in CR LF: code 0 with everything read (echo and intermediate lines included).
@@ -132,7 +143,8 @@ class TMobilKomm {
   // Without a port record "Communication Port not opened " is shown: code 0, empty reply.
   // A read that fails (the device has gone) ends the reading at once: "Com Port read error:
   // -3" is shown (the pending events run first), PortFailed is set, code 3 with an empty
-  // reply. Does not pump otherwise; sleeps up to 1 ms at a time while nothing comes.
+  // reply. Does not pump otherwise (unless Interruptible); sleeps up to 1 ms at a time while
+  // nothing comes. Interrupted: code kReplyInterrupted, empty reply, nothing shown.
   //
   // Once the phone has echoed a command on this port, the reply to the command just sent
   // begins at its echo (the command and a CR): what comes before belongs to an earlier
@@ -153,6 +165,19 @@ class TMobilKomm {
   void GetManufacturer(std::string& reply);
   void GetModel(std::string& reply);
 
+  // Ends the exchange that waits now, from a handler that runs inside one of its waits, and
+  // every exchange after it until Resume: each wait of this object (Delay's of the
+  // operations, the reply collector and the wait for a late answer while Interruptible)
+  // returns at once, nothing more is sent, and each exchange ends with kReplyInterrupted and
+  // an empty reply, without a message. ReadSms, Command and InitPhone show nothing then. For
+  // an owner that is about to release the phone or close its window: it lets the operation
+  // unwind and then frees the object. A reading cut short counts as one that gave up, so the
+  // next command after Resume waits for the phone to finish its answer first.
+  void Interrupt() { interrupted_ = true; }
+  // Exchanges go on again as usual.
+  void Resume() { interrupted_ = false; }
+  bool Interrupted() const { return interrupted_; }
+
   // The port failed during the last exchange: the line sent last could not be written, or a
   // read after it found the device gone (the reply code was kReplyPortFailed). Cleared by the
   // next SendLine, which tries the port again.
@@ -164,9 +189,14 @@ class TMobilKomm {
   static void Delay(int ms);
 
  private:
-  // SendLine, Delay(WaitRec), ReadReply; a line that could not be written is not waited
-  // for: kReplyPortFailed at once.
+  // SendLine, Wait(WaitRec), ReadReply; a line that could not be written is not waited
+  // for: kReplyPortFailed at once; an interrupted one gives kReplyInterrupted.
   int Exchange(const std::string& text, std::string& reply);
+  // Delay, which ends early once the object is interrupted.
+  void Wait(int ms);
+  // In the waits of the reply collector and the late answer: lets pending events run when
+  // Interruptible; true when the object is interrupted (then the wait ends).
+  bool PumpAndLookForInterrupt();
   // Lets the pending events run, then shows `text`: for a failure found in a wait that did
   // not pump.
   static void ShowAfterWait(const std::string& text);
@@ -185,6 +215,7 @@ class TMobilKomm {
   bool unsettled_ = false;        // the last reading ended by silence or time-out
   uint64_t unsettled_since_ = 0;  // when it did
   bool port_failed_ = false;      // PortFailed
+  bool interrupted_ = false;      // Interrupt
 };
 
 }  // namespace phone

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <charconv>
 #include <exception>
+#include <utility>
 
 #include "apps/common/apps_common.h"
 #include "apps/handy/NewMobile.h"
@@ -37,12 +38,78 @@ std::string Text(const QComboBox& combo) {
   return platform::FromQString(combo.currentText());
 }
 
+// Ids are ten digits with leading zeros.
+constexpr int kIdWidth = 10;
+constexpr uint64_t kLastId = 9999999999;
+
+// An id that reads as a number: decimal digits and nothing else, blanks around them aside.
+bool ReadId(const std::string& text, uint64_t& number) {
+  std::string digits = tz::AllTrim(text);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  return ec == std::errc() && end == digits.data() + digits.size();
+}
+
+// Holds back the dataset's notifications (the grid's) while a handler walks it.
+class TControlsHeld {
+ public:
+  explicit TControlsHeld(tz::TTzDbf& table) : table_(table) { table_.DisableControls(); }
+  ~TControlsHeld() { table_.EnableControls(); }
+  TControlsHeld(const TControlsHeld&) = delete;
+  TControlsHeld& operator=(const TControlsHeld&) = delete;
+
+ private:
+  tz::TTzDbf& table_;
+};
+
+// Releases every lock of the table's work area at the latest when it goes out of scope.
+class TLocksHeld {
+ public:
+  explicit TLocksHeld(tz::TTzDbf& table) : table_(&table) {}
+  ~TLocksHeld() {
+    try {
+      Release();
+    } catch (...) {
+      // Unwinding already; a table that cannot unlock has reported its error.
+    }
+  }
+  TLocksHeld(const TLocksHeld&) = delete;
+  TLocksHeld& operator=(const TLocksHeld&) = delete;
+  void Release() {
+    if (table_) std::exchange(table_, nullptr)->UnLock();
+  }
+
+ private:
+  tz::TTzDbf* table_;
+};
+
 void Fill(QComboBox& combo, const QStringList& items) {
   combo.clear();
   combo.addItems(items);
 }
 
 }  // namespace
+
+// While it lives a handler moves the table about (seeks, walks, writes, messages about them):
+// the grid follows without a row being loaded. At its end the grid highlights the row the
+// settings controls show, or none.
+class THandyForm::TTableOperation {
+ public:
+  explicit TTableOperation(THandyForm& form) : form_(form) { ++form_.table_busy_; }
+  ~TTableOperation() {
+    if (--form_.table_busy_ > 0) return;
+    try {
+      form_.HighlightShownRow();
+    } catch (...) {
+      // Unwinding already; the table has reported what failed.
+    }
+  }
+  TTableOperation(const TTableOperation&) = delete;
+  TTableOperation& operator=(const TTableOperation&) = delete;
+
+ private:
+  THandyForm& form_;
+};
 
 TSerialSettings ReadSettingsIni() {
   platform::IniFile ini(apps::ProgramFolder() + "settings.ini");
@@ -73,6 +140,12 @@ THandyForm::THandyForm(QWidget* parent)
   DBMobilTel.SetExclusive(false);
   DBMobilTel.SetReadOnly(false);
   DBMobilTel.SetCreateIndex(tz::ciNotFound);
+  DBNameLock.SetName("DBNameLock");
+  DBNameLock.DbfFields() = apps::TelstammFields();
+  DBNameLock.IndexList() = apps::TelstammIndex();
+  DBNameLock.SetTableLanguage(tz::tlOem);
+  DBNameLock.SetExclusive(false);
+  DBNameLock.SetCreateIndex(tz::ciNotFound);
 
   tz::TTzGrid& grid = *ui->grdMobilTel;
   platform::TGridColumn maker, model;
@@ -86,6 +159,8 @@ THandyForm::THandyForm(QWidget* parent)
 
   connect(&grid, &platform::TDataGrid::CellClicked, this,
           platform::Handler([this] { grdMobilTelCellClick(); }));
+  connect(grid.selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          platform::Handler([this](const QModelIndex& current) { GridRowChanged(current); }));
   connect(ui->btnSaveSettings, &QPushButton::clicked, this,
           platform::Handler([this] { btnSaveSettingsClick(); }));
   connect(ui->btnHandySet, &QPushButton::clicked, this,
@@ -148,15 +223,22 @@ void THandyForm::FormShow() {
   }
   ui->spnSMSStack->setValue(sms_stack);
 
+  TTableOperation operation(*this);
   DBMobilTel.SetDbfFileName(apps::ProgramFolder() + apps::kTelstammFile);
   DBMobilTel.Open();
   DBMobilTel.SetHideDeletedRecs(true);
+  DBNameLock.SetDbfFileName(DBMobilTel.DbfFileName());
+  DBNameLock.Open();
 
   DBMobilTel.SetOrderToTag("ID");
-  if (DBMobilTel.FindExact(id))
+  if (DBMobilTel.FindExact(id)) {
     LoadRow();
-  else
+  } else {
+    // The settings belong to no row: none is highlighted (the seek left the table on the last
+    // record), so that Save cannot write them into a model they are not.
     ShowSettings(ReadSettingsIni(), ui->spnSMSStack->value());
+    ShowNoRow();
+  }
   DBMobilTel.SetOrderToTag("Hersteller");
   ui->grdMobilTel->SetDataSource(&DSMobilTel);
 }
@@ -197,6 +279,32 @@ void THandyForm::LoadRow() {
   s.InputBuffer = DBMobilTel.FieldGetInt("INPUTBUF");
   s.OutputBuffer = DBMobilTel.FieldGetInt("OUTPUTBUF");
   ShowSettings(s, DBMobilTel.FieldGetInt("SMSSTACK"));
+  shown_record_ = followed_record_ = DBMobilTel.RecNo();
+  shown_id_ = DBMobilTel.FieldGet("ID");
+}
+
+void THandyForm::ShowNoRow() {
+  shown_record_ = 0;
+  shown_id_.clear();
+}
+
+bool THandyForm::RowShown() {
+  if (shown_record_ != 0) return true;
+  platform::ShowMessage("No Mobile is selected");
+  return false;
+}
+
+void THandyForm::HighlightShownRow() {
+  followed_record_ = DBMobilTel.Active() && !DBMobilTel.IsEmpty() ? DBMobilTel.RecNo() : 0;
+  if (shown_record_ == 0) ui->grdMobilTel->selectionModel()->clear();
+}
+
+void THandyForm::GridRowChanged(const QModelIndex& current) {
+  // Rows read anew or put above the others move the grid's current row but not the table.
+  if (table_busy_ > 0 || !current.isValid() || !DBMobilTel.Active() || DBMobilTel.IsEmpty() ||
+      DBMobilTel.State() != platform::dataset::dsBrowse)
+    return;
+  if (DBMobilTel.RecNo() != followed_record_) LoadRow();
 }
 
 void THandyForm::grdMobilTelCellClick() {
@@ -204,8 +312,35 @@ void THandyForm::grdMobilTelCellClick() {
 }
 
 void THandyForm::btnSaveSettingsClick() {
-  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty() || !DBMobilTel.RLock()) {
+  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty()) {
     platform::ShowMessage("Could not save settings");
+    return;
+  }
+  if (shown_record_ == 0) {
+    platform::ShowMessage("No Mobile is selected. The settings were not saved");
+    return;
+  }
+  TTableOperation operation(*this);
+  // The settings go into the row they were loaded from, whichever the table stands on.
+  if (DBMobilTel.RecNo() != shown_record_) DBMobilTel.Go(shown_record_);
+  if (!DBMobilTel.RLock()) {
+    platform::ShowMessage("Could not save settings");
+    return;
+  }
+  TLocksHeld lock(DBMobilTel);
+  // Another program may have deleted the model since it was loaded: under the lock its record
+  // is read anew.
+  DBMobilTel.Skip(0);
+  if (DBMobilTel.IsDeleted() || DBMobilTel.FieldGet("ID") != shown_id_) {
+    lock.Release();
+    // The row leaves the grid: its rows are read anew from a visible record, and none is
+    // highlighted, since the controls show a model that is gone.
+    {
+      TControlsHeld held(DBMobilTel);
+      DBMobilTel.GoTop();
+    }
+    ShowNoRow();
+    platform::ShowMessage("This Mobile is no longer in the database. The settings were not saved");
     return;
   }
   // A combo without a selection has nothing to say: its field keeps what the row holds.
@@ -230,7 +365,6 @@ void THandyForm::btnSaveSettingsClick() {
   DBMobilTel.FieldPutInt("WAITSEND", ui->spnWarteSenden->value());
   DBMobilTel.FieldPutInt("WAITREC", ui->spnWarteEmpfangen->value());
   DBMobilTel.ReplaceRec();
-  DBMobilTel.UnLock();
 }
 
 void THandyForm::btnHandySetClick() {
@@ -239,6 +373,7 @@ void THandyForm::btnHandySetClick() {
     platform::ShowMessage("There is no Mobile to set as Standard");
     return;
   }
+  if (!RowShown()) return;
   try {
     std::string id = DBMobilTel.FieldGet("ID");
     platform::RegIniFile registry(apps::kRegistryKey);
@@ -253,41 +388,66 @@ bool THandyForm::MobileExists(const std::string& vendor, const std::string& type
   return DBMobilTel.FindExact(DuplicateKey(vendor, type));
 }
 
-std::string THandyForm::NextId() {
+bool THandyForm::NextId(std::string& id) {
   DBMobilTel.SetOrderToTag("id");
-  DBMobilTel.GoBottom();
-  int64_t last = 0;
-  if (!DBMobilTel.IsEmpty()) {
-    std::string id = tz::AllTrim(DBMobilTel.FieldGet("ID"));
-    std::from_chars(id.data(), id.data() + id.size(), last);
+  // Ids written by other programs need not be ten digits: "42" and "A-17" sort after
+  // "0000000041" in the id order, so every row is looked at.
+  uint64_t highest = 0;
+  int32_t lender = 0;
+  {
+    TControlsHeld held(DBMobilTel);
+    for (DBMobilTel.GoTop(); !DBMobilTel.AtEof(); DBMobilTel.Skip(1)) {
+      uint64_t number = 0;
+      if (ReadId(DBMobilTel.FieldGet("ID"), number) && (lender == 0 || number >= highest)) {
+        highest = number;
+        lender = DBMobilTel.RecNo();
+      }
+    }
+    if (lender != 0)
+      DBMobilTel.Go(lender);
+    else
+      DBMobilTel.GoBottom();
   }
-  return phone::ZeroPadNumber("", last + 1, 10);
+  if (highest >= kLastId) return false;
+  id = phone::ZeroPadNumber("", static_cast<int64_t>(highest + 1), kIdWidth);
+  return true;
 }
 
 void THandyForm::AddMobile(const std::string& vendor, const std::string& type) {
-  int32_t record = DBMobilTel.RecNo();
-  std::string tag = DBMobilTel.CurrentTag();
-  if (MobileExists(vendor, type)) {
-    // The seek stands on the other model; the user's row stays the current one, so that the
-    // next Save or rename does not write into the model found.
-    DBMobilTel.Go(record);
-    platform::ShowMessage("This Mobile already exist in the database");
-  } else if (!DBMobilTel.ALock()) {
-    platform::ShowMessage("New Mobile could not be appended");
+  TTableOperation operation(*this);
+  const int32_t record = DBMobilTel.IsEmpty() ? 0 : DBMobilTel.RecNo();
+  const std::string tag = DBMobilTel.CurrentTag();
+  std::string refusal;
+  if (!DBMobilTel.ALock()) {
+    refusal = "New Mobile could not be appended";
   } else {
-    // The last id is read only under the append lock, so a second program adding at the same
-    // time waits for this row and counts on from it. The record the table then stands on, the
-    // one with the highest id, lends the new row its serial settings and waits.
-    std::string id = NextId();
-    DBMobilTel.SetOrderToTag("hersteller");
-    DBMobilTel.FieldPutStr("ID", id);
-    DBMobilTel.FieldPutStr("HERSTELLER", vendor);
-    DBMobilTel.FieldPutStr("MODELL", type);
-    DBMobilTel.FieldPutInt("smsstack", 10);
-    DBMobilTel.AppendRec();
-    DBMobilTel.UnLock();
+    // Under the append lock a second program adding the same model at the same time waits
+    // for this row and then finds it; the last id too is read only now, so that program
+    // counts on from this row. The record the table then stands on, the one with the highest
+    // id, lends the new row its serial settings and waits.
+    TLocksHeld locks(DBMobilTel);
+    std::string id;
+    if (MobileExists(vendor, type)) {
+      refusal = "This Mobile already exist in the database";
+    } else if (!NextId(id)) {
+      refusal = "There is no free Mobile id left. New Mobile could not be appended";
+    } else {
+      DBMobilTel.SetOrderToTag("hersteller");
+      DBMobilTel.FieldPutStr("ID", id);
+      DBMobilTel.FieldPutStr("HERSTELLER", vendor);
+      DBMobilTel.FieldPutStr("MODELL", type);
+      DBMobilTel.FieldPutInt("smsstack", 10);
+      DBMobilTel.AppendRec();
+    }
   }
+  // Added: the new model is the current row, and its settings are shown.
+  if (refusal.empty()) LoadRow();
+  // Refused: the seeks stood on other models; the user's row stays the current one, so that
+  // the next Save or rename does not write into a model found.
+  if (!refusal.empty() && record > 0) DBMobilTel.Go(record);
   DBMobilTel.SetOrderToTag(tag);
+  // No box while a lock is held: another program would wait for the user.
+  if (!refusal.empty()) platform::ShowMessage(refusal);
 }
 
 void THandyForm::btnNeuHandyClick() {
@@ -300,44 +460,61 @@ void THandyForm::btnNeuHandyClick() {
 }
 
 void THandyForm::RenameMobile(const std::string& vendor, const std::string& type) {
-  int32_t record = DBMobilTel.RecNo();
-  std::string tag = DBMobilTel.CurrentTag();
-  if (MobileExists(vendor, type)) {
+  TTableOperation operation(*this);
+  const int32_t record = DBMobilTel.RecNo();
+  const std::string tag = DBMobilTel.CurrentTag();
+  std::string refusal;
+  // The record's lock for the write, and the table's append lock, taken in the second work
+  // area, so that no other program adds or renames a model to these names between the look
+  // for them and the write (one work area holds either the append lock or record locks).
+  TLocksHeld names(DBNameLock);
+  TLocksHeld row(DBMobilTel);
+  if (!DBNameLock.ALock() || !DBMobilTel.RLock()) {
+    refusal = "Database could not be locked. Mobile Name could not be changed";
+  } else if (MobileExists(vendor, type)) {
+    refusal = "This Mobile already exists in the database";
     DBMobilTel.Go(record);
-    platform::ShowMessage("This Mobile already exists in the database");
   } else {
     DBMobilTel.Go(record);
-    if (DBMobilTel.RLock()) {
-      DBMobilTel.FieldPutStr("HERSTELLER", vendor);
-      DBMobilTel.FieldPutStr("MODELL", type);
-      DBMobilTel.ReplaceRec();
-      DBMobilTel.UnLock();
-    } else {
-      platform::ShowMessage("Database could not be locked. Mobile Name could not be changed");
-    }
+    DBMobilTel.FieldPutStr("HERSTELLER", vendor);
+    DBMobilTel.FieldPutStr("MODELL", type);
+    DBMobilTel.ReplaceRec();
   }
   DBMobilTel.SetOrderToTag(tag);
+  row.Release();
+  names.Release();
+  if (!refusal.empty()) platform::ShowMessage(refusal);
 }
 
 void THandyForm::BitBtn1Click() {
-  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty()) return;
+  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty() || !RowShown()) return;
   MobileNew->setWindowTitle("Change Mobile");
-  MobileNew->ui->txtVendorName->setText(platform::ToQString(DBMobilTel.FieldGet("HERSTELLER")));
-  MobileNew->ui->txtMobileType->setText(platform::ToQString(DBMobilTel.FieldGet("MODELL")));
+  // The names without the blanks that pad them to the field's width: the cursor goes after
+  // what the user sees, and what he types stays inside the field.
+  MobileNew->ui->txtVendorName->setText(
+      platform::ToQString(tz::RTrim(DBMobilTel.FieldGet("HERSTELLER"))));
+  MobileNew->ui->txtMobileType->setText(
+      platform::ToQString(tz::RTrim(DBMobilTel.FieldGet("MODELL"))));
   if (MobileNew->exec() != QDialog::Accepted) return;
   RenameMobile(platform::FromQString(MobileNew->ui->txtVendorName->text()),
                platform::FromQString(MobileNew->ui->txtMobileType->text()));
 }
 
 void THandyForm::btnDelHandyClick() {
-  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty()) return;
+  if (!DBMobilTel.Active() || DBMobilTel.IsEmpty() || !RowShown()) return;
   if (platform::MessageBox("Do you really want do delete this Mobile?",
                            platform::ApplicationTitle(),
                            platform::kMbYesNo | platform::kMbIconQuestion) != platform::kIdYes)
     return;
+  TTableOperation operation(*this);
   if (DBMobilTel.RLock()) {
     DBMobilTel.DeleteRec();
     DBMobilTel.UnLock();
+    // The table stands on the next model now: its settings are the ones shown.
+    if (DBMobilTel.IsEmpty())
+      ShowNoRow();
+    else
+      LoadRow();
   } else {
     platform::ShowMessage("Database could not be locked. Record not deleted");
   }

@@ -4,15 +4,19 @@
 // settings shown: connect, maker and model, the raw replies of every SMS slot, decoding and
 // deleting one, and the SIM PIN.
 //
-// One GUI thread. The phone's waits pump events, so a button can be clicked while a phone
-// operation waits. Every phone operation runs inside TPhoneOperation, which disables the phone
-// buttons until it has unwound: operations never interleave on the port, and Release never
-// frees the phone object under one.
+// One GUI thread. The phone's waits pump events (the reply collector's too: the phone object
+// is Interruptible), so a button can be clicked while a phone operation waits. Every phone
+// operation runs inside TPhoneOperation, which disables the phone buttons until it has
+// unwound, so operations never interleave on the port. Only Release stays enabled: pressed
+// during an operation it ends that operation's waits (TMobilKomm::Interrupt) and the phone is
+// released once the operation has unwound, never under it. Closing the window during an
+// operation does the same and closes the window then.
 #pragma once
 
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,7 +53,11 @@ struct TSerialSettings {
 // missing. Never writes the file.
 TSerialSettings ReadSettingsIni();
 
-// A SIM PIN that may be sent: 4 to 8 decimal digits and nothing else.
+// A SIM PIN that may be sent as typed after "AT+CPIN=": anything that cannot end the command
+// line or start another one there, so the quoted form ("1234") and the PUK form
+// (12345678,1234) go out too. Refused: the control characters (CR ends the line, Ctrl-Z and
+// Esc end or cancel a text, LF and the others are no part of a PIN; a backspace would edit
+// the line into another command), DEL and the command separator ';'.
 bool IsSendablePin(const std::string& pin);
 
 // A line of lstSMS (one slot's reply, CR LF as "---"): the status field after the first
@@ -73,6 +81,9 @@ class THandyForm : public QMainWindow {
   std::unique_ptr<Ui::THandyForm> ui;
   tz::TTzDbf DBMobilTel;
   platform::dataset::TDataSource DSMobilTel;
+  // telstamm.dbf opened a second time, for its append lock alone: a rename holds it beside the
+  // record lock of DBMobilTel's work area, which cannot hold both.
+  tz::TTzDbf DBNameLock;
   // The vendor and type dialog; the program block creates it after this window. Not owned.
   TMobileNew* MobileNew = nullptr;
 
@@ -99,12 +110,15 @@ class THandyForm : public QMainWindow {
   void btnDelSMSClick();
   void Button1Click();
 
-  // Appends a model with this vendor and type, as New Mobile does after its dialog: refused as
-  // a duplicate, or given the next id under the append lock.
+  // Appends a model with this vendor and type, as New Mobile does after its dialog. Under the
+  // append lock: refused as a duplicate, or given the next id (or refused when none is left).
   void AddMobile(const std::string& vendor, const std::string& type);
-  // Renames the current row, as Change Mobilename does after its dialog.
+  // Renames the current row, as Change Mobilename does after its dialog, refused as a
+  // duplicate; the look for the names and the write run under the row's lock and the table's
+  // append lock (DBNameLock), so no other program names a model so meanwhile.
   void RenameMobile(const std::string& vendor, const std::string& type);
-  // Loads the current row of the table into the settings controls.
+  // Loads the current row of the table into the settings controls; it is the row they show
+  // (Save writes into it) and the one the grid highlights.
   void LoadRow();
   // Selects the controls for these settings, as a row or settings.ini gives them.
   void ShowSettings(const TSerialSettings& settings, int32_t sms_stack);
@@ -114,17 +128,43 @@ class THandyForm : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // During a phone operation the close is refused for now: the operation is ended and the
+  // window closes once it has unwound.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   class TPhoneOperation;
+  class TTableOperation;
+  // A key (or anything but a handler of this window) moved the grid to another row: it is
+  // loaded as a click loads it.
+  void GridRowChanged(const QModelIndex& current);
+  // The grid highlights the row the controls show, and none when they show none.
+  void HighlightShownRow();
+  // The controls show no model's row (settings.ini's settings, a model that is gone).
+  void ShowNoRow();
+  // A model's row is shown, so the table buttons have one to act on; else "No Mobile is
+  // selected" and false.
+  bool RowShown();
+  // Runs `operation` inside a TPhoneOperation (Release enabled when `releasable`), then what
+  // was asked for meanwhile: the window's close, else the release of the phone.
+  void RunPhoneOperation(const std::function<void()>& operation, bool releasable = true);
+  // A phone is connected and free for a new operation: none runs, none is to end.
+  bool PhoneReady() const;
+  // Closes the port and drops the phone object; empties the maker and model memos.
+  void ReleasePhone();
   // The six buttons that need a phone: enabled when `connected`; Start the other way round.
   void SetConnected(bool connected);
   // The duplicate key of vendor and type, sought in the HERSTELLER order.
   bool MobileExists(const std::string& vendor, const std::string& type);
-  // The next id: one above the highest id, "0000000001" on an empty table.
-  std::string NextId();
+  // The next id, under the append lock: one above the highest id that reads as a number,
+  // "0000000001" when none does. The table then stands on the row that lends a new model its
+  // settings: the one with that id, else the last in the id order (none on an empty table).
+  // False when the next id does not fit the ten digits of the field.
+  bool NextId(std::string& id);
   // The name of the first phone setting whose combo has no selection; empty when all have one.
   std::string MissingSetting() const;
+  // Reads slots 1 to the stack length (taken once) into lstSMS, a line each; ends at an
+  // interrupt (that slot gets no line) and after a slot whose port failed.
   void GetAllSms();
   // Runs the maker or model query and shows its whole reply in `memo`.
   void ShowReply(void (phone::TMobilKomm::*query)(std::string&), QPlainTextEdit& memo);
@@ -132,7 +172,14 @@ class THandyForm : public QMainWindow {
   void DropPhone();
 
   bool shown_ = false;
+  int32_t shown_record_ = 0;     // the record the settings controls were loaded from; 0: none
+  std::string shown_id_;         // its id then
+  int32_t followed_record_ = 0;  // the record the table stood on when the grid last followed
+  int table_busy_ = 0;           // a handler is moving the table about
   int phone_busy_ = 0;
+  bool releasable_ = false;        // the running operation may be ended by Release
+  bool release_requested_ = false;  // Release was pressed during it
+  bool close_requested_ = false;    // the window was closed during it
 };
 
 }  // namespace handy

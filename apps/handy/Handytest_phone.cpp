@@ -1,5 +1,6 @@
 // The main window's phone buttons: connect and release with the settings the controls show,
 // maker and model, the raw replies of every SMS slot, decoding and deleting one, the SIM PIN.
+#include <QCloseEvent>
 #include <charconv>
 
 #include "apps/handy/Handytest.h"
@@ -18,12 +19,18 @@ bool ReadNumber(const std::string& text, int32_t& value) {
   return !text.empty() && ec == std::errc() && end == text.data() + text.size();
 }
 
+// A slot's reply as its line of lstSMS: every CR LF as "---", every other CR dropped.
+std::string ListLine(const std::string& reply) {
+  return phone::ReplaceAll(phone::ReplaceAll(reply, "\r\n", "---"), "\r", "");
+}
+
 }  // namespace
 
 bool IsSendablePin(const std::string& pin) {
-  if (pin.size() < 4 || pin.size() > 8) return false;
-  for (char c : pin)
-    if (c < '0' || c > '9') return false;
+  for (char c : pin) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == ';') return false;
+  }
   return true;
 }
 
@@ -37,30 +44,65 @@ TSmsLine TSmsLine::Parse(const std::string& line) {
 }
 
 // While it lives a phone operation runs: every phone button is disabled, so no second
-// operation starts on the port and Release cannot free the phone under this one. The buttons
-// come back as they were, or as the phone's state now says when the operation changed it.
+// operation starts on the port, except Release when the operation may be ended: Release then
+// only asks for the end (btnKommCloseClick). The buttons come back as the phone's state now
+// says.
 class THandyForm::TPhoneOperation {
  public:
-  explicit TPhoneOperation(THandyForm& form) : form_(form) {
+  TPhoneOperation(THandyForm& form, bool releasable) : form_(form) {
     if (form_.phone_busy_++ > 0) return;
-    for (QPushButton* button : Buttons(form_)) button->setEnabled(false);
+    form_.releasable_ = releasable;
+    Ui::THandyForm& ui = *form_.ui;
+    for (QPushButton* button : {ui.btnKommOpen, ui.btnKommClose, ui.btnHersteller, ui.btnModell,
+                                ui.btnSmsHolen, ui.btnSMSDecode, ui.btnDelSMS, ui.Button1})
+      button->setEnabled(false);
+    ui.btnKommClose->setEnabled(releasable);
   }
   ~TPhoneOperation() {
     if (--form_.phone_busy_ > 0) return;
+    form_.releasable_ = false;
     form_.SetConnected(form_.MobilKomm != nullptr);
   }
   TPhoneOperation(const TPhoneOperation&) = delete;
   TPhoneOperation& operator=(const TPhoneOperation&) = delete;
 
-  static std::vector<QPushButton*> Buttons(THandyForm& form) {
-    Ui::THandyForm& ui = *form.ui;
-    return {ui.btnKommOpen, ui.btnKommClose, ui.btnHersteller, ui.btnModell,
-            ui.btnSmsHolen, ui.btnSMSDecode, ui.btnDelSMS,     ui.Button1};
-  }
-
  private:
   THandyForm& form_;
 };
+
+void THandyForm::RunPhoneOperation(const std::function<void()>& operation, bool releasable) {
+  try {
+    TPhoneOperation guard(*this, releasable);
+    operation();
+  } catch (...) {
+    // What was asked for dies with the operation; the window and the phone stay usable.
+    close_requested_ = release_requested_ = false;
+    if (MobilKomm) MobilKomm->Resume();
+    throw;
+  }
+  // The operation has unwound: nothing waits on the phone object any more.
+  if (close_requested_) {
+    close_requested_ = false;
+    close();
+  } else if (release_requested_ && MobilKomm) {
+    RunPhoneOperation([this] { ReleasePhone(); }, false);
+  }
+  release_requested_ = false;
+}
+
+bool THandyForm::PhoneReady() const {
+  return !PhoneBusy() && MobilKomm && !release_requested_ && !close_requested_;
+}
+
+void THandyForm::closeEvent(QCloseEvent* event) {
+  if (PhoneBusy()) {
+    close_requested_ = true;
+    if (MobilKomm) MobilKomm->Interrupt();
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
 
 void THandyForm::SetConnected(bool connected) {
   ui->btnKommOpen->setEnabled(!connected);
@@ -82,6 +124,7 @@ std::string THandyForm::MissingSetting() const {
 
 void THandyForm::DropPhone() {
   MobilKomm.reset();
+  release_requested_ = false;
 }
 
 void THandyForm::btnKommOpenClick() {
@@ -92,52 +135,65 @@ void THandyForm::btnKommOpenClick() {
     platform::ShowMessage("Please select the " + missing + " setting");
     return;
   }
-  TPhoneOperation operation(*this);
-  MobilKomm = std::make_unique<phone::TMobilKomm>();
-  MobilKomm->SetDefaults();
-  MobilKomm->ComPort = ui->cboComPort->currentIndex() + 1;
-  MobilKomm->InputBuf = ui->spnInpBuffer->value();
-  MobilKomm->OutputBuf = ui->spnOutBuffer->value();
-  std::string baud = platform::FromQString(ui->cboBaudRate->currentText());
-  std::string data = platform::FromQString(ui->cboDataBit->currentText());
-  std::string stop = platform::FromQString(ui->cboStopBit->currentText());
-  ReadNumber(baud, MobilKomm->BaudRate);
-  ReadNumber(data, MobilKomm->DataBits);
-  if (stop == "1,5")
-    MobilKomm->StopBits = 15;
-  else
-    ReadNumber(stop, MobilKomm->StopBits);
-  MobilKomm->Parity = ParityLetters[ui->cboParity->currentIndex()][0];
-  MobilKomm->FlowContr = platform::FromQString(ui->cboFlowContr->currentText());
-  MobilKomm->WaitOpen = ui->spnWarteOpen->value();
-  MobilKomm->WaitClose = ui->spnWarteClose->value();
-  MobilKomm->WaitSend = ui->spnWarteSenden->value();
-  MobilKomm->WaitRec = ui->spnWarteEmpfangen->value();
+  RunPhoneOperation([this] {
+    MobilKomm = std::make_unique<phone::TMobilKomm>();
+    MobilKomm->SetDefaults();
+    MobilKomm->Interruptible = true;
+    MobilKomm->ComPort = ui->cboComPort->currentIndex() + 1;
+    MobilKomm->InputBuf = ui->spnInpBuffer->value();
+    MobilKomm->OutputBuf = ui->spnOutBuffer->value();
+    std::string baud = platform::FromQString(ui->cboBaudRate->currentText());
+    std::string data = platform::FromQString(ui->cboDataBit->currentText());
+    std::string stop = platform::FromQString(ui->cboStopBit->currentText());
+    ReadNumber(baud, MobilKomm->BaudRate);
+    ReadNumber(data, MobilKomm->DataBits);
+    if (stop == "1,5")
+      MobilKomm->StopBits = 15;
+    else
+      ReadNumber(stop, MobilKomm->StopBits);
+    MobilKomm->Parity = ParityLetters[ui->cboParity->currentIndex()][0];
+    MobilKomm->FlowContr = platform::FromQString(ui->cboFlowContr->currentText());
+    MobilKomm->WaitOpen = ui->spnWarteOpen->value();
+    MobilKomm->WaitClose = ui->spnWarteClose->value();
+    MobilKomm->WaitSend = ui->spnWarteSenden->value();
+    MobilKomm->WaitRec = ui->spnWarteEmpfangen->value();
 
-  if (!MobilKomm->OpenPort()) {
-    // OpenPort has shown why; the object and the port record it may hold go with it.
-    DropPhone();
-    return;
-  }
-  if (!MobilKomm->InitPhone()) {
-    platform::ShowMessage("Mobile not connected");
-    MobilKomm->ClosePort();
-    DropPhone();
-    ui->MemoHersteller->clear();
-    ui->MemoModell->clear();
-    return;
-  }
-  ShowReply(&phone::TMobilKomm::GetManufacturer, *ui->MemoHersteller);
-  ShowReply(&phone::TMobilKomm::GetModel, *ui->MemoModell);
+    if (!MobilKomm->OpenPort()) {
+      // OpenPort has shown why; the object and the port record it may hold go with it.
+      DropPhone();
+      return;
+    }
+    if (MobilKomm->Interrupted()) return;  // Release or a close ended it: they follow
+    if (!MobilKomm->InitPhone()) {
+      if (MobilKomm->Interrupted()) return;
+      platform::ShowMessage("Mobile not connected");
+      ReleasePhone();
+      return;
+    }
+    ShowReply(&phone::TMobilKomm::GetManufacturer, *ui->MemoHersteller);
+    ShowReply(&phone::TMobilKomm::GetModel, *ui->MemoModell);
+  });
 }
 
 void THandyForm::btnKommCloseClick() {
-  if (PhoneBusy() || !MobilKomm) return;
-  {
-    TPhoneOperation operation(*this);
-    MobilKomm->ClosePort();
-    DropPhone();
+  if (PhoneBusy()) {
+    // Release during an operation ends its waits; the phone goes once it has unwound.
+    if (releasable_ && MobilKomm) {
+      release_requested_ = true;
+      MobilKomm->Interrupt();
+    }
+    return;
   }
+  if (!MobilKomm) return;
+  RunPhoneOperation([this] { ReleasePhone(); }, false);
+}
+
+void THandyForm::ReleasePhone() {
+  // The close takes its wait even after an operation that Release ended (a close of the
+  // window ends it again).
+  MobilKomm->Resume();
+  MobilKomm->ClosePort();
+  DropPhone();
   ui->MemoHersteller->clear();
   ui->MemoModell->clear();
 }
@@ -149,15 +205,13 @@ void THandyForm::ShowReply(void (phone::TMobilKomm::*query)(std::string&), QPlai
 }
 
 void THandyForm::btnHerstellerClick() {
-  if (PhoneBusy() || !MobilKomm) return;
-  TPhoneOperation operation(*this);
-  ShowReply(&phone::TMobilKomm::GetManufacturer, *ui->MemoHersteller);
+  if (!PhoneReady()) return;
+  RunPhoneOperation([this] { ShowReply(&phone::TMobilKomm::GetManufacturer, *ui->MemoHersteller); });
 }
 
 void THandyForm::btnModellClick() {
-  if (PhoneBusy() || !MobilKomm) return;
-  TPhoneOperation operation(*this);
-  ShowReply(&phone::TMobilKomm::GetModel, *ui->MemoModell);
+  if (!PhoneReady()) return;
+  RunPhoneOperation([this] { ShowReply(&phone::TMobilKomm::GetModel, *ui->MemoModell); });
 }
 
 void THandyForm::GetAllSms() {
@@ -166,19 +220,21 @@ void THandyForm::GetAllSms() {
   for (int slot = 1; slot <= stack; ++slot) {
     std::string reply;
     MobilKomm->ReadSms(slot, reply);
-    reply = phone::ReplaceAll(phone::ReplaceAll(reply, "\r\n", "---"), "\r", "");
-    ui->lstSMS->addItem(platform::ToQString(reply));
+    // Ended by Release or a close: that slot was not read.
+    if (MobilKomm->Interrupted()) return;
+    ui->lstSMS->addItem(platform::ToQString(ListLine(reply)));
+    // A phone that has gone answers no slot: its one message has been shown.
+    if (MobilKomm->PortFailed()) return;
   }
 }
 
 void THandyForm::btnSmsHolenClick() {
-  if (PhoneBusy() || !MobilKomm) return;
-  TPhoneOperation operation(*this);
-  GetAllSms();
+  if (!PhoneReady()) return;
+  RunPhoneOperation([this] { GetAllSms(); });
 }
 
 void THandyForm::btnSMSDecodeClick() {
-  if (PhoneBusy() || !MobilKomm) return;
+  if (!PhoneReady()) return;
   QListWidgetItem* item = ui->lstSMS->currentItem();
   if (!item || !item->isSelected()) return;
   TSmsLine sms = TSmsLine::Parse(platform::FromQString(item->text()));
@@ -196,27 +252,41 @@ void THandyForm::btnSMSDecodeClick() {
 }
 
 void THandyForm::btnDelSMSClick() {
-  if (PhoneBusy() || !MobilKomm) return;
+  if (!PhoneReady()) return;
   QListWidgetItem* item = ui->lstSMS->currentItem();
   if (!item || !item->isSelected()) return;
-  TPhoneOperation operation(*this);
-  std::string reply;
-  MobilKomm->DeleteSms(ui->lstSMS->row(item) + 1, reply);
-  GetAllSms();
+  const int slot = ui->lstSMS->row(item) + 1;
+  // A line shows what the phone answered while that slot was read; a phone that answers late
+  // and without echo puts one slot's message on the next one's line. So the slot is read
+  // again, and deleted only while it holds the message the line shows.
+  const std::string shown = TSmsLine::Parse(platform::FromQString(item->text())).Pdu;
+  if (shown.empty()) return;  // no message on the line: nothing of it to delete
+  RunPhoneOperation([this, slot, &shown] {
+    std::string reply;
+    MobilKomm->ReadSms(slot, reply);
+    if (MobilKomm->Interrupted()) return;
+    if (TSmsLine::Parse(ListLine(reply)).Pdu != shown) {
+      platform::ShowMessage("Slot " + std::to_string(slot) +
+                            " does not hold the SMS shown in this line. Nothing was deleted");
+      return;
+    }
+    MobilKomm->DeleteSms(slot, reply);
+    if (!MobilKomm->Interrupted()) GetAllSms();
+  });
 }
 
 void THandyForm::Button1Click() {
-  if (PhoneBusy() || !MobilKomm) return;
-  // Only digits go out, so nothing can ride on the command line after the PIN.
+  if (!PhoneReady()) return;
   std::string pin = platform::FromQString(ui->Edit1->text());
   if (!IsSendablePin(pin)) {
-    platform::ShowMessage("The PIN must be 4 to 8 digits");
+    platform::ShowMessage("The PIN must not contain control characters or ';'");
     return;
   }
-  TPhoneOperation operation(*this);
-  std::string reply;
-  MobilKomm->Command("AT+CPIN=" + pin, reply);
-  MobilKomm->Command("AT+CNMI=0,0,0,0,1", reply);
+  RunPhoneOperation([this, pin] {
+    std::string reply;
+    MobilKomm->Command("AT+CPIN=" + pin, reply);
+    MobilKomm->Command("AT+CNMI=0,0,0,0,1", reply);
+  });
 }
 
 }  // namespace handy

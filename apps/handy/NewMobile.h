@@ -1,6 +1,9 @@
 // The dialog that takes a phone model's vendor and type, for a new model ("New Mobile") and
-// for renaming one ("Change Mobile"); the caller sets the caption and the edits. Ok ends it
-// with the OK result, Abort with Cancel.
+// for renaming one ("Change Mobile"); the caller sets the caption and the edits. Each time it
+// is shown the focus is in Vendor, the cursor after its text. Ok ends it with the OK result
+// when both texts hold more than blanks; otherwise it says which one is missing ("Please
+// enter the Vendor", "Please enter the Mobile Type"), puts the focus there and stays open.
+// Abort ends it with Cancel.
 #pragma once
 
 #include <QDialog>
@@ -21,8 +24,12 @@ class TMobileNew : public QDialog {
 
   std::unique_ptr<Ui::TMobileNew> ui;
 
-  void BtnOKClick() { accept(); }
+  void BtnOKClick();
   void btnAbortClick() { reject(); }
+
+  // Shows the dialog with the focus in Vendor, the cursor after its text and nothing selected
+  // (QDialog's own showing would select the whole text, so that a key typed replaces it).
+  void setVisible(bool visible) override;
 };
 
 }  // namespace handy

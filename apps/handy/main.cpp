@@ -6,8 +6,8 @@
 // --demo runs the program unattended, for a machine without a display: it starts the
 // communication with the settings the window shows, reads every SMS slot, decodes the first
 // line, prints what it did to standard output and every message box there instead of showing
-// it, and closes the window after SECONDS. --screenshot writes a picture of the window just
-// before.
+// it, and closes the window after SECONDS, also while the phone is still being read (the
+// reading then ends at once). --screenshot writes a picture of the window just before.
 //
 // A start-up that fails (a phone table that does not open or is not the one the window
 // reads) ends the program with the error's message and exit status 1; once the window runs, an
@@ -46,12 +46,22 @@ int main(int argc, char** argv) {
     if (demo_seconds >= 0) {
       QTimer::singleShot(0, &HandyForm, [&HandyForm] {
         apps::Report("window", HandyForm.windowTitle());
+        // The run's time may end inside each step (a phone that does not answer, a stack of
+        // hundreds of slots): the window then closes as soon as the step has unwound, and
+        // the run stops there.
         HandyForm.ui->btnKommOpen->click();
+        if (!HandyForm.isVisible()) return;
         apps::Report("vendor", HandyForm.ui->MemoHersteller->toPlainText());
         apps::Report("type", HandyForm.ui->MemoModell->toPlainText());
         HandyForm.ui->btnSmsHolen->click();
         for (int i = 0; i < HandyForm.ui->lstSMS->count(); ++i)
           apps::Report("slot", HandyForm.ui->lstSMS->item(i)->text());
+        if (!HandyForm.isVisible()) {
+          apps::Report("stopped", QString("the time ran out after %1 slots of %2")
+                                      .arg(HandyForm.ui->lstSMS->count())
+                                      .arg(HandyForm.ui->spnSMSStack->value()));
+          return;
+        }
         if (HandyForm.ui->lstSMS->count() > 0) {
           HandyForm.ui->lstSMS->setCurrentRow(0);
           HandyForm.ui->btnSMSDecode->click();

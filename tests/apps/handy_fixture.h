@@ -44,6 +44,18 @@ inline const char kPeerFields[] =
     "ID HERSTELLER MODELL SMSSTACK COMPORT BAUDRATE DATABITS STOPBITS PARITY FLOWCONTR INPUTBUF "
     "OUTPUTBUF WAITOPEN WAITCLOSE WAITSEND WAITREC";
 
+// A program folder and a Windows directory of their own, for one case of a table of cases.
+class CaseFolders {
+ public:
+  CaseFolders()
+      : program_("KESTROVA_PROGRAM_DIR", (dir / "program").string()),
+        windows_("KESTROVA_WINDOWS_DIR", (dir / "windows").string()) {}
+  platform::TempDir dir;
+
+ private:
+  platform::ScopedEnv program_, windows_;
+};
+
 class HandyTest : public ::testing::Test {
  protected:
   HandyTest()
@@ -107,22 +119,35 @@ class HandyTest : public ::testing::Test {
     return *form_;
   }
 
-  // Answers the vendor and type dialog as soon as it is up: the texts typed (unless nullopt, then
-  // left as shown) and Ok or Abort. The caption and the texts it came up with are kept.
-  void AnswerDialog(std::optional<std::string> vendor, std::optional<std::string> type, bool ok) {
+  // Answers the vendor and type dialog as soon as it is up: `keys` typed into the control that
+  // has the focus, then the texts set (unless nullopt, then left as they are), and Ok or Abort.
+  // A dialog that stays open after Ok (it refused the texts) is then aborted. The caption, the
+  // texts it came up with, the control that had the focus and whether it stayed open are kept.
+  void AnswerDialog(std::optional<std::string> vendor, std::optional<std::string> type, bool ok,
+                    const std::string& keys = "") {
     dialog_caption_.clear();
+    dialog_focus_.clear();
+    dialog_stayed_open_ = false;
     dialog_timer_ = std::make_unique<QTimer>();
     dialog_timer_->setInterval(5);
-    QObject::connect(dialog_timer_.get(), &QTimer::timeout, [this, vendor, type, ok] {
+    QObject::connect(dialog_timer_.get(), &QTimer::timeout, [this, vendor, type, ok, keys] {
       TMobileNew* dialog = form_->MobileNew;
       if (!dialog->isVisible()) return;
       dialog_timer_->stop();
       dialog_caption_ = platform::FromQString(dialog->windowTitle());
       dialog_texts_ = platform::FromQString(dialog->ui->txtVendorName->text()) + "|" +
                       platform::FromQString(dialog->ui->txtMobileType->text());
+      if (QWidget* focus = dialog->focusWidget()) {
+        dialog_focus_ = focus->objectName().toStdString();
+        if (!keys.empty()) QTest::keyClicks(focus, QString::fromLatin1(keys.c_str()));
+      }
       if (vendor) dialog->ui->txtVendorName->setText(platform::ToQString(*vendor));
       if (type) dialog->ui->txtMobileType->setText(platform::ToQString(*type));
       QTest::mouseClick(ok ? dialog->ui->BtnOK : dialog->ui->btnAbort, Qt::LeftButton);
+      if (dialog->isVisible()) {
+        dialog_stayed_open_ = true;
+        QTest::mouseClick(dialog->ui->btnAbort, Qt::LeftButton);
+      }
     });
     dialog_timer_->start();
   }
@@ -159,6 +184,11 @@ class HandyTest : public ::testing::Test {
     return apps_testing::DbfreadRows(apps::ProgramFolder() + apps::kTelstammFile, kPeerFields,
                                      dir_ / "peer.out");
   }
+  // The deleted rows, the same way.
+  std::vector<std::string> PeerDeletedRows() {
+    return apps_testing::DbfreadRows(apps::ProgramFolder() + apps::kTelstammFile, kPeerFields,
+                                     dir_ / "peer.out", true);
+  }
 
   platform::TempDir dir_;
   platform::ScopedEnv lc_all_, program_, windows_;
@@ -166,7 +196,8 @@ class HandyTest : public ::testing::Test {
   platform::ScopedUi use_ui_;
   std::unique_ptr<THandyForm> form_;
   std::unique_ptr<QTimer> dialog_timer_;
-  std::string dialog_caption_, dialog_texts_;
+  std::string dialog_caption_, dialog_texts_, dialog_focus_;
+  bool dialog_stayed_open_ = false;
 };
 
 }  // namespace handy

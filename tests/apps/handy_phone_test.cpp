@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 
 #include "handy_fixture.h"
+#include "platform/clock.h"
 #include "tools/phonesim/simulator.h"
 
 namespace handy {
@@ -216,14 +217,63 @@ TEST_F(HandyPhoneTest, DeleteRemovesTheSelectedSlotAndReadsAllAgain) {
   QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
   EXPECT_FALSE(sim_->Slot(2));
   EXPECT_TRUE(sim_->Slot(1));
-  EXPECT_EQ(sim_->LogTexts(),
-            (std::vector<std::string>{"AT+CMGD=2", "AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
+  // The slot is read again first: it still holds what its line shows.
+  EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGR=2", "AT+CMGD=2", "AT+CMGR=1",
+                                                        "AT+CMGR=2", "AT+CMGR=3"}));
   std::vector<std::string> lines = Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], "AT+CMGR=2---+CMS ERROR: 321---");
 }
 
-TEST_F(HandyPhoneTest, PinGoesOutOnlyAsFourToEightDigits) {
+// Delete SMS deletes the slot only while it holds the message its line shows: it reads the
+// slot again first. A phone that does not echo and answers one read so late that the next
+// slot's line shows that answer must not have the next slot deleted, whose message the user
+// never saw.
+TEST_F(HandyPhoneTest, DeleteSmsDeletesTheSlotWhoseMessageTheLineShowsOrNothing) {
+  const std::string pdus[] = {kTestPdu, kLineFeedPdu,
+                              "07917283010010F5040BC87238880900F10000993092516195800AE8329BFD4697D9EC37"};
+  for (int slot = 1; slot <= 3; ++slot) sim_->SetSlot(slot, 1, pdus[slot - 1]);
+  sim_->SetEcho(false);
+  THandyForm& form = Connect();
+  sim_->AnswerLate({"AT+CMGR=2", 0, 6000});
+  QTest::mouseClick(form.ui->btnSmsHolen, Qt::LeftButton);
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "");
+  ASSERT_NE(lines[2].find(pdus[1]), std::string::npos) << "line 3 should show slot 2's message";
+
+  ui_.Clear();
+  sim_->ClearLog();
+  form.ui->lstSMS->setCurrentRow(2);
+  QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{
+                             "Slot 3 does not hold the SMS shown in this line. Nothing was deleted"});
+  for (int slot = 1; slot <= 3; ++slot) EXPECT_TRUE(sim_->Slot(slot)) << slot;
+  EXPECT_EQ(sim_->LogTexts(), std::vector<std::string>{"AT+CMGR=3"});
+
+  // A line that shows its slot's message: the slot is deleted and every slot read again.
+  ui_.Clear();
+  sim_->ClearLog();
+  form.ui->lstSMS->setCurrentRow(0);
+  QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
+  EXPECT_TRUE(ui_.Texts().empty()) << ui_.Texts().front();
+  EXPECT_FALSE(sim_->Slot(1));
+  EXPECT_TRUE(sim_->Slot(2) && sim_->Slot(3));
+  EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGR=1", "AT+CMGD=1", "AT+CMGR=1",
+                                                        "AT+CMGR=2", "AT+CMGR=3"}));
+  // A line that shows no message: nothing to delete, nothing sent.
+  ASSERT_EQ(Lines()[0], "---+CMS ERROR: 321---");
+  sim_->ClearLog();
+  form.ui->lstSMS->setCurrentRow(0);
+  QTest::mouseClick(form.ui->btnDelSMS, Qt::LeftButton);
+  EXPECT_TRUE(sim_->LogTexts().empty());
+  EXPECT_TRUE(ui_.Texts().empty());
+}
+
+// The PIN goes out as typed, the forms some phones need included (quoted, PIN after PUK);
+// only what would end the command line or start another is refused: CR, LF, Ctrl-Z, Esc, the
+// other control characters (a backspace edits the line) and the separator ';'.
+TEST_F(HandyPhoneTest, PinGoesOutAsTypedUnlessItWouldEndOrAddACommand) {
   THandyForm& form = OpenForm();
   // Without a phone Send does nothing.
   form.ui->Edit1->setText("4711");
@@ -231,23 +281,39 @@ TEST_F(HandyPhoneTest, PinGoesOutOnlyAsFourToEightDigits) {
   EXPECT_TRUE(ui_.Texts().empty());
   QTest::mouseClick(form.ui->btnKommOpen, Qt::LeftButton);
   struct Case {
-    const char* pin;
+    std::string pin;
     bool sent;
-  } const cases[] = {{"4711", true},       {"12345678", true},      {"123", false},
-                     {"123456789", false}, {"4711;+CMGD=1", false}, {"47 1", false}};
+  } const cases[] = {
+      {"4711", true},
+      {"12345678", true},
+      {"\"1234\"", true},
+      {"12345678,1234", true},
+      {"\"12345678\",\"1234\"", true},
+      {"123", true},
+      {"47 1", true},
+      {"4711;+CMGD=1", false},
+      {"4711\r", false},
+      {"4711\nAT+CMGD=1", false},
+      {"4711\x1A", false},
+      {"4711\x1B", false},
+      {"\b\b\b\b\b\bGD=1", false},
+      {"47\t11", false},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pin);
     sim_->ClearLog();
     ui_.Clear();
-    form.ui->Edit1->setText(c.pin);
+    form.ui->Edit1->setText(platform::ToQString(c.pin));
     QTest::mouseClick(form.ui->Button1, Qt::LeftButton);
     if (c.sent) {
+      ASSERT_TRUE(sim_->WaitForLines(2, 2000));
       EXPECT_EQ(sim_->LogTexts(),
-                (std::vector<std::string>{std::string("AT+CPIN=") + c.pin, "AT+CNMI=0,0,0,0,1"}));
+                (std::vector<std::string>{"AT+CPIN=" + c.pin, "AT+CNMI=0,0,0,0,1"}));
       EXPECT_TRUE(ui_.Texts().empty());
     } else {
-      EXPECT_TRUE(sim_->LogTexts().empty());
-      EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"The PIN must be 4 to 8 digits"});
+      EXPECT_TRUE(sim_->RawReceived().empty()) << sim_->RawReceived();
+      EXPECT_EQ(ui_.Texts(),
+                std::vector<std::string>{"The PIN must not contain control characters or ';'"});
     }
   }
   EXPECT_TRUE(sim_->Slot(1));
@@ -258,12 +324,11 @@ TEST_F(HandyPhoneTest, PhoneButtonsWaitForTheRunningOperation) {
   Ui::THandyForm& ui = *form.ui;
   std::string during;
   int clicks = 0;
-  // While Get all SMS waits, the user clicks Release, Start, Delete and Get all SMS again.
+  // While Get all SMS waits, the user clicks Start, Delete and Get all SMS again.
   ui_.OnProcessEvents([&] {
     if (!form.PhoneBusy() || clicks > 20) return;
     ++clicks;
     during = Buttons();
-    QTest::mouseClick(ui.btnKommClose, Qt::LeftButton);
     QTest::mouseClick(ui.btnKommOpen, Qt::LeftButton);
     ui.lstSMS->setCurrentRow(0);
     QTest::mouseClick(ui.btnDelSMS, Qt::LeftButton);
@@ -274,14 +339,98 @@ TEST_F(HandyPhoneTest, PhoneButtonsWaitForTheRunningOperation) {
   QTest::mouseClick(ui.btnSmsHolen, Qt::LeftButton);
   ui_.OnProcessEvents(nullptr);
   EXPECT_GT(clicks, 0);
-  EXPECT_EQ(during, "00000000");
+  // Only Release stays enabled.
+  EXPECT_EQ(during, "01000000");
   EXPECT_TRUE(form.MobilKomm);
   EXPECT_EQ(Lines().size(), 3u);
   EXPECT_EQ(sim_->LogTexts(), (std::vector<std::string>{"AT+CMGR=1", "AT+CMGR=2", "AT+CMGR=3"}));
   EXPECT_EQ(Buttons(), "01111111");
-  // Once it has finished, Release works.
   QTest::mouseClick(ui.btnKommClose, Qt::LeftButton);
   EXPECT_FALSE(form.MobilKomm);
+}
+
+// A phone that has gone (unplugged) answers no slot: the reading stops at the first one, with
+// the one message of the port.
+TEST_F(HandyPhoneTest, AnUnpluggedPhoneCostsTheReadingOneMessage) {
+  THandyForm& form = Connect();
+  form.ui->spnSMSStack->setValue(5);
+  sim_->Unplug();
+  ui_.Clear();
+  QTest::mouseClick(form.ui->btnSmsHolen, Qt::LeftButton);
+  EXPECT_EQ(ui_.Texts(), std::vector<std::string>{"Com Port write error: -3"});
+  EXPECT_EQ(Lines(), std::vector<std::string>{""});
+  EXPECT_EQ(Buttons(), "01111111");
+}
+
+// A phone operation that waits (a dead phone, a large stack of empty slots, a connect to a
+// phone that does not answer) ends at once when Release is pressed or the window is closed:
+// no more commands, no more boxes. The phone is released, or the window closed, once the
+// operation has unwound.
+TEST_F(HandyPhoneTest, ReleaseOrCloseEndsAWaitingOperationAtOnce) {
+  enum Start { kGetAllSms, kConnect };
+  enum Action { kRelease, kClose };
+  struct Case {
+    const char* what;
+    Start start;
+    bool silent;  // the phone stops answering before the operation starts
+    int stack;
+    Action action;
+  } const cases[] = {
+      {"dead phone, Release", kGetAllSms, true, 4, kRelease},
+      {"dead phone, close", kGetAllSms, true, 4, kClose},
+      {"999 empty slots, Release", kGetAllSms, false, 999, kRelease},
+      {"999 empty slots, close", kGetAllSms, false, 999, kClose},
+      {"a connect the phone does not answer, Release", kConnect, true, 3, kRelease},
+      {"a connect the phone does not answer, close", kConnect, true, 3, kClose},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (int slot = 1; slot <= 3; ++slot) sim_->ClearSlot(slot);
+    sim_->ClearBehaviours();
+    THandyForm& form = c.start == kConnect ? OpenForm() : Connect();
+    form.ui->spnSMSStack->setValue(c.stack);
+    if (c.silent) sim_->SetBehaviour("", {phone::sim::Behaviour::kSilent});
+    sim_->ClearLog();
+    ui_.Clear();
+    uint64_t started = platform::NowMs(), acted = 0;
+    size_t boxes_before = 0;
+    std::string during;
+    ui_.OnProcessEvents([&] {
+      if (acted || platform::NowMs() < started + 600) return;
+      acted = platform::NowMs();
+      during = Buttons();
+      boxes_before = ui_.Messages().size();
+      if (c.action == kRelease)
+        QTest::mouseClick(form.ui->btnKommClose, Qt::LeftButton);
+      else
+        form.close();
+      // Not yet: the operation still has to unwind.
+      EXPECT_TRUE(form.MobilKomm);
+      EXPECT_TRUE(form.isVisible());
+    });
+    QTest::mouseClick(c.start == kConnect ? form.ui->btnKommOpen : form.ui->btnSmsHolen,
+                      Qt::LeftButton);
+    ui_.OnProcessEvents(nullptr);
+    uint64_t ended = platform::NowMs();
+    ASSERT_GT(acted, 0u) << "the operation ended before the action";
+    EXPECT_LT(ended - acted, 1000u) << "the operation went on after the action";
+    EXPECT_EQ(during, "01000000");
+    EXPECT_EQ(ui_.Messages().size(), boxes_before) << ui_.Texts().back();
+    EXPECT_FALSE(form.PhoneBusy());
+    if (c.action == kRelease) {
+      EXPECT_FALSE(form.MobilKomm);
+      EXPECT_EQ(Buttons(), "10000001");
+      EXPECT_TRUE(form.isVisible());
+      EXPECT_EQ(Memo(form.ui->MemoHersteller), "");
+    } else {
+      EXPECT_FALSE(form.isVisible());
+    }
+    // Nothing went to the phone after the action but what was on its way.
+    size_t sent = sim_->LogTexts().size();
+    platform::SleepMs(300);
+    EXPECT_EQ(sim_->LogTexts().size(), sent);
+    form_.reset();
+  }
 }
 
 }  // namespace

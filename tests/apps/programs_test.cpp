@@ -296,6 +296,48 @@ TEST_F(ProgramsTest, VazorEndsAStartUpOnAForeignPhoneTableWithItsMessage) {
   }
 }
 
+// Vazor's unattended run closes its window after the time it was given, also while it is
+// still reading the SIM: a stack of hundreds of empty slots, or a phone that stops answering
+// once it is connected. The reading ends at once and the program with it.
+TEST_F(ProgramsTest, VazorEndsItsUnattendedRunInTimeWhateverTheStack) {
+  struct Case {
+    const char* what;
+    const char* stack;
+    bool reads_unanswered;
+  } const cases[] = {
+      {"999 slots, 998 of them empty", "999", false},
+      {"12 slots the phone does not answer", "12", true},
+  };
+  const int kSeconds = 2;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteTables({"telstamm.dbf", "smsstack", {{"smsstack", "N(3,0)", c.stack}}});
+    sim_.ClearBehaviours();
+    if (c.reads_unanswered) sim_.SetBehaviour("AT+CMGR", {phone::sim::Behaviour::kSilent});
+    sim_.ClearLog();
+    auto started = Clock::now();
+    ProgramRun run(VAZOR, {"--demo", std::to_string(kSeconds)});
+    RunVazor(run);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+    EXPECT_FALSE(run.Signalled()) << run.Printed();
+    EXPECT_EQ(run.ExitCode(), 0) << run.Printed();
+    EXPECT_NE(run.Out().find("window: "), std::string::npos) << run.Printed();
+    EXPECT_NE(run.Out().find(std::string(" slots of ") + c.stack), std::string::npos)
+        << run.Printed();
+    // The start of the program and its end take a moment beyond the run's time, more in the
+    // sanitizer build; a reading that went on would take tens of seconds.
+    EXPECT_LT(ms, kSeconds * 1000 + 5000) << run.Printed();
+    // The reading had begun and ended with the window.
+    std::vector<std::string> sent = sim_.LogTexts();
+    auto was_sent = [&](const std::string& line) {
+      return std::find(sent.begin(), sent.end(), line) != sent.end();
+    };
+    EXPECT_TRUE(was_sent("AT+CMGR=1"));
+    EXPECT_FALSE(was_sent(std::string("AT+CMGR=") + c.stack)) << "the whole stack was read";
+    ExpectNoSanitizerReport(run);
+  }
+}
+
 TEST_F(ProgramsTest, VantorixReportsWhatAForeignTableDoesAndRunsOn) {
   struct Case {
     Change change;

@@ -2,6 +2,7 @@
 // given milliseconds, and a few real-time runs against the simulator.
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -257,6 +258,86 @@ TEST(SendLine, WaitsForAQuietLineAfterAReadingThatGaveUp) {
     EXPECT_EQ(p.komm.ReadReply(reply), 0);
     EXPECT_EQ(reply, "\r\nOK\r\n");
     EXPECT_EQ(p.ui.PumpCount(), 0);  // the wait does not pump
+  }
+}
+
+struct InterruptCase {
+  const char* what;
+  int wait_send, wait_rec;
+  bool after_a_reading_that_gave_up;  // the command first waits for the late answer
+  std::function<int(TMobilKomm&)> run;
+  std::vector<std::string> sent;  // what reached the phone, the first command included
+};
+
+// An owner that lets its user end an operation (Interruptible) gets every wait of an exchange
+// ended at once by Interrupt from a handler that runs inside it: the reply collector, the
+// wait for a late answer, the waits before a command and before its reading. Nothing is
+// shown, nothing more is sent, until Resume.
+TEST(Interrupt, EndsEachWaitOfAnExchangeAtOnceAndSendsNothingMore) {
+  auto command = [](TMobilKomm& k) {
+    std::string reply = "stale";
+    int code = k.Command("AT+CMGR=2", reply);
+    EXPECT_EQ(reply, "");
+    return code;
+  };
+  auto read_sms = [](TMobilKomm& k) {
+    std::string reply = "stale";
+    k.ReadSms(2, reply);
+    EXPECT_EQ(reply, "");
+    return kReplyInterrupted;
+  };
+  auto delete_sms = [](TMobilKomm& k) {
+    std::string reply = "stale";
+    k.DeleteSms(2, reply);
+    EXPECT_EQ(reply, "");
+    return kReplyInterrupted;
+  };
+  auto init = [](TMobilKomm& k) { return k.InitPhone() ? 0 : kReplyInterrupted; };
+  const InterruptCase cases[] = {
+      {"the reply collector", 0, 0, false, command, {"AT+CMGR=2"}},
+      {"the reply collector of ReadSms", 0, 0, false, read_sms, {"AT+CMGR=2"}},
+      {"the reply collector of the probe", 0, 0, false, init, {"AT+CGMI"}},
+      {"the wait before the reading", 0, 5000, false, command, {"AT+CMGR=2"}},
+      {"the wait before a delete", 5000, 0, false, delete_sms, {}},
+      {"the wait for a late answer", 0, 0, true, command, {"AT+CMGR=1"}},
+  };
+  for (const InterruptCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedPhone p;  // answers nothing
+    p.komm.Interruptible = true;
+    p.komm.WaitSend = c.wait_send;
+    p.komm.WaitRec = c.wait_rec;
+    ASSERT_TRUE(p.komm.OpenPort());
+    platform::VirtualClock clock(0);
+    platform::ScopedClock use(clock);
+    uint64_t interrupt_at = 700;
+    if (c.after_a_reading_that_gave_up) {
+      std::string reply;
+      p.komm.SendLine("AT+CMGR=1");
+      ASSERT_EQ(p.komm.ReadReply(reply), kReplySilence);
+      p.ui.Clear();
+      interrupt_at = clock.Peek() + 1000;  // the next command would wait until 3000 ms later
+    }
+    p.ui.OnProcessEvents([&] {
+      if (clock.Peek() >= interrupt_at) p.komm.Interrupt();
+    });
+    EXPECT_EQ(c.run(p.komm), kReplyInterrupted);
+    EXPECT_LE(clock.Peek(), interrupt_at + 1);
+    EXPECT_TRUE(p.komm.Interrupted());
+    // Every exchange after it ends at once and sends nothing.
+    p.ui.OnProcessEvents(nullptr);
+    uint64_t later = clock.Peek();
+    EXPECT_EQ(command(p.komm), kReplyInterrupted);
+    EXPECT_EQ(clock.Peek(), later);
+    EXPECT_TRUE(p.ui.Texts().empty()) << p.ui.Texts().front();
+    p.sim.WaitForLines(c.sent.size(), 200);
+    EXPECT_EQ(p.sim.LogTexts(), c.sent);
+
+    // Resumed, the next command goes out again.
+    p.komm.Resume();
+    p.komm.SendLine("AT");
+    ASSERT_TRUE(p.sim.WaitForLines(c.sent.size() + 1, 2000));
+    EXPECT_EQ(p.sim.LogTexts().back(), "AT");
   }
 }
 
