@@ -140,6 +140,9 @@ void TTzCDataSet::AbandonDirectWrite() {
 }
 
 void TTzCDataSet::AppendRec() {
+  // The puts began on the current record, which may carry the deleted mark (one another
+  // program deleted meanwhile): the new record takes its unput fields, never its mark.
+  if (char* record = EngineBuffer()) record[0] = 0;
   DirectWrite("AppendRec", tz::Append);
 }
 

@@ -71,7 +71,8 @@ class TTzCDataSet : public TTzDataSet {
   // changes no stored row, and leaves the dataset in browse state on the record as stored,
   // with the engine's field value record read again from the file (blank on no record): the
   // put values are gone, so no later move, post or close writes them. The error stays as the
-  // write left it; the caller still releases its lock.
+  // write left it; the caller still releases its lock. The record AppendRec adds never
+  // carries the deleted mark, whatever the record the puts began on carries.
   void AppendRec();
   void ReplaceRec();
   void DeleteRec();

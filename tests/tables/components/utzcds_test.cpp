@@ -92,6 +92,32 @@ TEST_F(TableCommands, AppendRecCopiesTheFieldsNotPutFromTheCurrentRecord) {
   EXPECT_EQ(dbf->FieldGet("modell"), "6210                ");
 }
 
+// The current record may carry the deleted mark (deleted records shown, or one another
+// program deleted while the dataset stood on it): the new record takes its unput fields, never
+// its mark, so that what was appended is not hidden at once.
+TEST_F(TableCommands, AppendRecOnADeletedCurrentRecordAppendsALiveOne) {
+  auto dbf = Open("DBProtocol", "protocol.dbf", {"telnr, C, 20, 0", "text, C, 40, 0"});
+  AppendRow(*dbf, {{"telnr", "+491701111111"}, {"text", "first"}});
+  auto other = Open("DBProtocol2", "protocol.dbf", {"telnr, C, 20, 0", "text, C, 40, 0"});
+  other->First();
+  ASSERT_TRUE(other->RLock());
+  other->DeleteRec();
+  other->UnLock();
+  for (bool hidden : {false, true}) {
+    SCOPED_TRACE(hidden ? "deleted records hidden" : "deleted records shown");
+    dbf->SetHideDeletedRecs(hidden);
+    dbf->Go(1);  // stands on the deleted record, also when it hides such records
+    ASSERT_TRUE(dbf->ALock());
+    dbf->FieldPutStr("text", hidden ? "third" : "second");
+    dbf->AppendRec();
+    dbf->UnLock();
+  }
+  dbf->SetHideDeletedRecs(true);
+  EXPECT_EQ(Column(*dbf, "text"), (std::vector<std::string>{"second", "third"}));
+  EXPECT_EQ(apps_testing::DbfreadRows(dir_ / "protocol.dbf", "TELNR TEXT", dir_ / "peer.out"),
+            (std::vector<std::string>{"+491701111111|second", "+491701111111|third"}));
+}
+
 TEST_F(TableCommands, ReplaceRecAndDeleteRecWriteTheCurrentRecord) {
   auto dbf = Open("DBMobilTel", "telstamm.dbf", kPhoneFields);
   for (const char* id : {"1", "2", "3"}) AppendRow(*dbf, {{"id", id}});
