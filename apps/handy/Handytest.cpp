@@ -3,6 +3,7 @@
 #include "apps/handy/Handytest.h"
 
 #include <QScreen>
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <utility>
@@ -389,17 +390,25 @@ bool THandyForm::MobileExists(const std::string& vendor, const std::string& type
 }
 
 bool THandyForm::NextId(std::string& id) {
-  DBMobilTel.SetOrderToTag("id");
   // Ids written by other programs need not be ten digits: "42" and "A-17" sort after
-  // "0000000041" in the id order, so every row is looked at.
+  // "0000000041" in the id order, so every row is looked at. A deleted model keeps its id (the
+  // registry may still name it as the standard phone): the second work area, which shows
+  // deleted records, counts those too.
   uint64_t highest = 0;
+  for (DBNameLock.GoTop(); !DBNameLock.AtEof(); DBNameLock.Skip(1)) {
+    uint64_t number = 0;
+    if (ReadId(DBNameLock.FieldGet("ID"), number)) highest = std::max(highest, number);
+  }
+  DBMobilTel.SetOrderToTag("id");
+  // The model shown with the highest id lends the new one its settings.
+  uint64_t lender_id = 0;
   int32_t lender = 0;
   {
     TControlsHeld held(DBMobilTel);
     for (DBMobilTel.GoTop(); !DBMobilTel.AtEof(); DBMobilTel.Skip(1)) {
       uint64_t number = 0;
-      if (ReadId(DBMobilTel.FieldGet("ID"), number) && (lender == 0 || number >= highest)) {
-        highest = number;
+      if (ReadId(DBMobilTel.FieldGet("ID"), number) && (lender == 0 || number >= lender_id)) {
+        lender_id = number;
         lender = DBMobilTel.RecNo();
       }
     }

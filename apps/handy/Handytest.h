@@ -157,9 +157,10 @@ class THandyForm : public QMainWindow {
   // The duplicate key of vendor and type, sought in the HERSTELLER order.
   bool MobileExists(const std::string& vendor, const std::string& type);
   // The next id, under the append lock: one above the highest id that reads as a number,
-  // "0000000001" when none does. The table then stands on the row that lends a new model its
-  // settings: the one with that id, else the last in the id order (none on an empty table).
-  // False when the next id does not fit the ten digits of the field.
+  // deleted models' ids included, "0000000001" when none does. The table then stands on the
+  // row that lends a new model its settings: the shown model with the highest such id, else
+  // the last in the id order (none on an empty table). False when the next id does not fit
+  // the ten digits of the field.
   bool NextId(std::string& id);
   // The name of the first phone setting whose combo has no selection; empty when all have one.
   std::string MissingSetting() const;

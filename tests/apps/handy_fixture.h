@@ -37,6 +37,7 @@ struct ModelRow {
   int smsstack = 5, comport = 1;
   std::string baudrate = "9600", databits = "8", stopbits = "1", parity = "N", flow = "None";
   int inputbuf = 1024, outputbuf = 1024, waitopen = 10, waitclose = 10, waitsend = 10, waitrec = 20;
+  bool deleted = false;  // written, then marked deleted
 };
 
 // The fields python3-dbfread reads of each row, in this order, joined by "|".
@@ -97,6 +98,11 @@ class HandyTest : public ::testing::Test {
       table.FieldPutInt("waitsend", row.waitsend);
       table.FieldPutInt("waitrec", row.waitrec);
       table.AppendRec();
+      if (row.deleted) {
+        table.UnLock();  // the append lock; a work area holds it or record locks
+        ASSERT_TRUE(table.RLock());
+        table.DeleteRec();
+      }
       table.UnLock();
     }
   }

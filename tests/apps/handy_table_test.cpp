@@ -326,14 +326,22 @@ TEST_F(HandyTest, NewIdsAreNeverOnesTheTableHolds) {
       {"a number behind blanks", {"  900", "0000000041"}, "0000000901", 0},
       {"the last id that fits", {"9999999998"}, "9999999999", 0},
       {"no id left", {"0000000003", "9999999999"}, "", 0},
+      // A deleted model keeps its id (the registry may still name it); "*" marks it deleted.
+      {"the highest model was deleted", {"0000000004", "*0000000009"}, "0000000010", 0},
+      {"deleted models around the one left", {"*0000000002", "0000000001", "*0000000003"},
+       "0000000004", 1},
+      {"a deleted model took the last id", {"0000000001", "*9999999999"}, "", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     CaseFolders folders;
     std::vector<ModelRow> rows;
     for (size_t i = 0; i < c.ids.size(); ++i) {
-      rows.push_back({c.ids[i], "Maker", "M" + std::to_string(i), 5, static_cast<int>(i) + 1});
+      const bool deleted = c.ids[i].starts_with("*");
+      rows.push_back({c.ids[i].substr(deleted ? 1 : 0), "Maker", "M" + std::to_string(i), 5,
+                      static_cast<int>(i) + 1});
       rows.back().waitopen = static_cast<int>(100 + i);
+      rows.back().deleted = deleted;
     }
     WriteRows(rows);
     const std::vector<std::string> before = PeerRows();
