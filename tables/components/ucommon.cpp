@@ -651,8 +651,7 @@ namespace {
 // errors neither reported nor kept: the open's own failure is the one the caller learns. Runs
 // while that failure may be unwinding, so it never throws.
 void CloseFailedOpen(uint8_t area, uint8_t selected) noexcept {
-  TStoredError failure;
-  bool reporting = SetErrorReporting(false);
+  TQuietCleanup quiet;
   try {
     tz::Select(area);
     tz::CloseDatabase();
@@ -660,8 +659,6 @@ void CloseFailedOpen(uint8_t area, uint8_t selected) noexcept {
   } catch (...) {
     // Nothing is raised with reporting off; a lack of memory leaves what it leaves.
   }
-  SetErrorReporting(reporting);
-  failure.Restore();
 }
 
 }  // namespace
@@ -997,15 +994,12 @@ void TTzDataSet::WriteOrForget(void (TTzDataSet::*write)()) {
 }
 
 void TTzDataSet::ForgetFailedWrite() {
-  const TStoredError error;
-  const bool reporting = SetErrorReporting(false);
+  TQuietCleanup quiet;
   if (HasDbf() && work_area_ != 0 && SelectWorkArea("ForgetFailedWrite")) {
     // Skip(0) reads the current record from the file; it fails on none (past the end).
     tz::Skip(0);
     if (DbLastError != 0) tz::ClearRecord();
   }
-  SetErrorReporting(reporting);
-  error.Restore();
 }
 
 void TTzDataSet::InternalCancel() {
@@ -1034,15 +1028,14 @@ void TTzDataSet::Post() {
     post_write_failed_ = false;
     // The write failed: what was typed is dropped, and the record is shown as stored. A
     // failure of the cancel itself must not hide the write's error.
-    const TStoredError error;
-    const bool reporting = SetErrorReporting(false);
-    try {
-      Cancel();
-    } catch (...) {
-      if (Editing(State())) SetState(platform::dataset::dsBrowse);
+    {
+      TQuietCleanup quiet;
+      try {
+        Cancel();
+      } catch (...) {
+        if (Editing(State())) SetState(platform::dataset::dsBrowse);
+      }
     }
-    SetErrorReporting(reporting);
-    error.Restore();
     throw;
   }
   if (IsEmptyData()) Resync(0);

@@ -127,16 +127,13 @@ void TTzCDataSet::AbandonDirectWrite() {
   ForgetFailedWrite();
   // Back to browse state on the record as the engine now holds it: a move from edit state
   // would post the put values over the current record. The write's error stays the caller's.
-  const TStoredError error;
-  const bool reporting = SetErrorReporting(false);
+  TQuietCleanup quiet;
   DbLastError = 0;
   try {
     SyncDataSet();
   } catch (...) {
   }
   if (Editing(State())) SetState(platform::dataset::dsBrowse);
-  SetErrorReporting(reporting);
-  error.Restore();
 }
 
 void TTzCDataSet::AppendRec() {

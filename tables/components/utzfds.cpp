@@ -26,18 +26,6 @@ char CharAt(std::string_view text, size_t pos) {
   return pos < text.size() ? text[pos] : '\0';
 }
 
-// Error reporting off for the lifetime of the object.
-class QuietErrors {
- public:
-  QuietErrors() : was_(SetErrorReporting(false)) {}
-  ~QuietErrors() { SetErrorReporting(was_); }
-  QuietErrors(const QuietErrors&) = delete;
-  QuietErrors& operator=(const QuietErrors&) = delete;
-
- private:
-  bool was_;
-};
-
 // Another open of ours holds the file (a program with the table and its index open): an
 // exclusive open is refused with a sharing violation. On Linux an erase never fails for a file
 // in use, so this probe is what keeps a rebuild from pulling the index from under a peer.
@@ -149,7 +137,7 @@ void TTzFileDataSet::OpenProductionIndex() {
     return;
   }
   {
-    QuietErrors quiet;
+    ScopedReporting quiet(false);
     if (FileExistsS(index_file)) {
       if (mode == ciAlways || mode == ciVerifyHeader) {
         // A semaphore file means another program has the table open; one left from an earlier

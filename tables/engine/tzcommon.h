@@ -110,6 +110,31 @@ struct TStoredError {
     DbErrorContext = context;
   }
 };
+// Switches error reporting for the life of the object.
+class ScopedReporting {
+ public:
+  explicit ScopedReporting(bool on) : saved_(SetErrorReporting(on)) {}
+  ~ScopedReporting() { SetErrorReporting(saved_); }
+  ScopedReporting(const ScopedReporting&) = delete;
+  ScopedReporting& operator=(const ScopedReporting&) = delete;
+
+ private:
+  bool saved_;
+};
+// Clean-up after a failure, for the life of the object: nothing is reported, and when the
+// object goes the stored error is the one it found (the failure the caller learns), whatever
+// the clean-up left or cleared.
+class TQuietCleanup {
+ public:
+  TQuietCleanup() = default;
+  ~TQuietCleanup() { failure_.Restore(); }
+  TQuietCleanup(const TQuietCleanup&) = delete;
+  TQuietCleanup& operator=(const TQuietCleanup&) = delete;
+
+ private:
+  TStoredError failure_;
+  ScopedReporting quiet_{false};
+};
 // A message box through platform::MessageBox (flags and answers of platform/ui.h); returns the
 // button pressed. Pumps events while the box is up.
 int DbMessageBox(const std::string& text, const std::string& caption, unsigned flags);

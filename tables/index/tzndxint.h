@@ -428,16 +428,4 @@ class WriteBracket {
   WriteBracket& operator=(const WriteBracket&) = delete;
 };
 
-// Switches error reporting for the life of the object.
-class ScopedReporting {
- public:
-  explicit ScopedReporting(bool on) : saved_(SetErrorReporting(on)) {}
-  ~ScopedReporting() { SetErrorReporting(saved_); }
-  ScopedReporting(const ScopedReporting&) = delete;
-  ScopedReporting& operator=(const ScopedReporting&) = delete;
-
- private:
-  bool saved_;
-};
-
 }  // namespace tz::ndx

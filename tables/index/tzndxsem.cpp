@@ -535,10 +535,10 @@ void Bracket(int begin, int TIndexArea::*depth, int start, int end, const char* 
       } catch (const ETarazedError&) {
         // The bracket does not begin, and so its end never comes: what the start counted goes
         // back as that end would take it back (with reporting off the end does come).
-        TStoredError failure;
-        ScopedReporting quiet(false);
-        HandleSemafore(end);
-        failure.Restore();
+        {
+          TQuietCleanup quiet;
+          HandleSemafore(end);
+        }
         throw;
       }
     }
