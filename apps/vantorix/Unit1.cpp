@@ -51,9 +51,14 @@ void OpenTable(tz::TTzDbf& table, const std::string& file) {
   table.SetHideDeletedRecs(true);
 }
 
-// Runs one step of the start-up (or of the end); a table error (or any other) ending it is
-// shown, and the steps after it run all the same. False when it failed.
-bool StartUpStep(const std::function<void()>& step) {
+}  // namespace
+
+void ShowError(const std::exception& error) {
+  platform::MessageBox(error.what(), platform::ApplicationTitle(),
+                       platform::kMbOk | platform::kMbIconStop);
+}
+
+bool RunShowingErrors(const std::function<void()>& step) {
   try {
     step();
     return true;
@@ -62,13 +67,6 @@ bool StartUpStep(const std::function<void()>& step) {
     ShowError(error);
     return false;
   }
-}
-
-}  // namespace
-
-void ShowError(const std::exception& error) {
-  platform::MessageBox(error.what(), platform::ApplicationTitle(),
-                       platform::kMbOk | platform::kMbIconStop);
 }
 
 bool WriteUnderLock(tz::TTzDbf& table, bool append, const std::function<void()>& write) {
@@ -189,7 +187,7 @@ TMainForm::~TMainForm() {
   RaiseErrorsScope raise;
   for (tz::TTzDbf* table :
        {&DBMobilTel, &DBProtocol, &DBVerbWordList, &DBVerbTelList, &DBWerbung, &DBStartPro})
-    StartUpStep([table] { table->Close(); });
+    RunShowingErrors([table] { table->Close(); });
 }
 
 void TMainForm::SetStatus(const std::string& text) {
@@ -261,7 +259,7 @@ void TMainForm::WriteLogRow(const std::string& comment) {
 void TMainForm::OpenTables() {
   std::string folder = apps::ProgramFolder();
   ComPortNames = {"Com 1", "Com 2", "Com 3", "Com 4"};
-  StartUpStep([&] {
+  RunShowingErrors([&] {
     OpenTable(DBMobilTel, folder + apps::kTelstammFile);
     std::string tag = DBMobilTel.CurrentTag();
     DBMobilTel.SetOrderToTag("HERSTELLER");
@@ -272,11 +270,11 @@ void TMainForm::OpenTables() {
     }
     DBMobilTel.SetOrderToTag(tag);
   });
-  StartUpStep([&] { OpenTable(DBProtocol, folder + "protocol.dbf"); });
-  StartUpStep([&] { OpenTable(DBVerbWordList, folder + "verbwort.dbf"); });
-  StartUpStep([&] { OpenTable(DBVerbTelList, folder + "verbtel.dbf"); });
+  RunShowingErrors([&] { OpenTable(DBProtocol, folder + "protocol.dbf"); });
+  RunShowingErrors([&] { OpenTable(DBVerbWordList, folder + "verbwort.dbf"); });
+  RunShowingErrors([&] { OpenTable(DBVerbTelList, folder + "verbtel.dbf"); });
   // Advertisements only from a table whose active row was found.
-  if (!StartUpStep([&] {
+  if (!RunShowingErrors([&] {
         OpenTable(DBWerbung, folder + "werbung.dbf");
         DBWerbung.GoTop();
         while (!DBWerbung.AtEof() && !DBWerbung.FieldGetBool("AKTIV")) DBWerbung.Skip(1);

@@ -98,6 +98,9 @@ int32_t LongestUncutText(laser::TStrokeSource& ttf1);
 // Shows an error that ended a step of the program in a plain box (stop icon); the program
 // goes on.
 void ShowError(const std::exception& error);
+// Runs one step; an error (a table error or any other) ending it is shown with ShowError, the
+// library's last error is cleared, and the program goes on. False when the step failed.
+bool RunShowingErrors(const std::function<void()>& step);
 
 // While it lives the table library raises its errors as exceptions instead of halting.
 class RaiseErrorsScope {

@@ -103,10 +103,10 @@ void TfrmEinstell::StoreComPort(int32_t port) {
     return;
   }
   RaiseErrorsScope raise;
-  try {
+  RunShowingErrors([&] {
     std::string tag = phones.CurrentTag();
     phones.SetOrderToTag("ID");
-    try {
+    RunShowingErrors([&] {
       if (!phones.FindExact(MainForm_.MobileId))
         platform::ShowMessage("Mobile not found in database");
       else if (!WriteUnderLock(phones, false, [&] {
@@ -114,15 +114,9 @@ void TfrmEinstell::StoreComPort(int32_t port) {
                  phones.ReplaceRec();
                }))
         platform::ShowMessage("Could not save settings");
-    } catch (const std::exception& error) {
-      tz::DbLastError = 0;
-      ShowError(error);
-    }
+    });
     phones.SetOrderToTag(tag);
-  } catch (const std::exception& error) {
-    tz::DbLastError = 0;
-    ShowError(error);
-  }
+  });
 }
 
 // The advertisement table stays on the row found: it is the next one the loop shows.

@@ -14,18 +14,8 @@ void PutOnDataSource(tz::TTzGrid& grid, tz::TTzNavigator& navigator,
   // The dialogs are made at start-up: a table error of what the grid or the navigator reads
   // now is shown and leaves them on the source all the same, to read again when shown.
   RaiseErrorsScope raise;
-  try {
-    grid.SetDataSource(&source);
-  } catch (const std::exception& error) {
-    tz::DbLastError = 0;
-    ShowError(error);
-  }
-  try {
-    navigator.SetDataSource(&source);
-  } catch (const std::exception& error) {
-    tz::DbLastError = 0;
-    ShowError(error);
-  }
+  RunShowingErrors([&] { grid.SetDataSource(&source); });
+  RunShowingErrors([&] { navigator.SetDataSource(&source); });
 }
 
 int ShowMenuDialog(QDialog& dialog) {
